@@ -1,0 +1,167 @@
+#include "transfer_sequences.h"
+
+#include "serial_link.h"
+
+namespace lorvane {
+
+QString no_reply_message(int record)
+{
+    const QString what = record == 0 ? QStringLiteral("刷新周期（记录 0）")
+                                     : QStringLiteral("按键%1（记录 %1）").arg(record);
+    return QStringLiteral("模块没有应答：等待%1的应答已超过 %2 秒，传输已停止。\n"
+                          "请检查模块地址、接线和模块电源，然后重试。")
+        .arg(what)
+        .arg(std::chrono::duration<double>(REPLY_TIMEOUT).count());
+}
+
+bool address_matches(const QString& module_address_text, std::uint8_t reply_address)
+{
+    bool ok = false;
+    const int address = module_address_text.trimmed().toInt(&ok, 10);
+    return ok && address % 256 == reply_address;
+}
+
+transfer_sequences::transfer_sequences(panel_view& view, serial_link& link)
+    : view_(view), link_(link)
+{
+}
+
+std::optional<std::uint8_t> transfer_sequences::field_byte(const QString& text, byte_field field,
+                                                           int key)
+{
+    const auto value = byte_of_text(text);
+    if (!value)
+        view_.show_message(bad_byte_message(field, key));
+    return value;
+}
+
+std::optional<std::uint8_t> transfer_sequences::module_address()
+{
+    return field_byte(view_.module_address_text(), byte_field::module_address, 0);
+}
+
+bool transfer_sequences::values_valid_for_write_all()
+{
+    if (!module_address())
+        return false;
+    if (!field_byte(view_.refresh_period_text(), byte_field::refresh_period, 0))
+        return false;
+    for (int row = 0; row < KEY_COUNT; ++row) {
+        if (!field_byte(view_.key_address_text(row), byte_field::key_address, row + 1) ||
+            !field_byte(view_.key_line_text(row), byte_field::key_line, row + 1))
+            return false;
+    }
+    return true;
+}
+
+void transfer_sequences::write_all()
+{
+    if (!link_.is_open()) {
+        view_.show_message(PORT_CLOSED_MESSAGE);
+        return;
+    }
+    if (values_valid_for_write_all())
+        write_record(0);
+}
+
+void transfer_sequences::read_all()
+{
+    if (!link_.is_open()) {
+        view_.show_message(PORT_CLOSED_MESSAGE);
+        return;
+    }
+    if (module_address())
+        read_record(0);
+}
+
+bool transfer_sequences::write_record(record_no record)
+{
+    if (record < 0)
+        return false;
+    if (record > LAST_RECORD) {
+        view_.show_message(RECORD_TOO_LARGE_MESSAGE);
+        return false;
+    }
+    // Every value is read now, not at the click: edits made during a chain are sent
+    // with the records that have not gone out yet.
+    const auto address = module_address();
+    if (!address)
+        return false;
+    record_values values;
+    if (record == 0) {
+        const auto refresh = field_byte(view_.refresh_period_text(), byte_field::refresh_period, 0);
+        if (!refresh)
+            return false;
+        values = {*refresh, 0, 0};
+    } else {
+        const int row = record - 1;
+        const auto key_address =
+            field_byte(view_.key_address_text(row), byte_field::key_address, record);
+        if (!key_address)
+            return false;
+        const auto line = field_byte(view_.key_line_text(row), byte_field::key_line, record);
+        if (!line)
+            return false;
+        values = {*key_address, *line, operation_code_of(view_.key_operation_text(row))};
+    }
+    link_.send_write_request(*address, static_cast<std::uint8_t>(record), values.value1,
+                             values.value2, values.value3);
+    return true;
+}
+
+bool transfer_sequences::read_record(record_no record)
+{
+    if (record < 0)
+        return false;
+    if (record > LAST_RECORD) {
+        view_.show_message(RECORD_TOO_LARGE_MESSAGE);
+        return false;
+    }
+    const auto address = module_address();
+    if (!address)
+        return false;
+    link_.send_read_request(*address, static_cast<std::uint8_t>(record), 0, 0, 0);
+    return true;
+}
+
+void transfer_sequences::apply_record(record_no record, std::uint8_t value1, std::uint8_t value2,
+                                      std::uint8_t value3)
+{
+    if (record == 0) {
+        view_.set_refresh_period_text(text_of_byte(value1));
+    } else if (is_valid_record(record)) {
+        view_.set_key_texts(record - 1, text_of_byte(value1), text_of_byte(value2),
+                            operation_text_of(value3));
+    }
+}
+
+void transfer_sequences::handle_reply(const frame& reply)
+{
+    const int n = reply[POS_RECORD];
+    const std::uint8_t address = reply[POS_ADDRESS];
+    const std::uint8_t function = reply[POS_FUNCTION];
+
+    // The address is read afresh for each test: a message box shown on the way may
+    // have let the user change it.
+    if (address_matches(view_.module_address_text(), address) && function == FUNC_WRITE) {
+        if (n < LAST_RECORD) {
+            write_record(n + 1);
+            view_.set_write_caption(WRITE_PROGRESS + QString::number(n + 1));
+        } else if (n == LAST_RECORD) {
+            view_.show_message(WRITE_DONE_MESSAGE);
+            view_.set_write_caption(WRITE_CAPTION);
+        }
+    } else if (address_matches(view_.module_address_text(), address) && function == FUNC_READ) {
+        if (n < LAST_RECORD) {
+            apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
+            read_record(n + 1);
+            view_.set_read_caption(READ_PROGRESS + QString::number(n + 1));
+        } else if (n == LAST_RECORD) {
+            apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
+            view_.show_message(READ_DONE_MESSAGE);
+            view_.set_read_caption(READ_CAPTION);
+        }
+    }
+}
+
+}  // namespace lorvane

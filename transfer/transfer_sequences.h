@@ -1,0 +1,70 @@
+// Moving the configuration between window and module: one record at a time, and the
+// whole 17-record write and read chains that the module's replies drive.
+//
+// The chains keep no state of their own: the record and function bytes of each accepted
+// reply say where to go on, so a reply that never comes ends a chain, a second click
+// restarts from record 0, and write and read chains may interleave.
+#pragma once
+
+#include "frame.h"
+#include "panel_config.h"
+#include "panel_view.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace lorvane {
+
+class serial_link;
+
+inline const QString WRITE_CAPTION = QStringLiteral("写入到模块");
+inline const QString READ_CAPTION = QStringLiteral("从模块读取");
+inline const QString WRITE_PROGRESS = QStringLiteral("已写入 ");
+inline const QString READ_PROGRESS = QStringLiteral("已读取 ");
+inline const QString PORT_CLOSED_MESSAGE = QStringLiteral("先打开串口，然后写入");
+inline const QString RECORD_TOO_LARGE_MESSAGE = QStringLiteral("数据量过大");
+inline const QString WRITE_DONE_MESSAGE = QStringLiteral("全部数据写入完毕");
+inline const QString READ_DONE_MESSAGE = QStringLiteral("全部数据读取完毕");
+
+// The message shown when no reply came for `record` within the time-out.
+QString no_reply_message(int record);
+
+// The module-address test for a reply: `add` as a 32-bit integer, its remainder modulo
+// 256 keeping the sign, equal to the reply's address byte. Non-integers never match.
+bool address_matches(const QString& module_address_text, std::uint8_t reply_address);
+
+class transfer_sequences
+{
+public:
+    transfer_sequences(panel_view& view, serial_link& link);
+
+    // "写入到模块" and "从模块读取": warn about a closed port, otherwise check every
+    // value the transfer will send and, if all are bytes, send record 0.
+    void write_all();
+    void read_all();
+
+    // Sends the write (read) request for `record` with the values the window holds
+    // now. Returns false when nothing went out because a value is not a byte (the user
+    // was told) or `record` is out of range (told above 16, silent below 0).
+    bool write_record(record_no record);
+    bool read_record(record_no record);
+
+    // Puts the values of a read reply for `record` into the window.
+    void apply_record(record_no record, std::uint8_t value1, std::uint8_t value2,
+                      std::uint8_t value3);
+
+    // Reacts to one accepted reply: advances the write or read chain it belongs to.
+    void handle_reply(const frame& reply);
+
+private:
+    std::optional<std::uint8_t> module_address();
+    std::optional<std::uint8_t> field_byte(const QString& text, byte_field field, int key);
+    bool values_valid_for_write_all();
+
+    panel_view& view_;
+    serial_link& link_;
+};
+
+}  // namespace lorvane

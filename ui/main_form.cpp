@@ -1,0 +1,286 @@
+#include "main_form.h"
+
+#include "message_box.h"
+
+#include <QComboBox>
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+// The icon lives in this static library; make sure the linker keeps its resources.
+static void init_resources()
+{
+    Q_INIT_RESOURCE(lorvane);
+}
+
+namespace lorvane {
+
+namespace {
+
+constexpr int ROW_TOP = 840;    // twips, row 0
+constexpr int ROW_PITCH = 360;  // twips between rows
+
+int row_top(int row)
+{
+    return ROW_TOP + ROW_PITCH * row;
+}
+
+// The large face of the port, address and refresh fields: 宋体 15.75 pt, falling back to
+// an installed CJK face where 宋体 is absent (as on most Linux desktops).
+QFont field_font()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
+                      QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPointSizeF(15.75);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+QString indexed_name(const char* array, int index)
+{
+    return QStringLiteral("%1_%2").arg(QLatin1String(array)).arg(index);
+}
+
+template <typename W>
+W* place(W* widget, const QString& name, int left, int top, int width, int height)
+{
+    widget->setObjectName(name);
+    widget->setGeometry(px(left), px(top), px(width), px(height));
+    return widget;
+}
+
+QLabel* make_label(QWidget* parent, const QString& name, const QString& text, int left, int top,
+                   int width, int height)
+{
+    auto* label = place(new QLabel(text, parent), name, left, top, width, height);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+QLineEdit* make_text_box(QWidget* parent, const QString& name, const QString& text, int left,
+                         int top, int width, int height, const QString& accessible)
+{
+    auto* box = place(new QLineEdit(text, parent), name, left, top, width, height);
+    box->setAccessibleName(accessible);
+    return box;
+}
+
+QPushButton* make_button(QWidget* parent, const QString& name, const QString& caption, int left,
+                         int top, int width, int height)
+{
+    auto* button = place(new QPushButton(caption, parent), name, left, top, width, height);
+    // Enter activates the focused button as Space does; outside a dialog this makes no
+    // button the window's default.
+    button->setAutoDefault(true);
+    button->setDefault(false);
+    return button;
+}
+
+}  // namespace
+
+main_form::main_form(QWidget* parent) : QWidget(parent), link_(this), transfer_(*this, link_)
+{
+    init_resources();
+    setObjectName(QStringLiteral("main_form"));
+    setWindowTitle(WINDOW_CAPTION);
+    setWindowIcon(QIcon(QStringLiteral(":/lorvane/lorvane.png")));
+    // The layout is absolute; nothing would follow a change of size.
+    setFixedSize(CLIENT_WIDTH, CLIENT_HEIGHT);
+
+    create_controls();
+    set_focus_order();
+    Form_Load();
+
+    connect(open_comm, &QPushButton::clicked, this, &main_form::open_comm_Click);
+    connect(Command1, &QPushButton::clicked, this, &main_form::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &main_form::Command2_Click);
+    connect(&link_, &serial_link::reply_received, this,
+            [this](const frame& reply) { transfer_.handle_reply(reply); });
+    connect(&link_, &serial_link::port_lost, this, [this](const QString& message) {
+        show_port_closed();
+        show_message(message);
+    });
+    connect(&link_, &serial_link::reply_timed_out, this,
+            [this](int record) { show_message(no_reply_message(record)); });
+
+    Command1->setFocus();
+}
+
+main_form::~main_form() = default;
+
+void main_form::create_controls()
+{
+    const QFont big = field_font();
+
+    Label6 =
+        make_label(this, QStringLiteral("Label6"), QStringLiteral("串口号："), 360, 240, 735, 255);
+    chuankou_num = make_text_box(this, QStringLiteral("chuankou_num"), QStringLiteral("1"), 1200,
+                                 120, 855, 375, QStringLiteral("串口号"));
+    chuankou_num->setFont(big);
+    open_comm = make_button(this, QStringLiteral("open_comm"), OPEN_CAPTION, 2160, 120, 615, 375);
+    Label1 = make_label(this, QStringLiteral("Label1"), QStringLiteral("模块自身地址："), 2880, 240,
+                        1335, 255);
+    add = make_text_box(this, QStringLiteral("add"), QStringLiteral("1"), 4200, 120, 855, 375,
+                        QStringLiteral("模块自身地址"));
+    add->setFont(big);
+    Label3 =
+        make_label(this, QStringLiteral("Label3"), QStringLiteral("地址"), 1200, 600, 615, 255);
+    Label4 =
+        make_label(this, QStringLiteral("Label4"), QStringLiteral("线路"), 2160, 600, 735, 255);
+    Label5 =
+        make_label(this, QStringLiteral("Label5"), QStringLiteral("操作"), 3360, 600, 495, 255);
+
+    for (int i = 0; i < KEY_COUNT; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        const QString key = QStringLiteral("按键%1").arg(i + 1);
+        Label2[n] = make_label(this, indexed_name("Label2", i), key + QStringLiteral("："), 240,
+                               row_top(i), 735, 255);
+        Text2[n] = make_text_box(this, indexed_name("Text2", i), {}, 1080, row_top(i), 735, 270,
+                                 key + QStringLiteral(" 地址"));
+        Text3[n] = make_text_box(this, indexed_name("Text3", i), {}, 2040, row_top(i), 735, 270,
+                                 key + QStringLiteral(" 线路"));
+        auto* combo =
+            place(new QComboBox(this), indexed_name("Combo1", i), 3120, row_top(i), 1935, 300);
+        combo->setEditable(true);
+        // Typed text stays as typed: no completion, and Enter adds nothing to the list.
+        combo->setCompleter(nullptr);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setAccessibleName(key + QStringLiteral(" 操作"));
+        Combo1[n] = combo;
+    }
+
+    Label7 = make_label(this, QStringLiteral("Label7"), QStringLiteral("刷新周期："), 240, 6840,
+                        975, 255);
+    Text5 = make_text_box(this, QStringLiteral("Text5"), QStringLiteral("50"), 1200, 6720, 855, 375,
+                          QStringLiteral("刷新周期"));
+    Text5->setFont(big);
+    Command1 = make_button(this, QStringLiteral("Command1"), WRITE_CAPTION, 960, 7320, 1335, 495);
+    Command2 = make_button(this, QStringLiteral("Command2"), READ_CAPTION, 2880, 7320, 1335, 495);
+}
+
+// Tab order: Command1, add, row 0 (address, line, operation), rows 1..15 (line,
+// address, operation), Command2, chuankou_num, Text5, open_comm, back to Command1.
+void main_form::set_focus_order()
+{
+    std::vector<QWidget*> order{Command1, add, Text2[0], Text3[0], Combo1[0]};
+    for (std::size_t i = 1; i < KEY_COUNT; ++i) {
+        order.push_back(Text3[i]);
+        order.push_back(Text2[i]);
+        order.push_back(Combo1[i]);
+    }
+    order.insert(order.end(), {Command2, chuankou_num, Text5, open_comm});
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+void main_form::Form_Load()
+{
+    const auto& texts = operation_texts();
+    for (int i = 0; i < KEY_COUNT; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        Text2[n]->setText(text_of_byte(DEFAULT_KEY_ADDRESS));
+        Text3[n]->setText(QString::number(i + 1));
+        for (const QString& text : texts)
+            Combo1[n]->addItem(text);
+        Combo1[n]->setEditText(texts[0]);
+    }
+}
+
+void main_form::open_comm_Click()
+{
+    if (!link_.is_open()) {
+        if (const auto failure = link_.open(chuankou_num->text())) {
+            show_message(*failure);
+            return;
+        }
+        show_port_open();
+    } else if (link_.is_open()) {
+        link_.close();
+        show_port_closed();
+    }
+}
+
+void main_form::Command1_Click()
+{
+    transfer_.write_all();
+}
+
+void main_form::Command2_Click()
+{
+    transfer_.read_all();
+}
+
+void main_form::show_port_open()
+{
+    chuankou_num->setEnabled(false);
+    open_comm->setText(CLOSE_CAPTION);
+}
+
+void main_form::show_port_closed()
+{
+    chuankou_num->setEnabled(true);
+    open_comm->setText(OPEN_CAPTION);
+}
+
+QString main_form::module_address_text() const
+{
+    return add->text();
+}
+
+QString main_form::refresh_period_text() const
+{
+    return Text5->text();
+}
+
+void main_form::set_refresh_period_text(const QString& text)
+{
+    Text5->setText(text);
+}
+
+QString main_form::key_address_text(int row) const
+{
+    return Text2.at(static_cast<std::size_t>(row))->text();
+}
+
+QString main_form::key_line_text(int row) const
+{
+    return Text3.at(static_cast<std::size_t>(row))->text();
+}
+
+QString main_form::key_operation_text(int row) const
+{
+    return Combo1.at(static_cast<std::size_t>(row))->currentText();
+}
+
+void main_form::set_key_texts(int row, const QString& address, const QString& line,
+                              const QString& operation)
+{
+    const auto n = static_cast<std::size_t>(row);
+    Text2.at(n)->setText(address);
+    Text3.at(n)->setText(line);
+    Combo1.at(n)->setEditText(operation);
+}
+
+void main_form::set_write_caption(const QString& caption)
+{
+    Command1->setText(caption);
+}
+
+void main_form::set_read_caption(const QString& caption)
+{
+    Command2->setText(caption);
+}
+
+void main_form::show_message(const QString& text)
+{
+    message_box::show(this, text);
+}
+
+}  // namespace lorvane
