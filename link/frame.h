@@ -77,7 +77,9 @@ constexpr bool reply_accepted(const frame& f)
 // The same test for requests, as the module applies it.
 constexpr bool request_accepted(const frame& f)
 {
-    return (frame_checksum(f) == f[POS_CHECKSUM]) & (f[POS_HEADER] == REQUEST_HEADER);
+    const bool checksum_ok = frame_checksum(f) == f[POS_CHECKSUM];
+    const bool header_ok = f[POS_HEADER] == REQUEST_HEADER;
+    return checksum_ok & header_ok;
 }
 
 }  // namespace lorvane

@@ -79,6 +79,7 @@ std::optional<QString> serial_link::open(const QString& port_text)
     if (!name.ok())
         return name.message;
 
+    device_ = name.device;
     port_.setPortName(name.device);
     if (!port_.open(QIODevice::ReadWrite)) {
         const QString message =
@@ -99,6 +100,8 @@ std::optional<QString> serial_link::open(const QString& port_text)
             .arg(name.device, reason);
     }
     port_.setReadBufferSize(RECEIVE_BUFFER_SIZE);
+    // Whatever the line delivered before this open belongs to nobody.
+    port_.clear(QSerialPort::Input);
     request_low_latency(port_);
     loss_pending_ = false;
     return std::nullopt;
@@ -119,7 +122,7 @@ bool serial_link::is_open() const
 
 QString serial_link::port_name() const
 {
-    return port_.portName();
+    return device_;
 }
 
 void serial_link::send_write_request(std::uint8_t address, std::uint8_t record, std::uint8_t value1,
@@ -183,8 +186,8 @@ void serial_link::drop_lost_port()
     if (!port_.isOpen())
         return;  // the user closed it meanwhile
     close();
-    Q_EMIT port_lost(QStringLiteral("串口 %1 已断开（设备被拔出或不再可用），串口已关闭。")
-                         .arg(port_.portName()));
+    Q_EMIT port_lost(
+        QStringLiteral("串口 %1 已断开（设备被拔出或不再可用），串口已关闭。").arg(device_));
 }
 
 }  // namespace lorvane

@@ -41,7 +41,7 @@ public:
     // The port's own open flag, read afresh: the only record of the port state.
     bool is_open() const;
 
-    // The device name of the port last opened (or tried).
+    // The device of the port last opened (or tried), as the user named it.
     QString port_name() const;
 
     // Fill the request buffer of its function (always), then, if the port is open,
@@ -77,6 +77,7 @@ private:
     frame write_request_{};
     frame read_request_{};
     QTimer reply_timer_;
+    QString device_;  // QSerialPort shortens "/dev/pts/7" to "pts/7"; keep the full name
     int awaited_record_ = 0;
     bool loss_pending_ = false;  // a close of a failed port is queued; say it once
 };

@@ -1,0 +1,19 @@
+// The serial ports the system lists, for offering them to the user by name.
+#pragma once
+
+#include <QString>
+
+#include <vector>
+
+namespace lorvane {
+
+struct port_entry
+{
+    QString name;         // what to type into the port box: "ttyUSB0", "COM3"
+    QString description;  // the driver's or maker's description, may be empty
+};
+
+// The system's serial ports, sorted by name. Pseudo-terminals are never listed.
+std::vector<port_entry> available_ports();
+
+}  // namespace lorvane
