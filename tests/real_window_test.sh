@@ -1,0 +1,168 @@
+#!/bin/bash
+# Runs the real program on its own virtual X server (the xcb platform, as users see it) and
+# checks the window from the outside: its caption and size, that it draws something, and that
+# a click on the write button with the port still closed brings up the message box.
+#
+# Usage: real_window_test.sh <path to lorvane> <screenshot.png to write>
+# Exit status: 0 passed, 1 failed, 77 a needed program is missing (CTest counts it as skipped
+# when the build found the programs missing as well).
+
+set -u
+
+readonly CAPTION='LorvaneV1.1'
+readonly BOX_TITLE='Lorvane'
+readonly WIDTH=366   # client area in logical pixels; Xvfb runs at 96 dpi, so 1:1 pixels
+readonly HEIGHT=526
+# Centre of the write button ("写入到模块") inside the client area, in logical pixels.
+readonly WRITE_X=108
+readonly WRITE_Y=504
+readonly WAIT_STEPS=100  # polls 0.1 s apart: gives up after about 10 s
+# A painted window has text, frames and fields; a blank or black one has one or two colours.
+readonly MIN_COLOURS=10
+readonly MIN_DEVIATION=0.02  # of the 0..1 intensity range
+
+fail()
+{
+    echo "real_window: FAIL: $*" >&2
+    local log
+    for log in xvfb lorvane; do
+        if [ -n "${work:-}" ] && [ -s "$work/$log.log" ]; then
+            echo "--- $log output ---" >&2
+            cat "$work/$log.log" >&2
+        fi
+    done
+    exit 1
+}
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 <path to lorvane> <screenshot.png>" >&2
+    exit 1
+fi
+
+for tool in Xvfb xdotool xwininfo import convert identify; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "real_window: SKIP: $tool not found (Debian packages xvfb, xdotool, x11-utils," \
+            "imagemagick)" >&2
+        exit 77
+    fi
+done
+
+program=$1
+screenshot=$2
+[ -x "$program" ] || fail "$program is not an executable file"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/real_window.XXXXXX") || fail "cannot create a temporary folder"
+xvfb_pid=
+app_pid=
+
+# Ends the processes this script started, by their ids, and removes the temporary folder.
+# shellcheck disable=SC2317  # only called by the EXIT trap
+cleanup()
+{
+    local pid
+    for pid in $app_pid $xvfb_pid; do
+        if kill -0 "$pid" 2>/dev/null; then
+            kill -TERM "$pid" 2>/dev/null
+            for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
+                kill -0 "$pid" 2>/dev/null || break
+                sleep 0.1
+            done
+            kill -KILL "$pid" 2>/dev/null
+        fi
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# Xvfb picks a free display itself and writes its number to fd 3 once it accepts clients.
+# -noreset: by default the server resets when its last client leaves, and a client that
+# connects during that reset is refused (the xdotool polls come and go before lorvane is up).
+Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp -noreset \
+    3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+display=
+for _ in $(seq "$WAIT_STEPS"); do
+    display=$(tr -d '\n' <"$work/display")
+    [ -n "$display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb exited"
+    sleep 0.1
+done
+[[ "$display" =~ ^[0-9]+$ ]] || fail "Xvfb did not report a display"
+export DISPLAY=":$display"
+unset WAYLAND_DISPLAY QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING \
+    QT_FONT_DPI QT_QPA_PLATFORMTHEME
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+QT_QPA_PLATFORM=xcb "$program" >"$work/lorvane.log" 2>&1 &
+app_pid=$!
+
+# Prints the id of the one viewable window whose title is exactly $1; fails while there is none.
+find_window()
+{
+    local ids
+    ids=$(xdotool search --onlyvisible --name "^${1//./\\.}\$" 2>/dev/null) || return 1
+    [ "$(printf '%s\n' "$ids" | wc -l)" -eq 1 ] || fail "several windows are titled '$1'"
+    printf '%s\n' "$ids"
+}
+
+# Waits until the window titled exactly $1 is mapped and prints its id.
+wait_for_window()
+{
+    local id
+    for _ in $(seq "$WAIT_STEPS"); do
+        kill -0 "$app_pid" 2>/dev/null || fail "lorvane exited while waiting for '$1'"
+        if id=$(find_window "$1"); then
+            printf '%s\n' "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "no window titled '$1' appeared within 10 s"
+}
+
+window=$(wait_for_window "$CAPTION") || exit 1
+echo "real_window: window $window '$CAPTION' is mapped on $DISPLAY"
+
+info=$(xwininfo -id "$window") || fail "xwininfo cannot read window $window"
+width=$(awk '/^ *Width:/ { print $2 }' <<<"$info")
+height=$(awk '/^ *Height:/ { print $2 }' <<<"$info")
+if [ "$width" != "$WIDTH" ] || [ "$height" != "$HEIGHT" ]; then
+    fail "window is ${width}x${height}, expected ${WIDTH}x${HEIGHT}"
+fi
+echo "real_window: size ${width}x${height}"
+
+# Mapping comes before the first paint: take pictures until one shows a drawn window.
+drawn=
+for _ in $(seq "$WAIT_STEPS"); do
+    if import -window "$window" "$work/shot.png" 2>"$work/import.log"; then
+        colours=$(convert "$work/shot.png" -format '%k' info:) || colours=0
+        deviation=$(convert "$work/shot.png" -format '%[fx:standard_deviation]' info:) ||
+            deviation=0
+        if [ "$colours" -gt "$MIN_COLOURS" ] &&
+            awk -v d="$deviation" -v m="$MIN_DEVIATION" 'BEGIN { exit !(d > m) }'; then
+            drawn=yes
+            break
+        fi
+    fi
+    sleep 0.1
+done
+[ -n "$drawn" ] || fail "the window stayed blank (${colours:-?} colours, deviation" \
+    "${deviation:-?}; $(cat "$work/import.log"))"
+shot_size=$(identify -format '%wx%h' "$work/shot.png")
+[ "$shot_size" = "${WIDTH}x${HEIGHT}" ] || fail "screenshot is $shot_size"
+cp "$work/shot.png" "$screenshot" || fail "cannot write $screenshot"
+echo "real_window: screenshot $screenshot ($colours colours, deviation $deviation)"
+
+find_window "$BOX_TITLE" >/dev/null && fail "a '$BOX_TITLE' box is up before any click"
+xdotool mousemove --window "$window" "$WRITE_X" "$WRITE_Y" click 1 ||
+    fail "xdotool could not click the write button"
+box=$(wait_for_window "$BOX_TITLE") || exit 1
+[ "$box" != "$window" ] || fail "the message box is the main window"
+echo "real_window: message box $box '$BOX_TITLE' appeared after the click"
+
+kill -0 "$app_pid" 2>/dev/null || fail "lorvane exited"
+echo "real_window: PASS"
+exit 0

@@ -1,0 +1,761 @@
+// The module simulator: its answering rules, its request framer, the pseudo-terminal
+// helpers, and the lorvane-sim program run as a separate process (path in LORVANE_SIM).
+
+#include "pty.h"
+#include "sim_module.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QList>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include <signal.h>
+
+using namespace lorvane;
+using namespace lorvane::sim;
+
+namespace {
+
+// Generous waits for things that must happen, short ones for things that must not.
+constexpr int REPLY_TIMEOUT_MS = 5000;
+constexpr int SILENCE_WINDOW_MS = 300;
+
+QByteArray to_bytes(std::span<const std::uint8_t> bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qsizetype>(bytes.size()));
+}
+
+std::span<const std::uint8_t> as_span(const QByteArray& bytes)
+{
+    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+            static_cast<std::size_t>(bytes.size())};
+}
+
+frame to_frame(const QByteArray& bytes)
+{
+    frame result{};
+    std::copy_n(as_span(bytes).begin(), std::min(result.size(), as_span(bytes).size()),
+                result.begin());
+    return result;
+}
+
+QByteArray hex_bytes(const char* text)
+{
+    return QByteArray::fromHex(QByteArray(text));
+}
+
+// The tool's defaults, written out from the protocol rather than taken from the module.
+record_values expected_default(std::size_t index)
+{
+    if (index == 0)
+        return {50, 0, 0};
+    return {1, static_cast<std::uint8_t>(index), 1};
+}
+
+QByteArray reply_with(std::uint8_t address, std::uint8_t function, std::uint8_t index,
+                      const record_values& values)
+{
+    return to_bytes(make_reply(address, function, index, values[0], values[1], values[2]));
+}
+
+QByteArray read_request(std::uint8_t address, std::uint8_t index)
+{
+    return to_bytes(make_request(FUNC_READ, address, index, 0, 0, 0));
+}
+
+// The reply the module gives, or an empty array when it stays silent.
+QByteArray ask(sim_module& module, const QByteArray& request)
+{
+    const std::optional<frame> reply = module.answer(to_frame(request));
+    return reply ? to_bytes(*reply) : QByteArray();
+}
+
+// What a framer finds in a stream fed as the given chunks; chunk k carries stamp k.
+std::vector<received_request> frame_in_chunks(const QByteArray& stream,
+                                              const std::vector<qsizetype>& cuts)
+{
+    request_framer framer;
+    std::vector<received_request> found;
+    qsizetype start = 0;
+    std::int64_t stamp = 0;
+    std::vector<qsizetype> ends = cuts;
+    ends.push_back(stream.size());
+    for (const qsizetype end : ends) {
+        const QByteArray chunk = stream.mid(start, end - start);
+        for (const auto& request : framer.feed(as_span(chunk), stamp))
+            found.push_back(request);
+        start = end;
+        ++stamp;
+    }
+    return found;
+}
+
+// Chunk index (as stamped by frame_in_chunks) holding byte `offset` of the stream.
+std::int64_t chunk_of(std::uint64_t offset, const std::vector<qsizetype>& cuts)
+{
+    return std::count_if(cuts.begin(), cuts.end(), [offset](qsizetype cut) {
+        return static_cast<std::uint64_t>(cut) <= offset;
+    });
+}
+
+// One lorvane-sim process; killed if a test leaves it running.
+class sim_process
+{
+public:
+    ~sim_process()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(REPLY_TIMEOUT_MS);
+        }
+    }
+
+    // Starts the program and reads the terminal path from its first stdout line.
+    bool start(const QStringList& arguments)
+    {
+        process.setProgram(qEnvironmentVariable("LORVANE_SIM"));
+        process.setArguments(arguments);
+        process.start();
+        if (!process.waitForStarted(REPLY_TIMEOUT_MS))
+            return false;
+        QDeadlineTimer deadline(10000);
+        while (!process.canReadLine()) {
+            if (deadline.hasExpired() ||
+                !process.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+                return false;
+        }
+        path = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return !path.isEmpty();
+    }
+
+    // Sends a signal and waits for the process to end.
+    bool stop_with(int signal_number)
+    {
+        if (::kill(static_cast<pid_t>(process.processId()), signal_number) != 0)
+            return false;
+        return process.waitForFinished(REPLY_TIMEOUT_MS);
+    }
+
+    QProcess process;
+    QString path;
+};
+
+std::unique_ptr<tty_port> open_port(const QString& path)
+{
+    return std::make_unique<tty_port>(path.toStdString());
+}
+
+QByteArray exchange(tty_port& port, const QByteArray& request, std::size_t reply_size = FRAME_SIZE)
+{
+    port.write_all(as_span(request));
+    return to_bytes(port.read_exact(reply_size, REPLY_TIMEOUT_MS));
+}
+
+}  // namespace
+
+class tst_simulator : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+
+    // Module rules.
+    void workedExamples_data();
+    void workedExamples();
+    void writeThenRead_data();
+    void writeThenRead();
+    void ignoredRequests_data();
+    void ignoredRequests();
+    void answersOnlyItsOwnAddress_data();
+    void answersOnlyItsOwnAddress();
+    void setRecordIsVisibleAndChecked();
+    void silentAfter_data();
+    void silentAfter();
+
+    // Request framer.
+    void framerResynchronises_data();
+    void framerResynchronises();
+    void framerIgnoresChunking();
+
+    // Pseudo-terminal helpers.
+    void ptyCarriesBytesBothWays();
+    void ptySurvivesClientReopening();
+    void ptyCloseMasterHangsUpClient();
+
+    // The lorvane-sim program.
+    void programAnswersWorkedExamples();
+    void programKeepsServingAfterReopen();
+    void programAddressOption();
+    void programPacing_data();
+    void programPacing();
+    void programSilentAfterKeepsReading();
+    void programVerboseLogsFrames();
+    void programStopsCleanlyOnSignal_data();
+    void programStopsCleanlyOnSignal();
+    void programRejectsBadOptions_data();
+    void programRejectsBadOptions();
+    void programHelp();
+};
+
+void tst_simulator::initTestCase()
+{
+    const QString program = qEnvironmentVariable("LORVANE_SIM");
+    QVERIFY2(!program.isEmpty(), "LORVANE_SIM must name the lorvane-sim program");
+    QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program));
+}
+
+void tst_simulator::workedExamples_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("write record 0")
+        << hex_bytes("55 01 F0 00 32 00 00 78") << hex_bytes("22 01 F0 00 32 00 00 45");
+    QTest::newRow("read record 16, defaults")
+        << hex_bytes("55 01 F1 10 00 00 00 57") << hex_bytes("22 01 F1 10 01 10 01 36");
+}
+
+void tst_simulator::workedExamples()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+
+    sim_module module;
+    QCOMPARE(ask(module, request), reply);
+    // Whatever was read or written, the record now holds what the reply carried.
+    const std::uint8_t index = static_cast<std::uint8_t>(reply[POS_RECORD]);
+    const record_values held = module.record(index);
+    QCOMPARE(reply_with(1, static_cast<std::uint8_t>(reply[POS_FUNCTION]), index, held), reply);
+}
+
+void tst_simulator::writeThenRead_data()
+{
+    QTest::addColumn<int>("index");
+    for (int index = 0; index <= LAST_RECORD; ++index)
+        QTest::addRow("record %d", index) << index;
+}
+
+void tst_simulator::writeThenRead()
+{
+    QFETCH(int, index);
+    const auto record = static_cast<std::uint8_t>(index);
+    const record_values written{static_cast<std::uint8_t>(3 * index + 7),
+                                static_cast<std::uint8_t>(0xFF - index),
+                                static_cast<std::uint8_t>(0x80 | index)};
+    sim_module module;
+
+    QCOMPARE(ask(module, read_request(1, record)),
+             reply_with(1, FUNC_READ, record, expected_default(record)));
+
+    const QByteArray write_request =
+        to_bytes(make_request(FUNC_WRITE, 1, record, written[0], written[1], written[2]));
+    QCOMPARE(ask(module, write_request), reply_with(1, FUNC_WRITE, record, written));
+    QCOMPARE(ask(module, read_request(1, record)), reply_with(1, FUNC_READ, record, written));
+
+    // No other record was touched.
+    for (std::uint8_t other = 0; other <= LAST_RECORD; ++other) {
+        if (other != record)
+            QCOMPARE(ask(module, read_request(1, other)),
+                     reply_with(1, FUNC_READ, other, expected_default(other)));
+    }
+}
+
+void tst_simulator::ignoredRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("verdict");
+
+    const auto as_verdict = [](request_verdict v) { return static_cast<int>(v); };
+    QByteArray bad_sum = to_bytes(make_request(FUNC_WRITE, 1, 0, 9, 9, 9));
+    bad_sum[POS_CHECKSUM] = static_cast<char>(bad_sum[POS_CHECKSUM] + 1);
+
+    QTest::newRow("other address") << to_bytes(make_request(FUNC_WRITE, 2, 0, 9, 9, 9))
+                                   << as_verdict(request_verdict::other_address);
+    QTest::newRow("bad checksum") << bad_sum << as_verdict(request_verdict::bad_checksum);
+    QTest::newRow("reply header 0x22")
+        << to_bytes(make_frame(REPLY_HEADER, 1, FUNC_WRITE, 0, 9, 9, 9))
+        << as_verdict(request_verdict::bad_header);
+    QTest::newRow("function F2") << to_bytes(make_request(0xF2, 1, 0, 9, 9, 9))
+                                 << as_verdict(request_verdict::bad_function);
+    QTest::newRow("function 00") << to_bytes(make_request(0x00, 1, 0, 9, 9, 9))
+                                 << as_verdict(request_verdict::bad_function);
+    QTest::newRow("write record 17") << to_bytes(make_request(FUNC_WRITE, 1, 17, 9, 9, 9))
+                                     << as_verdict(request_verdict::bad_record);
+    QTest::newRow("read record 17")
+        << read_request(1, 17) << as_verdict(request_verdict::bad_record);
+    QTest::newRow("write record 255") << to_bytes(make_request(FUNC_WRITE, 1, 255, 9, 9, 9))
+                                      << as_verdict(request_verdict::bad_record);
+}
+
+void tst_simulator::ignoredRequests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, verdict);
+
+    sim_module module;
+    QCOMPARE(static_cast<int>(module.check(to_frame(request))), verdict);
+    QCOMPARE(ask(module, request), QByteArray());
+    for (std::size_t index = 0; index <= LAST_RECORD; ++index)
+        QCOMPARE(module.record(index), expected_default(index));
+    QCOMPARE(module.answered_count(), std::uint64_t{0});
+
+    // The module is not put off by it: the next good request is answered.
+    QCOMPARE(ask(module, read_request(1, 0)), reply_with(1, FUNC_READ, 0, expected_default(0)));
+}
+
+void tst_simulator::answersOnlyItsOwnAddress_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::newRow("0") << 0;
+    QTest::newRow("7") << 7;
+    QTest::newRow("255") << 255;
+}
+
+void tst_simulator::answersOnlyItsOwnAddress()
+{
+    QFETCH(int, address);
+    const auto own = static_cast<std::uint8_t>(address);
+    sim_module module(own);
+    QCOMPARE(module.address(), own);
+
+    for (int other : {0, 1, 6, 8, 255}) {
+        if (other == address)
+            continue;
+        QCOMPARE(ask(module, read_request(static_cast<std::uint8_t>(other), 3)), QByteArray());
+    }
+    QCOMPARE(ask(module, read_request(own, 3)), reply_with(own, FUNC_READ, 3, expected_default(3)));
+}
+
+void tst_simulator::setRecordIsVisibleAndChecked()
+{
+    sim_module module;
+    module.set_record(5, {0xAB, 0xCD, 0xEF});
+    QCOMPARE(ask(module, read_request(1, 5)), reply_with(1, FUNC_READ, 5, {0xAB, 0xCD, 0xEF}));
+    module.set_record(0, {99, 1, 2});
+    QCOMPARE(module.record(0), (record_values{99, 1, 2}));
+
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, module.set_record(17, {1, 2, 3}));
+    QVERIFY_THROWS_EXCEPTION(std::out_of_range, static_cast<void>(module.record(17)));
+}
+
+void tst_simulator::silentAfter_data()
+{
+    QTest::addColumn<int>("limit");  // -1: no limit
+    QTest::newRow("never silent") << -1;
+    QTest::newRow("silent at once") << 0;
+    QTest::newRow("after 1") << 1;
+    QTest::newRow("after 3") << 3;
+}
+
+void tst_simulator::silentAfter()
+{
+    QFETCH(int, limit);
+    constexpr int REQUESTS = 5;
+    sim_module module;
+    if (limit >= 0)
+        module.set_silent_after(static_cast<std::uint64_t>(limit));
+
+    int replies = 0;
+    for (int i = 0; i < REQUESTS; ++i) {
+        // Requests it would ignore anyway do not use up the budget.
+        QCOMPARE(ask(module, read_request(2, 1)), QByteArray());
+        QCOMPARE(ask(module, read_request(1, 17)), QByteArray());
+        const auto value = static_cast<std::uint8_t>(100 + i);
+        const QByteArray reply =
+            ask(module, to_bytes(make_request(FUNC_WRITE, 1, 2, value, value, value)));
+        if (!reply.isEmpty()) {
+            ++replies;
+            QCOMPARE(reply, reply_with(1, FUNC_WRITE, 2, {value, value, value}));
+        }
+    }
+    const int expected = limit < 0 ? REQUESTS : std::min(limit, REQUESTS);
+    QCOMPARE(replies, expected);
+    QCOMPARE(module.answered_count(), static_cast<std::uint64_t>(expected));
+    // A silenced write is not applied: the record holds the last answered write.
+    const record_values last = expected == 0
+                                   ? expected_default(2)
+                                   : record_values{static_cast<std::uint8_t>(99 + expected),
+                                                   static_cast<std::uint8_t>(99 + expected),
+                                                   static_cast<std::uint8_t>(99 + expected)};
+    QCOMPARE(module.record(2), last);
+}
+
+void tst_simulator::framerResynchronises_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QList<QByteArray>>("requests");
+    QTest::addColumn<QList<qulonglong>>("offsets");
+
+    const QByteArray r1 = hex_bytes("55 01 F0 00 32 00 00 78");
+    const QByteArray r2 = hex_bytes("55 01 F1 10 00 00 00 57");
+    QByteArray bad = r2;
+    bad[POS_CHECKSUM] = 0x58;
+    const QByteArray reply = hex_bytes("22 01 F0 00 32 00 00 45");
+
+    QTest::newRow("clean back to back")
+        << r1 + r2 << QList<QByteArray>{r1, r2} << QList<qulonglong>{0, 8};
+    QTest::newRow("leading garbage")
+        << hex_bytes("AA BB 00") + r1 << QList<QByteArray>{r1} << QList<qulonglong>{3};
+    QTest::newRow("stray headers")
+        << hex_bytes("55 55 55") + r1 << QList<QByteArray>{r1} << QList<qulonglong>{3};
+    QTest::newRow("bad checksum then good")
+        << bad + r1 << QList<QByteArray>{r1} << QList<qulonglong>{8};
+    QTest::newRow("reply frame in stream")
+        << reply + r2 << QList<QByteArray>{r2} << QList<qulonglong>{8};
+    QTest::newRow("truncated request")
+        << r1.left(5) + r2 << QList<QByteArray>{r2} << QList<qulonglong>{5};
+    QTest::newRow("garbage between")
+        << r1 + hex_bytes("00 FF 55") + r2 << QList<QByteArray>{r1, r2} << QList<qulonglong>{0, 11};
+    QTest::newRow("incomplete tail")
+        << r1 + r2.left(7) << QList<QByteArray>{r1} << QList<qulonglong>{0};
+    QTest::newRow("garbage only") << hex_bytes("00 01 02 55 03 04 05 06 07 08 09")
+                                  << QList<QByteArray>{} << QList<qulonglong>{};
+}
+
+void tst_simulator::framerResynchronises()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QList<QByteArray>, requests);
+    QFETCH(QList<qulonglong>, offsets);
+
+    request_framer framer;
+    QList<QByteArray> found;
+    QList<qulonglong> found_offsets;
+    for (const auto& request : framer.feed(as_span(stream))) {
+        found << to_bytes(request.bytes);
+        found_offsets << request.offset;
+    }
+    QCOMPARE(found, requests);
+    QCOMPARE(found_offsets, offsets);
+    QVERIFY(framer.buffered() < FRAME_SIZE);
+    // Every byte is either part of a request, skipped, or still held.
+    QCOMPARE(framer.discarded() + framer.buffered() +
+                 static_cast<std::uint64_t>(requests.size()) * FRAME_SIZE,
+             static_cast<std::uint64_t>(stream.size()));
+}
+
+void tst_simulator::framerIgnoresChunking()
+{
+    const QByteArray r1 = to_bytes(make_request(FUNC_WRITE, 1, 0, 0x32, 0, 0));
+    const QByteArray r2 = to_bytes(make_request(FUNC_READ, 1, 16, 0, 0, 0));
+    QByteArray r3_bad = to_bytes(make_request(FUNC_WRITE, 1, 5, 1, 2, 3));
+    r3_bad[POS_CHECKSUM] = static_cast<char>(~r3_bad[POS_CHECKSUM]);
+    const QByteArray r4 = to_bytes(make_request(FUNC_READ, 7, 3, 0, 0, 0));
+    const QByteArray stream =
+        hex_bytes("55") + r1 + hex_bytes("00 55 01") + r2 + r3_bad + r4 + hex_bytes("55 55");
+    const QList<QByteArray> expected{r1, r2, r4};
+    const QList<qulonglong> expected_offsets{1, 12, 28};
+
+    const auto check = [&](const std::vector<qsizetype>& cuts) {
+        const std::vector<received_request> found = frame_in_chunks(stream, cuts);
+        QList<QByteArray> bytes;
+        QList<qulonglong> offsets;
+        for (const auto& request : found) {
+            bytes << to_bytes(request.bytes);
+            offsets << request.offset;
+            // Stamps are those of the chunks holding the request's first and last byte.
+            if (request.first_stamp != chunk_of(request.offset, cuts) ||
+                request.last_stamp != chunk_of(request.offset + FRAME_SIZE - 1, cuts))
+                return false;
+        }
+        return bytes == expected && offsets == expected_offsets;
+    };
+
+    QVERIFY(check({}));
+    for (qsizetype cut = 1; cut < stream.size(); ++cut)
+        QVERIFY2(check({cut}), qPrintable(QStringLiteral("split at %1").arg(cut)));
+    for (qsizetype first = 1; first < stream.size(); ++first) {
+        for (qsizetype second = first + 1; second < stream.size(); ++second)
+            QVERIFY2(check({first, second}),
+                     qPrintable(QStringLiteral("split at %1 and %2").arg(first).arg(second)));
+    }
+    std::vector<qsizetype> every_byte;
+    for (qsizetype cut = 1; cut < stream.size(); ++cut)
+        every_byte.push_back(cut);
+    QVERIFY2(check(every_byte), "one byte at a time");
+}
+
+void tst_simulator::ptyCarriesBytesBothWays()
+{
+    pty_pair line;
+    QVERIFY(line.is_open());
+    QVERIFY(line.slave_path().starts_with("/dev/"));
+    tty_port client(line.slave_path());
+
+    // Every byte value passes unchanged: the line is raw in both directions.
+    QByteArray all_values;
+    for (int value = 0; value < 256; ++value)
+        all_values.append(static_cast<char>(value));
+
+    client.write_all(as_span(all_values));
+    QByteArray at_master;
+    QDeadlineTimer deadline(REPLY_TIMEOUT_MS);
+    while (at_master.size() < all_values.size() && !deadline.hasExpired())
+        at_master += to_bytes(line.read_some(static_cast<int>(deadline.remainingTime())));
+    QCOMPARE(at_master, all_values);
+
+    line.write_all(as_span(all_values));
+    QCOMPARE(to_bytes(client.read_exact(256, REPLY_TIMEOUT_MS)), all_values);
+
+    // Nothing more is waiting, and read_some says so without an error.
+    QCOMPARE(line.read_some(0), std::vector<std::uint8_t>{});
+    QCOMPARE(client.read_some(50), std::vector<std::uint8_t>{});
+    QVERIFY(!line.hung_up());
+    QVERIFY(!client.hung_up());
+}
+
+void tst_simulator::ptySurvivesClientReopening()
+{
+    pty_pair line;
+    const QByteArray ping = hex_bytes("55 01 F1 00 00 00 00 47");
+    for (int round = 0; round < 3; ++round) {
+        tty_port client(line.slave_path());
+        client.write_all(as_span(ping));
+        QCOMPARE(to_bytes(line.read_some(REPLY_TIMEOUT_MS)), ping);
+        line.write_all(as_span(ping));
+        QCOMPARE(to_bytes(client.read_exact(FRAME_SIZE, REPLY_TIMEOUT_MS)), ping);
+        client.close();
+        // With no client the master sees no hang-up and nothing to read.
+        QCOMPARE(line.read_some(50), std::vector<std::uint8_t>{});
+        QVERIFY(!line.hung_up());
+    }
+}
+
+void tst_simulator::ptyCloseMasterHangsUpClient()
+{
+    pty_pair line;
+    tty_port client(line.slave_path());
+    line.close_master();
+    QVERIFY(!line.is_open());
+    line.close_master();  // a second close is harmless
+
+    QCOMPARE(client.read_some(REPLY_TIMEOUT_MS), std::vector<std::uint8_t>{});
+    QVERIFY(client.hung_up());
+    const QByteArray ping = hex_bytes("55 01 F1 00 00 00 00 47");
+    QVERIFY_THROWS_EXCEPTION(std::system_error, client.write_all(as_span(ping), 1000));
+    QVERIFY_THROWS_EXCEPTION(std::system_error, line.write_all(as_span(ping)));
+}
+
+void tst_simulator::programAnswersWorkedExamples()
+{
+    sim_process sim;
+    QVERIFY(sim.start({}));
+    QVERIFY2(sim.path.startsWith(QLatin1String("/dev/")), qPrintable(sim.path));
+    auto port = open_port(sim.path);
+
+    QCOMPARE(exchange(*port, hex_bytes("55 01 F0 00 32 00 00 78")),
+             hex_bytes("22 01 F0 00 32 00 00 45"));
+    QCOMPARE(exchange(*port, hex_bytes("55 01 F1 10 00 00 00 57")),
+             hex_bytes("22 01 F1 10 01 10 01 36"));
+
+    // A write sticks, and garbage on the line does not stop the next request.
+    const QByteArray write3 = to_bytes(make_request(FUNC_WRITE, 1, 3, 4, 5, 6));
+    QCOMPARE(exchange(*port, write3), reply_with(1, FUNC_WRITE, 3, {4, 5, 6}));
+    QCOMPARE(exchange(*port, hex_bytes("00 55 AA") + read_request(1, 3)),
+             reply_with(1, FUNC_READ, 3, {4, 5, 6}));
+    // Ignored requests get no reply at all.
+    port->write_all(as_span(read_request(1, 17) + read_request(2, 3)));
+    QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+}
+
+void tst_simulator::programKeepsServingAfterReopen()
+{
+    sim_process sim;
+    QVERIFY(sim.start({}));
+    for (int round = 0; round < 3; ++round) {
+        auto port = open_port(sim.path);
+        const auto value = static_cast<std::uint8_t>(round + 1);
+        QCOMPARE(exchange(*port, to_bytes(make_request(FUNC_WRITE, 1, 0, value, 0, 0))),
+                 reply_with(1, FUNC_WRITE, 0, {value, 0, 0}));
+        port.reset();
+        port = open_port(sim.path);
+        QCOMPARE(exchange(*port, read_request(1, 0)), reply_with(1, FUNC_READ, 0, {value, 0, 0}));
+    }
+    QCOMPARE(sim.process.state(), QProcess::Running);
+}
+
+void tst_simulator::programAddressOption()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--address"), QStringLiteral("7")}));
+    auto port = open_port(sim.path);
+
+    // Both requests go out together; replies come in order, so the first eight bytes back
+    // would belong to address 1 if that one were answered.
+    port->write_all(as_span(read_request(1, 4) + read_request(7, 4)));
+    QCOMPARE(to_bytes(port->read_exact(FRAME_SIZE, REPLY_TIMEOUT_MS)),
+             reply_with(7, FUNC_READ, 4, expected_default(4)));
+    QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+}
+
+void tst_simulator::programPacing_data()
+{
+    QTest::addColumn<int>("requests");
+    QTest::newRow("one exchange") << 1;
+    // Requests sent together still queue on the line one after another.
+    QTest::newRow("three requests at once") << 3;
+}
+
+void tst_simulator::programPacing()
+{
+    QFETCH(int, requests);
+    constexpr long long BAUD = 9600;
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--pace-baud"), QString::number(BAUD)}));
+    auto port = open_port(sim.path);
+
+    QByteArray batch;
+    QByteArray replies;
+    for (int i = 0; i < requests; ++i) {
+        const auto index = static_cast<std::uint8_t>(i + 1);
+        batch += read_request(1, index);
+        replies += reply_with(1, FUNC_READ, index, expected_default(index));
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const QByteArray received =
+        exchange(*port, batch, static_cast<std::size_t>(requests) * FRAME_SIZE);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    QCOMPARE(received, replies);
+
+    // The last reply cannot be through before all requests and that reply have crossed
+    // the line: (requests + 1) frames of 8 bytes, 10 bits each.
+    const long long line_bytes = (requests + 1) * static_cast<long long>(FRAME_SIZE);
+    const std::chrono::nanoseconds minimum(line_bytes * 10 * 1'000'000'000LL / BAUD);
+    QVERIFY2(elapsed >= minimum, qPrintable(QStringLiteral("took %1 ns, line needs at least %2 ns")
+                                                .arg(std::chrono::nanoseconds(elapsed).count())
+                                                .arg(minimum.count())));
+}
+
+void tst_simulator::programSilentAfterKeepsReading()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--silent-after"), QStringLiteral("2")}));
+    auto port = open_port(sim.path);
+
+    QCOMPARE(exchange(*port, read_request(1, 1)), reply_with(1, FUNC_READ, 1, expected_default(1)));
+    // Not its address: no reply, and it does not count.
+    port->write_all(as_span(read_request(3, 1)));
+    QCOMPARE(exchange(*port, read_request(1, 2)), reply_with(1, FUNC_READ, 2, expected_default(2)));
+    port->write_all(as_span(read_request(1, 3)));
+    QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+
+    // Far more than the terminal buffers hold: this only gets through if the silent
+    // simulator keeps draining the line.
+    const QByteArray flood(256 * 1024, '\0');
+    port->write_all(as_span(flood), 20000);
+    port->write_all(as_span(read_request(1, 4)));
+    QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+    QCOMPARE(sim.process.state(), QProcess::Running);
+}
+
+void tst_simulator::programVerboseLogsFrames()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--verbose")}));
+    auto port = open_port(sim.path);
+    QCOMPARE(exchange(*port, hex_bytes("55 01 F1 10 00 00 00 57")),
+             hex_bytes("22 01 F1 10 01 10 01 36"));
+    port->write_all(as_span(read_request(9, 0)));
+    QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+    QVERIFY(sim.stop_with(SIGTERM));
+
+    const QString log = QString::fromLocal8Bit(sim.process.readAllStandardError());
+    QVERIFY2(log.contains(QLatin1String("55 01 F1 10 00 00 00 57")), qPrintable(log));
+    QVERIFY2(log.contains(QLatin1String("22 01 F1 10 01 10 01 36")), qPrintable(log));
+    QVERIFY2(log.contains(QLatin1String("55 09 F1 00 00 00 00 4F")), qPrintable(log));
+    QVERIFY2(log.contains(QLatin1String(" ms]")), qPrintable(log));
+}
+
+void tst_simulator::programStopsCleanlyOnSignal_data()
+{
+    QTest::addColumn<int>("signal_number");
+    QTest::newRow("SIGINT") << int{SIGINT};
+    QTest::newRow("SIGTERM") << int{SIGTERM};
+}
+
+void tst_simulator::programStopsCleanlyOnSignal()
+{
+    QFETCH(int, signal_number);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("panel"));
+
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--link"), link}));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), sim.path);
+    {
+        // The link leads to the working line.
+        auto port = open_port(link);
+        QCOMPARE(exchange(*port, read_request(1, 0)),
+                 reply_with(1, FUNC_READ, 0, expected_default(0)));
+    }
+
+    QVERIFY(sim.stop_with(signal_number));
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
+    QVERIFY2(!QFileInfo(link).isSymLink(), "link left behind");
+}
+
+void tst_simulator::programRejectsBadOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    const auto args = [](std::initializer_list<const char*> list) {
+        QStringList result;
+        for (const char* arg : list)
+            result << QString::fromLatin1(arg);
+        return result;
+    };
+    QTest::newRow("unknown option") << args({"--bogus"});
+    QTest::newRow("positional argument") << args({"extra"});
+    QTest::newRow("address missing value") << args({"--address"});
+    QTest::newRow("address 256") << args({"--address", "256"});
+    QTest::newRow("address negative") << args({"--address", "-1"});
+    QTest::newRow("address not a number") << args({"--address", "seven"});
+    QTest::newRow("address trailing junk") << args({"--address=7x"});
+    QTest::newRow("pace-baud 0") << args({"--pace-baud", "0"});
+    QTest::newRow("silent-after text") << args({"--silent-after", "some"});
+    QTest::newRow("flag with value") << args({"--verbose=yes"});
+    QTest::newRow("link without path") << args({"--link"});
+}
+
+void tst_simulator::programRejectsBadOptions()
+{
+    QFETCH(QStringList, arguments);
+    QProcess process;
+    process.start(qEnvironmentVariable("LORVANE_SIM"), arguments);
+    QVERIFY(process.waitForFinished(REPLY_TIMEOUT_MS));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 2);
+    QVERIFY(process.readAllStandardOutput().isEmpty());  // no terminal was offered
+    QVERIFY(!process.readAllStandardError().isEmpty());
+}
+
+void tst_simulator::programHelp()
+{
+    QProcess process;
+    process.start(qEnvironmentVariable("LORVANE_SIM"), {QStringLiteral("--help")});
+    QVERIFY(process.waitForFinished(REPLY_TIMEOUT_MS));
+    QCOMPARE(process.exitCode(), 0);
+    const QByteArray usage = process.readAllStandardOutput();
+    for (const char* option :
+         {"--address", "--pace-baud", "--silent-after", "--verbose", "--link", "--help"})
+        QVERIFY2(usage.contains(option), option);
+}
+
+QTEST_GUILESS_MAIN(tst_simulator)
+#include "tst_simulator.moc"
