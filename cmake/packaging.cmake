@@ -1,0 +1,62 @@
+# Installation of the desktop integration files and the Debian package.
+#
+# The programs install themselves (ui/ and tools/ carry their own install rules); this file
+# adds the menu entry and the icons, and describes the .deb that `cpack -G DEB` builds from
+# everything `cmake --install` would put under /usr (the DEB generator's own prefix).
+
+include(GNUInstallDirs)
+
+# Menu entry and icons for freedesktop.org desktops (Linux and the BSDs). Windows gets the
+# icon into the .exe from ui/lorvane.rc instead.
+if(UNIX AND NOT APPLE)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/lorvane.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # The icon theme looks an icon up by its base name, so every size is called lorvane.*.
+  install(FILES ${PROJECT_SOURCE_DIR}/ui/icons/lorvane-32.png
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps RENAME lorvane.png)
+  install(FILES ${PROJECT_SOURCE_DIR}/ui/icons/lorvane-256.png
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps RENAME lorvane.png)
+  install(FILES ${PROJECT_SOURCE_DIR}/ui/icons/lorvane.svg
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+endif()
+
+# The .deb is built for the machine that builds it: dpkg-shlibdeps reads the dependencies
+# off the installed libraries of this system, which says nothing about a cross target.
+if(PROJECT_IS_TOP_LEVEL AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_NAME lorvane)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_VENDOR "Lorvane developers")
+  set(CPACK_PACKAGE_CONTACT "Lorvane developers <dev@lorvane.invalid>")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration tool for a 16-key panel module")
+  # Debian shows the long description as it is wrapped here, so keep the lines short.
+  string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Lorvane reads and writes the settings of a 16-key panel module over a serial"
+    "line: the module address, the address, line and operation of each of the 16"
+    "keys, and the refresh period. It shows one window with the port, the key rows"
+    "and the write and read buttons."
+    "The package also contains lorvane-sim, a simulated module on a pseudo-terminal"
+    "for trying the tool without hardware.")
+  # Release builds carry debug information; the package ships the programs without it.
+  set(CPACK_STRIP_FILES ON)
+
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Lorvane developers <dev@lorvane.invalid>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # lorvane_<version>_<arch>.deb, the name dpkg and apt expect.
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # Depends is computed from the linked libraries by dpkg-shlibdeps (needs dpkg-dev and file).
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Every caption is Chinese; without a CJK font Qt draws empty boxes instead of the text.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei")
+
+  # A source package must not pick up build folders or the repository itself.
+  set(CPACK_SOURCE_GENERATOR TGZ)
+  string(REGEX REPLACE "([][+.*?()^$|\\])" "\\\\\\1" lorvane_source_re "${PROJECT_SOURCE_DIR}")
+  set(CPACK_SOURCE_IGNORE_FILES "^${lorvane_source_re}/\\.git/" "^${lorvane_source_re}/build/"
+    "^${lorvane_source_re}/build-[^/]*/")
+  # Write the values above into CPackConfig.cmake as they are, backslashes included.
+  set(CPACK_VERBATIM_VARIABLES ON)
+
+  include(CPack)
+endif()
