@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs what the build needs (Debian 12 / Ubuntu), then configures and builds one
+# preset. Quick when everything is already there: packages are checked with dpkg-query
+# and only missing ones go to apt-get; the build is incremental.
+#
+#   scripts/setup.sh [--preset NAME] [--with-tests] [--with-fuzz] [--with-packaging]
+set -euo pipefail
+
+preset=dev
+extras=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --preset) preset="$2"; shift 2 ;;
+    --with-tests) extras+=(xvfb xauth xdotool x11-utils imagemagick); shift ;;
+    --with-fuzz) extras+=(clang libclang-rt-14-dev); shift ;;
+    --with-packaging) extras+=(dpkg-dev file desktop-file-utils); shift ;;
+    *) echo "setup.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
+          fonts-noto-cjk "${extras[@]}")
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Need root or sudo to install ${missing[*]}" >&2; exit 1; }
+    sudo_cmd=(sudo)
+  fi
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+cd "$root"
+case "$preset" in
+  dev) binary_dir=build ;;
+  *) binary_dir=build-$preset ;;
+esac
+if [ ! -f "$binary_dir/CMakeCache.txt" ]; then
+  cmake --preset "$preset"
+fi
+cmake --build --preset "$preset"
