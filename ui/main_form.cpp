@@ -1,13 +1,17 @@
 #include "main_form.h"
 
 #include "message_box.h"
+#include "port_listing.h"
 
 #include <QComboBox>
+#include <QCompleter>
+#include <QEvent>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardItemModel>
 
 // The icon lives in this static library; make sure the linker keeps its resources.
 static void init_resources()
@@ -124,6 +128,14 @@ void main_form::create_controls()
     chuankou_num = make_text_box(this, QStringLiteral("chuankou_num"), QStringLiteral("1"), 1200,
                                  120, 855, 375, QStringLiteral("串口号"));
     chuankou_num->setFont(big);
+    // Ports the system lists are offered as completions; typing any number, name or
+    // path (pseudo-terminals are never listed) works as before.
+    port_list_ = new QStandardItemModel(this);
+    auto* completer = new QCompleter(port_list_, chuankou_num);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    chuankou_num->setCompleter(completer);
+    chuankou_num->installEventFilter(this);
     open_comm = make_button(this, QStringLiteral("open_comm"), OPEN_CAPTION, 2160, 120, 615, 375);
     Label1 = make_label(this, QStringLiteral("Label1"), QStringLiteral("模块自身地址："), 2880, 240,
                         1335, 255);
@@ -178,6 +190,30 @@ void main_form::set_focus_order()
     order.insert(order.end(), {Command2, chuankou_num, Text5, open_comm});
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
+}
+
+bool main_form::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == chuankou_num && event->type() == QEvent::FocusIn)
+        refresh_port_list();
+    return QWidget::eventFilter(watched, event);
+}
+
+// Re-reads the system's ports, so an adapter plugged in while the window is open shows up.
+void main_form::refresh_port_list()
+{
+    port_list_->clear();
+    QStringList tips;
+    for (const port_entry& port : available_ports()) {
+        auto* item = new QStandardItem(port.name);
+        item->setToolTip(port.description);
+        port_list_->appendRow(item);
+        tips << (port.description.isEmpty() ? port.name
+                                            : port.name + QStringLiteral("：") + port.description);
+    }
+    chuankou_num->setToolTip(
+        tips.isEmpty() ? QStringLiteral("串口号：输入 1 表示第一个串口，或输入设备名/路径")
+                       : QStringLiteral("可用串口：\n") + tips.join(u'\n'));
 }
 
 void main_form::Form_Load()

@@ -12,6 +12,7 @@
 #include <array>
 
 class QComboBox;
+class QStandardItemModel;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -57,6 +58,8 @@ public:
 private:
     void create_controls();
     void set_focus_order();
+    void refresh_port_list();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // panel_view
     QString module_address_text() const override;
@@ -71,7 +74,8 @@ private:
     void set_read_caption(const QString& caption) override;
     void show_message(const QString& text) override;
 
-    serial_link link_;  // MSComm1
+    serial_link link_;                         // MSComm1
+    QStandardItemModel* port_list_ = nullptr;  // completions offered in chuankou_num
     transfer_sequences transfer_;
 
     QLabel* Label6 = nullptr;
