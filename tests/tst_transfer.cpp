@@ -47,6 +47,7 @@ private Q_SLOTS:
     void read_checks_only_the_module_address();
     void value_made_bad_mid_chain_stops_the_chain();
     void reply_handler_edge_cases();
+    void out_of_range_records_send_nothing();
     void garbage_between_replies();
     void corrupted_reply_stops_the_chain_cleanly();
     void far_end_hangs_up_mid_chain();
@@ -321,6 +322,29 @@ void tst_transfer::reply_handler_edge_cases()
     expected[3] = QStringLiteral("已读取 1");
     QCOMPARE(w.snapshot(), expected);
     QCOMPARE(hex(peer.requests()[3]), hex(make_request(FUNC_READ, 1, 1, 0, 0, 0)));
+}
+
+void tst_transfer::out_of_range_records_send_nothing()
+{
+    module_peer peer;
+    window_fixture w;
+    QVERIFY(w.open_port(peer.path()));
+    transfer_sequences& transfer = w.form->transfer();
+    QVERIFY(!transfer.write_record(17));
+    QVERIFY(!transfer.read_record(17));
+    QVERIFY(!transfer.write_record(1000));
+    QCOMPARE(w.messages, QStringList(3, QStringLiteral("数据量过大")));
+    QVERIFY(!transfer.write_record(-1));
+    QVERIFY(!transfer.read_record(-1));
+    QCOMPARE(w.messages.size(), 3);  // negative: nothing said
+    QTest::qWait(50);
+    QVERIFY(peer.raw().empty());
+
+    // Record 16 carries row index 15 with record byte 0x10.
+    w.key_address(15)->setText(QStringLiteral("9"));
+    QVERIFY(transfer.write_record(16));
+    QVERIFY(peer.wait_for_requests(1));
+    QCOMPARE(hex(peer.requests()[0]), QStringLiteral("55 01 F0 10 09 10 01 70"));
 }
 
 void tst_transfer::garbage_between_replies()

@@ -74,14 +74,17 @@ void transfer_sequences::read_all()
         read_record(0);
 }
 
+bool transfer_sequences::record_in_range(record_no record)
+{
+    if (record > LAST_RECORD)
+        view_.show_message(RECORD_TOO_LARGE_MESSAGE);
+    return is_valid_record(record);  // below 0: nothing to send and nothing to say
+}
+
 bool transfer_sequences::write_record(record_no record)
 {
-    if (record < 0)
+    if (!record_in_range(record))
         return false;
-    if (record > LAST_RECORD) {
-        view_.show_message(RECORD_TOO_LARGE_MESSAGE);
-        return false;
-    }
     // Every value is read now, not at the click: edits made during a chain are sent
     // with the records that have not gone out yet.
     const auto address = module_address();
@@ -111,12 +114,8 @@ bool transfer_sequences::write_record(record_no record)
 
 bool transfer_sequences::read_record(record_no record)
 {
-    if (record < 0)
+    if (!record_in_range(record))
         return false;
-    if (record > LAST_RECORD) {
-        view_.show_message(RECORD_TOO_LARGE_MESSAGE);
-        return false;
-    }
     const auto address = module_address();
     if (!address)
         return false;

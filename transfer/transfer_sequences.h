@@ -59,6 +59,8 @@ public:
     void handle_reply(const frame& reply);
 
 private:
+    // False for a record that cannot be sent; above 16 the user is told.
+    bool record_in_range(record_no record);
     std::optional<std::uint8_t> module_address();
     std::optional<std::uint8_t> field_byte(const QString& text, byte_field field, int key);
     bool values_valid_for_write_all();
