@@ -3,7 +3,7 @@
 # preset. Quick when everything is already there: packages are checked with dpkg-query
 # and only missing ones go to apt-get; the build is incremental.
 #
-#   scripts/setup.sh [--preset NAME] [--with-tests] [--with-fuzz] [--with-packaging]
+#   scripts/setup.sh [--preset NAME] [--with-tests] [--with-fuzz]
 set -euo pipefail
 
 preset=dev
@@ -11,9 +11,8 @@ extras=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
-    --with-tests) extras+=(xvfb xauth xdotool x11-utils imagemagick); shift ;;
+    --with-tests) extras+=(xvfb xauth xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils); shift ;;
     --with-fuzz) extras+=(clang libclang-rt-14-dev); shift ;;
-    --with-packaging) extras+=(dpkg-dev file desktop-file-utils); shift ;;
     *) echo "setup.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
