@@ -316,7 +316,7 @@ QString decimal(unsigned v)
     return QString::fromStdString(std::to_string(v));
 }
 
-// Operation text of a code: the table entry for 1..3 (the table itself is the spec's
+// Operation text of a code: the table entry for 1..3 (the table itself is the model's
 // single source, operation_texts()), the empty text for every other code.
 QString oracle_operation_text(std::uint8_t code)
 {
