@@ -1,9 +1,11 @@
 // The window as the user meets it: start-up values, lists, geometry, fonts, focus order,
 // keyboard activation, and opening and closing the port from the window.
 #include "module_peer.h"
+#include "port_listing.h"
 #include "window_fixture.h"
 
 #include <QApplication>
+#include <QCompleter>
 #include <QKeyEvent>
 #include <QLabel>
 
@@ -25,6 +27,7 @@ private Q_SLOTS:
     void open_and_close_from_the_window();
     void refused_port_texts_keep_the_port_closed();
     void open_failure_names_the_port();
+    void port_box_offers_the_listed_ports();
 };
 
 void tst_main_form::fresh_window_values()
@@ -225,6 +228,30 @@ void tst_main_form::open_failure_names_the_port()
     QVERIFY(w.edit(QStringLiteral("chuankou_num"))->isEnabled());
     QCOMPARE(w.edit(QStringLiteral("chuankou_num"))->text(),
              QStringLiteral("/dev/ttyLorvaneMissing7"));
+}
+
+void tst_main_form::port_box_offers_the_listed_ports()
+{
+    window_fixture w;
+    w.form->show();
+    QApplication::setActiveWindow(w.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    QLineEdit* box = w.edit(QStringLiteral("chuankou_num"));
+    QVERIFY(box->completer());
+    QCOMPARE(box->completer()->model()->rowCount(), 0);  // read only when the box is entered
+
+    box->setFocus();
+    QTRY_VERIFY(box->hasFocus());
+    const std::vector<port_entry> ports = available_ports();
+    const QAbstractItemModel* model = box->completer()->model();
+    QCOMPARE(model->rowCount(), int(ports.size()));
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QCOMPARE(model->index(row, 0).data().toString(), ports[std::size_t(row)].name);
+        QCOMPARE(model->index(row, 0).data(Qt::ToolTipRole).toString(),
+                 ports[std::size_t(row)].description);
+        QVERIFY(!ports[std::size_t(row)].name.startsWith(QStringLiteral("pts")));
+    }
+    QVERIFY(!box->toolTip().isEmpty());
 }
 
 QTEST_MAIN(tst_main_form)
