@@ -9,7 +9,6 @@
 
 set -euo pipefail
 
-readonly WAIT_STEPS=100  # polls 0.1 s apart for Xvfb's display number: about 10 s
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -39,26 +38,10 @@ trap 'exit 1' INT TERM HUP
 
 display_args=()
 if command -v Xvfb >/dev/null 2>&1; then
-    # Xvfb picks a free display itself and writes its number to fd 3 once it accepts
-    # clients. -noreset: the server must not reset between the start-ups measured.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp -noreset \
-        3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    display=
-    for _ in $(seq "$WAIT_STEPS"); do
-        display=$(tr -d '\n' <"$work/display")
-        [ -n "$display" ] && break
-        if ! kill -0 "$xvfb_pid" 2>/dev/null; then
-            echo "run.sh: Xvfb exited:" >&2
-            cat "$work/xvfb.log" >&2
-            exit 1
-        fi
-        sleep 0.1
-    done
-    if ! [[ "$display" =~ ^[0-9]+$ ]]; then
-        echo "run.sh: Xvfb did not report a display" >&2
-        exit 1
-    fi
+    # shellcheck source=../scripts/xvfb.sh
+    source "$root/scripts/xvfb.sh"
+    start_xvfb "$work" || { echo "run.sh: no X server" >&2; exit 1; }
+    display=$xvfb_display
     display_args=(--display ":$display")
 else
     echo "run.sh: Xvfb not found (Debian package xvfb); the xcb start-up is left out" >&2

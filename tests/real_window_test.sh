@@ -76,20 +76,10 @@ cleanup()
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-# Xvfb picks a free display itself and writes its number to fd 3 once it accepts clients.
-# -noreset: by default the server resets when its last client leaves, and a client that
-# connects during that reset is refused (the xdotool polls come and go before lorvane is up).
-Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp -noreset \
-    3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-display=
-for _ in $(seq "$WAIT_STEPS"); do
-    display=$(tr -d '\n' <"$work/display")
-    [ -n "$display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb exited"
-    sleep 0.1
-done
-[[ "$display" =~ ^[0-9]+$ ]] || fail "Xvfb did not report a display"
+# shellcheck source=../scripts/xvfb.sh
+source "$(dirname "$0")/../scripts/xvfb.sh"
+start_xvfb "$work" || fail "no X server"
+display=$xvfb_display
 export DISPLAY=":$display"
 unset WAYLAND_DISPLAY QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING \
     QT_FONT_DPI QT_QPA_PLATFORMTHEME
