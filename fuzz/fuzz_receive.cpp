@@ -11,9 +11,10 @@
 // An input too short for its table uses what it has; with no table at all chunks are 8.
 //
 // Invariants checked here (abort() with a message on violation), besides ASan/UBSan:
-//  1. The collector: it reads nothing while fewer than 8 bytes wait, otherwise exactly
-//     the next 8 bytes of the stream; it accepts them iff checksum and header are right
-//     (checked against an independent oracle).
+//  1. The collector: it reads nothing while fewer than 8 bytes wait, otherwise the next
+//     8 bytes of the stream, and 8 more each time a block is rejected while 8 still wait;
+//     it accepts a block iff checksum and header are right (checked against an
+//     independent oracle) and stops there.
 //  2. A collect that is not accepted (rejected or waiting) never changes the window.
 //  3. Every value the window shows came from an accepted frame: each field shows its
 //     default or a value that an accepted read reply to this module's address carried
@@ -575,17 +576,23 @@ void run_one(const std::uint8_t* data, std::size_t size)
             if (left != waiting)
                 fail("collect with %zu bytes waiting left %zu in the device", waiting, left);
         } else {
-            const std::uint8_t* expected = stream + consumed;
-            consumed += lorvane::FRAME_SIZE;
+            // Blocks of 8 are taken while they are rejected and 8 more wait; the first
+            // accepted block ends the collect.
+            bool accept = false;
+            const std::uint8_t* expected = nullptr;
+            while (!accept && delivered - consumed >= lorvane::FRAME_SIZE) {
+                expected = stream + consumed;
+                consumed += lorvane::FRAME_SIZE;
+                accept = oracle_accepts(expected);
+            }
             const auto& got = collector.reply_buffer();
             if (std::memcmp(got.data(), expected, lorvane::FRAME_SIZE) != 0)
-                fail("collect read [%s], the stream had [%s] next",
+                fail("collect's last block is [%s], the stream had [%s] there",
                      hex(got.data(), got.size()).c_str(),
                      hex(expected, lorvane::FRAME_SIZE).c_str());
             if (left != delivered - consumed)
                 fail("collect with %zu bytes waiting left %zu in the device, expected %zu", waiting,
                      left, delivered - consumed);
-            const bool accept = oracle_accepts(expected);
             const bool accepted = outcome == lorvane::reply_collector::outcome::accepted;
             if (outcome == lorvane::reply_collector::outcome::waiting || accept != accepted)
                 fail("frame [%s] %s, the oracle says %s",

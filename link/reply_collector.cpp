@@ -6,13 +6,18 @@ namespace lorvane {
 
 reply_collector::outcome reply_collector::collect(QIODevice& device)
 {
-    if (device.bytesAvailable() < static_cast<qint64>(FRAME_SIZE))
+    constexpr auto block = static_cast<qint64>(FRAME_SIZE);
+    // Bounded by what waits now: bytes arriving meanwhile belong to the next notification.
+    qint64 blocks = device.bytesAvailable() / block;
+    if (blocks == 0)
         return outcome::waiting;
-    const qint64 got =
-        device.read(reinterpret_cast<char*>(reply_buffer_.data()), static_cast<qint64>(FRAME_SIZE));
-    if (got != static_cast<qint64>(FRAME_SIZE))
-        return outcome::rejected;  // the device failed under us; never dispatch stale bytes
-    return reply_accepted(reply_buffer_) ? outcome::accepted : outcome::rejected;
+    for (; blocks > 0; --blocks) {
+        if (device.read(reinterpret_cast<char*>(reply_buffer_.data()), block) != block)
+            return outcome::rejected;  // the device failed under us; never dispatch stale bytes
+        if (reply_accepted(reply_buffer_))
+            return outcome::accepted;
+    }
+    return outcome::rejected;
 }
 
 }  // namespace lorvane

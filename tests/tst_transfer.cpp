@@ -49,6 +49,7 @@ private Q_SLOTS:
     void reply_handler_edge_cases();
     void out_of_range_records_send_nothing();
     void garbage_between_replies();
+    void echo_and_noise_in_the_replys_chunk();
     void corrupted_reply_stops_the_chain_cleanly();
     void far_end_hangs_up_mid_chain();
 };
@@ -386,6 +387,73 @@ void tst_transfer::garbage_between_replies()
     w.click(QStringLiteral("Command2"));
     QTRY_COMPARE(w.messages, QStringList{READ_DONE});
     QCOMPARE(w.key_address(15)->text(), QStringLiteral("9"));
+}
+
+void tst_transfer::echo_and_noise_in_the_replys_chunk()
+{
+    // What arrives in one chunk in place of a bare reply, given the request it answers.
+    using bytes = std::vector<std::uint8_t>;
+    using shape = std::function<bytes(const frame& request, const frame& reply)>;
+    const auto join = [](std::initializer_list<bytes> parts) {
+        bytes all;
+        for (const auto& part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const auto of = [](const frame& f) { return bytes(f.begin(), f.end()); };
+    const bytes junk8{0x22, 0x01, 0xF0, 0x00, 0x00, 0x00, 0x00, 0x00};  // checksum wrong
+    const struct
+    {
+        const char* name;
+        shape arrives;
+        int stops_at;  // -1: the chain completes
+    } cases[] = {
+        {"echo + reply",
+         [&](const frame& q, const frame& r) {
+             return join({of(q), of(r)});
+         },
+         -1},
+        {"two echoes + reply",
+         [&](const frame& q, const frame& r) {
+             return join({of(q), of(q), of(r)});
+         },
+         -1},
+        {"8 garbage bytes + reply",
+         [&](const frame&, const frame& r) {
+             return join({junk8, of(r)});
+         },
+         -1},
+        {"every reply twice",
+         [&](const frame&, const frame& r) {
+             return join({of(r), of(r)});
+         },
+         -1},
+        // Out of step with fewer than 8 bytes behind the bad block: the reply is lost.
+        {"one garbage byte + reply at record 4",
+         [&](const frame&, const frame& r) {
+             return r[POS_RECORD] == 4 ? join({{0x00}, of(r)}) : of(r);
+         },
+         4},
+    };
+    for (const auto& c : cases) {
+        module_peer peer;
+        frame request{};
+        peer.on_request = [&](const frame& q) { request = q; };
+        peer.shape_reply = [&](const frame& reply) { return c.arrives(request, reply); };
+        window_fixture w;
+        QVERIFY(w.open_port(peer.path()));
+        w.click(QStringLiteral("Command1"));
+        if (c.stops_at < 0) {
+            QTRY_COMPARE(w.messages, QStringList{WRITE_DONE});
+            QTest::qWait(50);
+            QVERIFY2(w.messages.size() == 1, c.name);
+            QVERIFY2(peer.requests().size() == 17, c.name);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(w.messages.size(), 1, 5000);
+            QVERIFY2(no_reply_message(w.messages[0], c.stops_at), c.name);
+            QVERIFY2(peer.requests().size() == std::size_t(c.stops_at + 1), c.name);
+        }
+    }
 }
 
 void tst_transfer::corrupted_reply_stops_the_chain_cleanly()
