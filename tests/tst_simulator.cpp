@@ -2,6 +2,7 @@
 // helpers, and the lorvane-sim program run as a separate process (path in LORVANE_SIM).
 
 #include "pty.h"
+#include "sim_faults.h"
 #include "sim_module.h"
 
 #include <QByteArray>
@@ -192,6 +193,10 @@ private Q_SLOTS:
     void framerResynchronises();
     void framerIgnoresChunking();
 
+    // Line faults.
+    void faultPlansDoWhatTheySay();
+    void faultsFollowSeedAndRate();
+
     // Pseudo-terminal helpers.
     void ptyCarriesBytesBothWays();
     void ptySurvivesClientReopening();
@@ -201,6 +206,8 @@ private Q_SLOTS:
     void programAnswersWorkedExamples();
     void programKeepsServingAfterReopen();
     void programAddressOption();
+    void programSeveralModules();
+    void programEchoAndFaults();
     void programPacing_data();
     void programPacing();
     void programSilentAfterKeepsReading();
@@ -490,6 +497,100 @@ void tst_simulator::framerIgnoresChunking()
     QVERIFY2(check(every_byte), "one byte at a time");
 }
 
+void tst_simulator::faultPlansDoWhatTheySay()
+{
+    const frame request = make_request(FUNC_WRITE, 1, 5, 1, 5, 1);
+    const frame reply = make_reply(1, FUNC_WRITE, 5, 1, 5, 1);
+    const QByteArray q = to_bytes(request);
+    const QByteArray r = to_bytes(reply);
+    constexpr std::int64_t ms = 1'000'000;
+    for (std::uint64_t seed = 0; seed < 200; ++seed) {
+        fault_injector faults(seed, 1.0);
+        for (int k = 0; k < FAULT_KIND_COUNT; ++k) {
+            const auto kind = static_cast<fault_kind>(k);
+            for (const bool echo : {false, true}) {
+                const reply_plan plan = faults.plan_fault(kind, request, reply, echo);
+                QByteArray all;
+                for (const auto& piece : plan.pieces)
+                    all += to_bytes(piece.bytes);
+                const char* name = fault_name(kind).data();
+                QCOMPARE(fault_of_name(fault_name(kind)), std::optional(kind));
+                if (echo) {  // the echo always leads, at once
+                    QVERIFY2(plan.pieces.front().delay_ns == 0 && all.startsWith(q), name);
+                    all.remove(0, q.size());
+                }
+                switch (kind) {
+                case fault_kind::dropped:
+                    QVERIFY(all.isEmpty());
+                    break;
+                case fault_kind::byte_changed: {
+                    QCOMPARE(all.size(), r.size());
+                    int differing = 0;
+                    for (qsizetype i = 0; i < r.size(); ++i)
+                        differing += all[i] != r[i];
+                    QCOMPARE(differing, 1);
+                    break;
+                }
+                case fault_kind::garbage_in_front: {
+                    const qsizetype junk = all.size() - r.size();
+                    QVERIFY(junk >= 1 && junk <= 3 && all.endsWith(r));
+                    QVERIFY(!all.left(junk).contains(char(REPLY_HEADER)));
+                    break;
+                }
+                case fault_kind::split:
+                    QCOMPARE(all, r);
+                    QVERIFY(plan.pieces.size() >= 2 && plan.pieces.size() <= 4);
+                    for (std::size_t i = 1; i < plan.pieces.size(); ++i)
+                        QVERIFY(plan.pieces[i].delay_ns >= ms &&
+                                plan.pieces[i].delay_ns <= 10 * ms);
+                    break;
+                case fault_kind::late:
+                    QCOMPARE(all, r);
+                    QVERIFY(plan.pieces.back().delay_ns >= 100 * ms &&
+                            plan.pieces.back().delay_ns <= 400 * ms);
+                    break;
+                case fault_kind::echo_apart:
+                    QCOMPARE(all, q + r);
+                    QVERIFY(plan.pieces.back().delay_ns >= ms);
+                    break;
+                case fault_kind::echo_together:
+                    QCOMPARE(all, q + r);
+                    QCOMPARE(plan.pieces.size(), std::size_t{1});
+                    break;
+                case fault_kind::doubled:
+                    QCOMPARE(all, r + r);
+                    QCOMPARE(plan.pieces.size(), std::size_t{1});
+                    break;
+                }
+            }
+        }
+    }
+}
+
+void tst_simulator::faultsFollowSeedAndRate()
+{
+    const frame request = make_request(FUNC_READ, 1, 0, 0, 0, 0);
+    const frame reply = make_reply(1, FUNC_READ, 0, 50, 0, 0);
+    const auto draw = [&](std::uint64_t seed, double rate) {
+        fault_injector faults(seed, rate);
+        std::vector<std::optional<fault_kind>> kinds;
+        for (int i = 0; i < 4000; ++i)
+            kinds.push_back(faults.plan(request, reply, false).fault);
+        return kinds;
+    };
+    QCOMPARE(draw(5, 0.1), draw(5, 0.1));
+    QVERIFY(draw(5, 0.1) != draw(6, 0.1));
+    const auto never = draw(5, 0.0);
+    QVERIFY(std::all_of(never.begin(), never.end(), [](const auto& k) { return !k; }));
+    // At the default rate about one reply in ten, and every kind turns up.
+    const auto some = draw(5, 0.1);
+    const auto faulted = std::count_if(some.begin(), some.end(), [](const auto& k) { return k; });
+    QVERIFY2(faulted > 300 && faulted < 500, qPrintable(QString::number(faulted)));
+    for (int k = 0; k < FAULT_KIND_COUNT; ++k)
+        QVERIFY(std::count(some.begin(), some.end(), std::optional(static_cast<fault_kind>(k))) >
+                0);
+}
+
 void tst_simulator::ptyCarriesBytesBothWays()
 {
     pty_pair line;
@@ -601,6 +702,55 @@ void tst_simulator::programAddressOption()
     QCOMPARE(to_bytes(port->read_exact(FRAME_SIZE, REPLY_TIMEOUT_MS)),
              reply_with(7, FUNC_READ, 4, expected_default(4)));
     QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+}
+
+void tst_simulator::programSeveralModules()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--address"), QStringLiteral("1,7,42")}));
+    auto port = open_port(sim.path);
+    const QByteArray write7 = to_bytes(make_request(FUNC_WRITE, 7, 2, 9, 8, 3));
+    QCOMPARE(exchange(*port, write7), reply_with(7, FUNC_WRITE, 2, {9, 8, 3}));
+    // Each module keeps its own records; an address nobody has stays silent.
+    QCOMPARE(exchange(*port, read_request(7, 2)), reply_with(7, FUNC_READ, 2, {9, 8, 3}));
+    QCOMPARE(exchange(*port, read_request(42, 2)),
+             reply_with(42, FUNC_READ, 2, expected_default(2)));
+    QCOMPARE(exchange(*port, read_request(1, 2)), reply_with(1, FUNC_READ, 2, expected_default(2)));
+    port->write_all(as_span(read_request(8, 2)));
+    QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+}
+
+void tst_simulator::programEchoAndFaults()
+{
+    {
+        sim_process sim;
+        QVERIFY(sim.start({QStringLiteral("--echo")}));
+        auto port = open_port(sim.path);
+        QCOMPARE(exchange(*port, read_request(1, 3), 2 * FRAME_SIZE),
+                 read_request(1, 3) + reply_with(1, FUNC_READ, 3, expected_default(3)));
+    }
+    // Every reply faulted: the log names each fault, and the same seed repeats them.
+    QStringList runs;
+    for (int run = 0; run < 2; ++run) {
+        sim_process sim;
+        QVERIFY(sim.start(
+            {QStringLiteral("--faults"), QStringLiteral("99,1"), QStringLiteral("--verbose")}));
+        auto port = open_port(sim.path);
+        for (std::uint8_t record = 0; record < 12; ++record) {
+            port->write_all(as_span(read_request(1, record)));
+            (void)port->read_some(450);  // longer than the latest reply; whatever came
+        }
+        QVERIFY(sim.stop_with(SIGTERM));
+        QStringList faults;
+        for (const QString& line :
+             QString::fromLocal8Bit(sim.process.readAllStandardError()).split(u'\n')) {
+            if (const auto at = line.indexOf(QLatin1String("] fault ")); at >= 0)
+                faults << line.mid(at + 2);
+        }
+        QCOMPARE(faults.size(), 12);
+        runs << faults.join(u'\n');
+    }
+    QCOMPARE(runs[0], runs[1]);
 }
 
 void tst_simulator::programPacing_data()
@@ -731,6 +881,11 @@ void tst_simulator::programRejectsBadOptions_data()
     QTest::newRow("silent-after text") << args({"--silent-after", "some"});
     QTest::newRow("flag with value") << args({"--verbose=yes"});
     QTest::newRow("link without path") << args({"--link"});
+    QTest::newRow("address twice in a list") << args({"--address", "1,1"});
+    QTest::newRow("address list trailing comma") << args({"--address", "1,"});
+    QTest::newRow("faults without seed") << args({"--faults", ",0.5"});
+    QTest::newRow("faults rate above 1") << args({"--faults", "3,1.5"});
+    QTest::newRow("echo with value") << args({"--echo=1"});
 }
 
 void tst_simulator::programRejectsBadOptions()
@@ -752,8 +907,8 @@ void tst_simulator::programHelp()
     QVERIFY(process.waitForFinished(REPLY_TIMEOUT_MS));
     QCOMPARE(process.exitCode(), 0);
     const QByteArray usage = process.readAllStandardOutput();
-    for (const char* option :
-         {"--address", "--pace-baud", "--silent-after", "--verbose", "--link", "--help"})
+    for (const char* option : {"--address", "--pace-baud", "--silent-after", "--echo", "--faults",
+                               "--verbose", "--link", "--help"})
         QVERIFY2(usage.contains(option), option);
 }
 

@@ -3,6 +3,7 @@
 // a user enters as the tool's port.
 
 #include "pty.h"
+#include "sim_faults.h"
 #include "sim_module.h"
 
 #include <algorithm>
@@ -53,20 +54,42 @@ constexpr std::string_view USAGE =
     "stdout is the terminal's path; enter it as the port in Lorvane.\n"
     "\n"
     "Options:\n"
-    "  --address N        module address, 0..255 (default 1)\n"
-    "  --pace-baud B      let bytes take the time they would at B baud, 8N1\n"
-    "  --silent-after N   answer only the first N requests, then stay silent\n"
-    "  --verbose          log every frame received and sent on stderr\n"
-    "  --link PATH        also make PATH a symbolic link to the terminal\n"
-    "  --help             show this text\n"
+    "  --address N[,N...]   module address(es), 0..255 (default 1); several addresses\n"
+    "                       put several modules on the line, each with its own records\n"
+    "  --pace-baud B        let bytes take the time they would at B baud, 8N1\n"
+    "  --silent-after N     each module answers only its first N requests, then stays\n"
+    "                       silent\n"
+    "  --echo               hand each request back before its reply, in the same write,\n"
+    "                       as an RS-485 adapter without echo suppression does\n"
+    "  --faults SEED[,RATE] play a bad line: with probability RATE (default 0.1) a reply\n"
+    "                       is dropped, has one byte changed, gets 1-3 garbage bytes in\n"
+    "                       front, is split into 2-4 pieces, comes 100-400 ms late, comes\n"
+    "                       after an echo of the request (apart or in the same write), or\n"
+    "                       comes twice in one write. The same SEED gives the same faults.\n"
+    "  --verbose            log every frame received and sent, and every fault, on stderr\n"
+    "  --link PATH          also make PATH a symbolic link to the terminal\n"
+    "  --help               show this text\n"
+    "\n"
+    "To see what a bad line does to Lorvane:\n"
+    "  lorvane-sim --faults 7,0.2 --verbose\n"
+    "then open the printed path in Lorvane and write or read: the log shows each fault,\n"
+    "and Lorvane either completes or stops at the damaged reply with one message.\n"
     "\n"
     "Stops cleanly (exit code 0) on SIGINT, SIGTERM or SIGHUP.\n";
 
+struct fault_options
+{
+    std::uint64_t seed = 0;
+    double rate = 0.1;
+};
+
 struct options
 {
-    std::uint8_t address = lorvane::sim::DEFAULT_MODULE_ADDRESS;
-    std::uint32_t pace_baud = 0;  // 0: no pacing
+    std::vector<std::uint8_t> addresses;  // empty: the default address only
+    std::uint32_t pace_baud = 0;          // 0: no pacing
     std::optional<std::uint64_t> silent_after;
+    std::optional<fault_options> faults;
+    bool echo = false;
     bool verbose = false;
     bool help = false;
     std::string link;
@@ -81,6 +104,47 @@ template <typename T> std::optional<T> parse_number(std::string_view text, T low
     if (text.empty() || error != std::errc{} || stop != end || value < low || value > high)
         return std::nullopt;
     return value;
+}
+
+// "1,7,42": distinct addresses 0..255.
+std::optional<std::vector<std::uint8_t>> parse_addresses(std::string_view text)
+{
+    std::vector<std::uint8_t> addresses;
+    for (;;) {
+        const auto comma = text.find(',');
+        const auto value = parse_number<unsigned>(text.substr(0, comma), 0, 255);
+        if (!value)
+            return std::nullopt;
+        const auto address = static_cast<std::uint8_t>(*value);
+        if (std::find(addresses.begin(), addresses.end(), address) != addresses.end())
+            return std::nullopt;
+        addresses.push_back(address);
+        if (comma == text.npos)
+            return addresses;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+// "SEED" or "SEED,RATE", RATE from 0 to 1.
+std::optional<fault_options> parse_faults(std::string_view text)
+{
+    fault_options parsed;
+    const auto comma = text.find(',');
+    const auto seed = parse_number<std::uint64_t>(text.substr(0, comma), 0,
+                                                  std::numeric_limits<std::uint64_t>::max());
+    if (!seed)
+        return std::nullopt;
+    parsed.seed = *seed;
+    if (comma != text.npos) {
+        const std::string_view rate = text.substr(comma + 1);
+        const char* end = rate.data() + rate.size();
+        const auto [stop, error] =
+            std::from_chars(rate.data(), end, parsed.rate, std::chars_format::fixed);
+        if (rate.empty() || error != std::errc{} || stop != end || !(parsed.rate >= 0.0) ||
+            parsed.rate > 1.0)
+            return std::nullopt;
+    }
+    return parsed;
 }
 
 // Fills `parsed` from the command line; returns an error message, empty on success.
@@ -113,15 +177,29 @@ std::string parse_options(int argc, char** argv, options& parsed)
         } else if (arg == "--verbose") {
             if (auto error = flag(parsed.verbose); !error.empty())
                 return error;
+        } else if (arg == "--echo") {
+            if (auto error = flag(parsed.echo); !error.empty())
+                return error;
         } else if (arg == "--address") {
             const auto text = takes_value();
             if (!text)
                 return "--address needs a value";
-            const auto value = parse_number<unsigned>(*text, 0, 255);
+            const auto value = parse_addresses(*text);
             if (!value)
-                return "--address must be a whole number from 0 to 255, not '" +
+                return "--address takes whole numbers from 0 to 255, each once, separated by "
+                       "commas, not '" +
                        std::string(*text) + "'";
-            parsed.address = static_cast<std::uint8_t>(*value);
+            parsed.addresses = *value;
+        } else if (arg == "--faults") {
+            const auto text = takes_value();
+            if (!text)
+                return "--faults needs a value";
+            const auto value = parse_faults(*text);
+            if (!value)
+                return "--faults takes SEED or SEED,RATE (a whole number, then a rate from 0 "
+                       "to 1), not '" +
+                       std::string(*text) + "'";
+            parsed.faults = *value;
         } else if (arg == "--pace-baud") {
             const auto text = takes_value();
             if (!text)
@@ -296,10 +374,11 @@ struct pending_request
     std::int64_t complete_ns;
 };
 
-// A reply on its way out; byte i is due at start_ns + (i + 1) * byte_ns.
+// Bytes on their way out in one write (a reply, or a piece of one); byte i is due at
+// start_ns + (i + 1) * byte_ns.
 struct pending_reply
 {
-    frame bytes;
+    std::vector<std::uint8_t> bytes;
     std::int64_t start_ns;
     std::size_t sent = 0;
 };
@@ -308,10 +387,15 @@ class simulator
 {
 public:
     simulator(const options& opts, lorvane::pty_pair& line, int signal_fd, const logger& log)
-        : module_(opts.address), line_(line), signal_fd_(signal_fd), log_(log),
-          byte_ns_(byte_time_ns(opts.pace_baud))
+        : line_(line), signal_fd_(signal_fd), log_(log), byte_ns_(byte_time_ns(opts.pace_baud)),
+          echo_(opts.echo)
     {
-        module_.set_silent_after(opts.silent_after);
+        for (const std::uint8_t address : opts.addresses) {
+            modules_.emplace_back(address);
+            modules_.back().set_silent_after(opts.silent_after);
+        }
+        if (opts.faults)
+            faults_.emplace(opts.faults->seed, opts.faults->rate);
     }
 
     // Serves the line until a stop signal arrives; returns the signal number.
@@ -411,16 +495,50 @@ private:
             const pending_request pending = requests_.front();
             requests_.pop_front();
             const frame& request = pending.request.bytes;
-            const lorvane::sim::request_verdict verdict = module_.check(request);
+            lorvane::sim::sim_module& module = module_for(request);
+            const lorvane::sim::request_verdict verdict = module.check(request);
             log_.line("rx " + hex(request) + "  (" +
                       std::string(lorvane::sim::verdict_text(verdict)) + ")");
-            const std::optional<frame> reply = module_.answer(request);
-            if (!reply)
+            const std::optional<frame> reply = module.answer(request);
+            if (!reply) {
+                if (echo_)  // the adapter echoes what the PC sends, answered or not
+                    schedule(pending.complete_ns,
+                             {std::nullopt, {}, {{0, {request.begin(), request.end()}}}});
                 continue;
-            // The reply starts once the request is through and the previous reply is out.
-            const std::int64_t start = std::max(pending.complete_ns, tx_line_free_ns_);
-            tx_line_free_ns_ = start + static_cast<std::int64_t>(lorvane::FRAME_SIZE) * byte_ns_;
-            replies_.push_back({*reply, start});
+            }
+            lorvane::sim::reply_plan plan = faults_
+                                                ? faults_->plan(request, *reply, echo_)
+                                                : lorvane::sim::plain_reply(request, *reply, echo_);
+            if (plan.fault)
+                log_.line("fault " + std::string(lorvane::sim::fault_name(*plan.fault)) + " on " +
+                          hex(*reply) + (plan.detail.empty() ? "" : ": " + plan.detail));
+            schedule(pending.complete_ns, plan);
+        }
+    }
+
+    // The module addressed by `request`, or the first one (which then ignores it).
+    lorvane::sim::sim_module& module_for(const frame& request)
+    {
+        for (auto& module : modules_) {
+            if (module.address() == request[lorvane::POS_ADDRESS])
+                return module;
+        }
+        return modules_.front();
+    }
+
+    // Queues the pieces of a plan. The first starts once the request is through (`ready_ns`)
+    // and its delay has passed; each later one its delay after the one before. None starts
+    // before the line is free of earlier output.
+    void schedule(std::int64_t ready_ns, const lorvane::sim::reply_plan& plan)
+    {
+        std::int64_t at = ready_ns;
+        for (const auto& piece : plan.pieces) {
+            at = std::max(at + piece.delay_ns, tx_line_free_ns_);
+            if (piece.bytes.empty())
+                continue;
+            tx_line_free_ns_ = at + static_cast<std::int64_t>(piece.bytes.size()) * byte_ns_;
+            replies_.push_back({piece.bytes, at});
+            at = tx_line_free_ns_;
         }
     }
 
@@ -458,12 +576,14 @@ private:
         }
     }
 
-    lorvane::sim::sim_module module_;
+    std::vector<lorvane::sim::sim_module> modules_;
+    std::optional<lorvane::sim::fault_injector> faults_;
     lorvane::sim::request_framer framer_;
     lorvane::pty_pair& line_;
     int signal_fd_;
     const logger& log_;
     std::int64_t byte_ns_;              // one byte's line time; 0 without pacing
+    bool echo_;                         // requests come back before their replies
     std::int64_t rx_line_free_ns_ = 0;  // when the last received byte is through the line
     std::int64_t tx_line_free_ns_ = 0;  // when the last scheduled reply byte is out
     std::int64_t quiet_until_ns_ = 0;   // no reads before this (after a hang-up)
@@ -484,6 +604,8 @@ int main(int argc, char** argv)
         std::fwrite(USAGE.data(), 1, USAGE.size(), stdout);
         return 0;
     }
+    if (opts.addresses.empty())
+        opts.addresses.push_back(lorvane::sim::DEFAULT_MODULE_ADDRESS);
 
 #ifdef __linux__
     // Paced bytes are timed to their slots (1.04 ms a byte at 9600 baud); the default 50 us
@@ -519,10 +641,14 @@ int main(int argc, char** argv)
         std::printf("%s\n", line.slave_path().c_str());
         std::fflush(stdout);
         const std::string also = link.path.empty() ? std::string() : " (also " + link.path + ")";
+        std::string addresses;
+        for (const std::uint8_t address : opts.addresses)
+            addresses += (addresses.empty() ? "" : ", ") + std::to_string(address);
         std::fprintf(stderr,
-                     "lorvane-sim: module at address %u on %s%s; enter that path as the port "
+                     "lorvane-sim: %s at address %s on %s%s; enter that path as the port "
                      "in Lorvane. Stop with Ctrl+C.\n",
-                     static_cast<unsigned>(opts.address), line.slave_path().c_str(), also.c_str());
+                     opts.addresses.size() == 1 ? "module" : "modules", addresses.c_str(),
+                     line.slave_path().c_str(), also.c_str());
 
         const logger log(opts.verbose, monotonic_ns());
         simulator sim(opts, line, signal_fd, log);
