@@ -1,5 +1,6 @@
 // The tool against the real module simulator program: a random configuration written by
 // one window and read back into a fresh one, and a module that falls silent mid-chain.
+#include "sim_process.h"
 #include "window_fixture.h"
 
 #include <QProcess>
@@ -13,33 +14,6 @@ namespace {
 
 const QString WRITE_DONE = QStringLiteral("全部数据写入完毕");
 const QString READ_DONE = QStringLiteral("全部数据读取完毕");
-
-// lorvane-sim running on its own pseudo-terminal; stopped with SIGTERM at the end.
-struct simulator
-{
-    QProcess process;
-    QString path;
-
-    explicit simulator(const QStringList& args)
-    {
-        process.setProgram(qEnvironmentVariable("LORVANE_SIM"));
-        process.setArguments(args);
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
-        if (!process.waitForStarted(5000))
-            return;
-        while (!process.canReadLine() && process.waitForReadyRead(5000)) {
-        }
-        path = QString::fromUtf8(process.readLine()).trimmed();
-    }
-    ~simulator()
-    {
-        process.terminate();
-        process.waitForFinished(5000);
-    }
-    simulator(const simulator&) = delete;
-    simulator& operator=(const simulator&) = delete;
-};
 
 }  // namespace
 
@@ -61,7 +35,8 @@ void tst_end_to_end::initTestCase()
 
 void tst_end_to_end::random_configuration_round_trip()
 {
-    simulator sim({QStringLiteral("--address"), QStringLiteral("37")});
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--address"), QStringLiteral("37")}));
     QVERIFY2(sim.path.startsWith(u'/'), qPrintable(sim.path));
 
     auto* random = QRandomGenerator::global();
@@ -96,7 +71,8 @@ void tst_end_to_end::random_configuration_round_trip()
 
 void tst_end_to_end::module_silent_mid_chain_then_later_transfer()
 {
-    simulator sim({QStringLiteral("--silent-after"), QStringLiteral("9")});
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--silent-after"), QStringLiteral("9")}));
     window_fixture w;
     QVERIFY(w.open_port(sim.path));
     w.click(QStringLiteral("Command1"));
@@ -105,7 +81,8 @@ void tst_end_to_end::module_silent_mid_chain_then_later_transfer()
     QCOMPARE(w.button(QStringLiteral("Command1"))->text(), QStringLiteral("已写入 9"));
     w.click(QStringLiteral("open_comm"));
 
-    simulator awake({});
+    sim_process awake;
+    QVERIFY(awake.start({}));
     w.messages.clear();
     QVERIFY(w.open_port(awake.path));
     w.click(QStringLiteral("Command1"));
@@ -117,7 +94,8 @@ void tst_end_to_end::simulator_exits_cleanly()
 {
     // While the tool holds the port open, the simulator still stops at once on SIGTERM,
     // and the tool notices the line going away.
-    auto sim = std::make_unique<simulator>(QStringList{});
+    auto sim = std::make_unique<sim_process>();
+    QVERIFY(sim->start({}));
     window_fixture w;
     QVERIFY(w.open_port(sim->path));
     sim->process.terminate();

@@ -4,6 +4,7 @@
 #include "pty.h"
 #include "sim_faults.h"
 #include "sim_module.h"
+#include "sim_process.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -112,48 +113,6 @@ std::int64_t chunk_of(std::uint64_t offset, const std::vector<qsizetype>& cuts)
         return static_cast<std::uint64_t>(cut) <= offset;
     });
 }
-
-// One lorvane-sim process; killed if a test leaves it running.
-class sim_process
-{
-public:
-    ~sim_process()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(REPLY_TIMEOUT_MS);
-        }
-    }
-
-    // Starts the program and reads the terminal path from its first stdout line.
-    bool start(const QStringList& arguments)
-    {
-        process.setProgram(qEnvironmentVariable("LORVANE_SIM"));
-        process.setArguments(arguments);
-        process.start();
-        if (!process.waitForStarted(REPLY_TIMEOUT_MS))
-            return false;
-        QDeadlineTimer deadline(10000);
-        while (!process.canReadLine()) {
-            if (deadline.hasExpired() ||
-                !process.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
-                return false;
-        }
-        path = QString::fromLocal8Bit(process.readLine()).trimmed();
-        return !path.isEmpty();
-    }
-
-    // Sends a signal and waits for the process to end.
-    bool stop_with(int signal_number)
-    {
-        if (::kill(static_cast<pid_t>(process.processId()), signal_number) != 0)
-            return false;
-        return process.waitForFinished(REPLY_TIMEOUT_MS);
-    }
-
-    QProcess process;
-    QString path;
-};
 
 std::unique_ptr<tty_port> open_port(const QString& path)
 {
