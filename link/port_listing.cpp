@@ -6,8 +6,23 @@
 
 namespace lorvane {
 
+namespace {
+std::function<std::vector<port_entry>()>& port_source()
+{
+    static std::function<std::vector<port_entry>()> source;
+    return source;
+}
+}  // namespace
+
+void set_port_source(std::function<std::vector<port_entry>()> source)
+{
+    port_source() = std::move(source);
+}
+
 std::vector<port_entry> available_ports()
 {
+    if (port_source())
+        return port_source()();
     std::vector<port_entry> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         QString description = info.description();

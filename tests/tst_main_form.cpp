@@ -4,6 +4,7 @@
 #include "port_listing.h"
 #include "window_fixture.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCompleter>
 #include <QKeyEvent>
@@ -232,26 +233,53 @@ void tst_main_form::open_failure_names_the_port()
 
 void tst_main_form::port_box_offers_the_listed_ports()
 {
+    module_peer peer;
+    const std::vector<port_entry> listed{{QStringLiteral("ttyLorvaneA"), QStringLiteral("A")},
+                                         {peer.path(), QStringLiteral("测试串口")}};
+    set_port_source([&] { return listed; });
     window_fixture w;
     w.form->show();
     QApplication::setActiveWindow(w.form.get());
     QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
     QLineEdit* box = w.edit(QStringLiteral("chuankou_num"));
-    QVERIFY(box->completer());
-    QCOMPARE(box->completer()->model()->rowCount(), 0);  // read only when the box is entered
+    auto* picker = w.form->findChild<QCompleter*>();
+    QVERIFY(picker);
+    QCOMPARE(picker->model()->rowCount(), 0);  // read only when the box is entered
 
-    box->setFocus();
+    // Typing a listed port's name and clicking 打开 once opens it.
+    QTest::mouseClick(box, Qt::LeftButton);
     QTRY_VERIFY(box->hasFocus());
-    const std::vector<port_entry> ports = available_ports();
-    const QAbstractItemModel* model = box->completer()->model();
-    QCOMPARE(model->rowCount(), int(ports.size()));
-    for (int row = 0; row < model->rowCount(); ++row) {
-        QCOMPARE(model->index(row, 0).data().toString(), ports[std::size_t(row)].name);
-        QCOMPARE(model->index(row, 0).data(Qt::ToolTipRole).toString(),
-                 ports[std::size_t(row)].description);
-        QVERIFY(!ports[std::size_t(row)].name.startsWith(QStringLiteral("pts")));
-    }
-    QVERIFY(!box->toolTip().isEmpty());
+    box->selectAll();
+    QTest::keyClicks(box, peer.path());
+    QCOMPARE(picker->model()->rowCount(), 2);
+    // Through the window, as the platform delivers it, so that an open popup sees it first.
+    QPushButton* open = w.button(QStringLiteral("open_comm"));
+    QTest::mouseClick(w.form->windowHandle(), Qt::LeftButton, {},
+                      open->mapTo(w.form.get(), open->rect().center()));
+    QVERIFY(w.form->link().is_open());
+    QCOMPARE(w.messages, QStringList{});
+    w.click(QStringLiteral("open_comm"));
+    QVERIFY(!w.form->link().is_open());
+
+    // On demand, Down opens the whole list with each port's description; Enter picks one.
+    box->setText(QStringLiteral("1"));
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Down);
+    QTRY_VERIFY(picker->popup()->isVisible());
+    QCOMPARE(picker->completionCount(), 2);
+    QCOMPARE(picker->model()->index(1, 0).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("测试串口"));
+    QTest::keyClick(picker->popup(), Qt::Key_Down);
+    QTest::keyClick(picker->popup(), Qt::Key_Down);
+    QTest::keyClick(picker->popup(), Qt::Key_Return);
+    QTRY_VERIFY(!picker->popup()->isVisible());
+    QCOMPARE(box->text(), peer.path());
+    QVERIFY(box->toolTip().contains(QStringLiteral("ttyLorvaneA：A")));
+
+    // The system's own list never offers pseudo-terminals.
+    set_port_source({});
+    for (const port_entry& port : available_ports())
+        QVERIFY2(!port.name.startsWith(QStringLiteral("pts")), qPrintable(port.name));
 }
 
 QTEST_MAIN(tst_main_form)

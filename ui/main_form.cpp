@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFont>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -128,13 +129,16 @@ void main_form::create_controls()
     chuankou_num = make_text_box(this, QStringLiteral("chuankou_num"), QStringLiteral("1"), 1200,
                                  120, 855, 375, QStringLiteral("串口号"));
     chuankou_num->setFont(big);
-    // Ports the system lists are offered as completions; typing any number, name or
-    // path (pseudo-terminals are never listed) works as before.
+    // The ports the system lists are offered in a list that opens only on demand (Down
+    // arrow, Alt+Down or F4). A list that opened while typing would swallow the next click
+    // outside it, so typing a name and clicking 打开 would do nothing the first time.
+    // Any number, name or path can still be typed (pseudo-terminals are never listed).
     port_list_ = new QStandardItemModel(this);
-    auto* completer = new QCompleter(port_list_, chuankou_num);
-    completer->setCaseSensitivity(Qt::CaseInsensitive);
-    completer->setFilterMode(Qt::MatchContains);
-    chuankou_num->setCompleter(completer);
+    port_picker_ = new QCompleter(port_list_, this);
+    port_picker_->setWidget(chuankou_num);
+    port_picker_->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    connect(port_picker_, qOverload<const QString&>(&QCompleter::activated), chuankou_num,
+            &QLineEdit::setText);
     chuankou_num->installEventFilter(this);
     open_comm = make_button(this, QStringLiteral("open_comm"), OPEN_CAPTION, 2160, 120, 615, 375);
     Label1 = make_label(this, QStringLiteral("Label1"), QStringLiteral("模块自身地址："), 2880, 240,
@@ -196,7 +200,24 @@ bool main_form::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == chuankou_num && event->type() == QEvent::FocusIn)
         refresh_port_list();
+    if (watched == chuankou_num && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Down || key->key() == Qt::Key_F4) {
+            show_port_list();
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+// Opens the list of the system's ports below the box; picking one puts its name in.
+void main_form::show_port_list()
+{
+    refresh_port_list();
+    if (port_list_->rowCount() == 0)
+        return;
+    port_picker_->setCompletionPrefix(QString());
+    port_picker_->complete();
 }
 
 // Re-reads the system's ports, so an adapter plugged in while the window is open shows up.
@@ -213,7 +234,7 @@ void main_form::refresh_port_list()
     }
     chuankou_num->setToolTip(
         tips.isEmpty() ? QStringLiteral("串口号：输入 1 表示第一个串口，或输入设备名/路径")
-                       : QStringLiteral("可用串口：\n") + tips.join(u'\n'));
+                       : QStringLiteral("可用串口（按 ↓ 键选择）：\n") + tips.join(u'\n'));
 }
 
 void main_form::Form_Load()

@@ -12,6 +12,7 @@
 #include <array>
 
 class QComboBox;
+class QCompleter;
 class QStandardItemModel;
 class QLabel;
 class QLineEdit;
@@ -59,6 +60,7 @@ private:
     void create_controls();
     void set_focus_order();
     void refresh_port_list();
+    void show_port_list();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     // panel_view
@@ -75,7 +77,8 @@ private:
     void show_message(const QString& text) override;
 
     serial_link link_;                         // MSComm1
-    QStandardItemModel* port_list_ = nullptr;  // completions offered in chuankou_num
+    QStandardItemModel* port_list_ = nullptr;  // the ports offered in chuankou_num
+    QCompleter* port_picker_ = nullptr;        // their list, shown on demand
     transfer_sequences transfer_;
 
     QLabel* Label6 = nullptr;
