@@ -1,7 +1,5 @@
 #include "port_listing.h"
 
-#include <QSerialPortInfo>
-
 #include <algorithm>
 
 namespace lorvane {
@@ -23,15 +21,7 @@ std::vector<port_entry> available_ports()
 {
     if (port_source())
         return port_source()();
-    std::vector<port_entry> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        QString description = info.description();
-        if (!info.manufacturer().isEmpty() && !description.contains(info.manufacturer()))
-            description = description.isEmpty() ? info.manufacturer()
-                                                : description + QStringLiteral("（") +
-                                                      info.manufacturer() + QStringLiteral("）");
-        ports.push_back({info.portName(), description});
-    }
+    std::vector<port_entry> ports = system_ports();
     std::sort(ports.begin(), ports.end(),
               [](const port_entry& a, const port_entry& b) { return a.name < b.name; });
     return ports;

@@ -4,14 +4,14 @@
 
 namespace lorvane {
 
-namespace {
-
-QString refusal_message()
+QString port_name_refusal_message()
 {
     return QStringLiteral("串口号必须是 1 到 %1 之间的整数，或串口设备名（例如 COM3、ttyUSB0、"
                           "/dev/ttyUSB0）")
         .arg(MAX_PORT_NUMBER);
 }
+
+namespace {
 
 bool is_ascii_digits(const QString& text)
 {
@@ -31,7 +31,7 @@ port_name_result system_port_name(const QString& text, port_platform platform)
         bool ok = false;
         const int n = name.toInt(&ok);
         if (!ok || n < 1 || n > MAX_PORT_NUMBER)
-            return {{}, refusal_message()};
+            return {{}, port_name_refusal_message()};
         if (platform == port_platform::windows)
             return {QStringLiteral("COM%1").arg(n), {}};
         return {QStringLiteral("/dev/ttyS%1").arg(n - 1), {}};
@@ -51,7 +51,7 @@ port_name_result system_port_name(const QString& text, port_platform platform)
         printable = printable && c.isPrint();
     if (is_path && printable && name.size() > 1)
         return {name, {}};
-    return {{}, refusal_message()};
+    return {{}, port_name_refusal_message()};
 }
 
 }  // namespace lorvane

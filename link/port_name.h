@@ -29,4 +29,7 @@ struct port_name_result
 };
 port_name_result system_port_name(const QString& text, port_platform platform = HOST_PLATFORM);
 
+// The message for a text that names no port: what the box accepts, with examples.
+QString port_name_refusal_message();
+
 }  // namespace lorvane

@@ -4,7 +4,9 @@
 
 namespace lorvane {
 
-reply_collector::outcome reply_collector::collect(QIODevice& device)
+reply_collector::outcome
+reply_collector::collect(QIODevice& device,
+                         const std::function<void(const frame& block, bool accepted)>& on_block)
 {
     constexpr auto block = static_cast<qint64>(FRAME_SIZE);
     // Bounded by what waits now: bytes arriving meanwhile belong to the next notification.
@@ -14,7 +16,10 @@ reply_collector::outcome reply_collector::collect(QIODevice& device)
     for (; blocks > 0; --blocks) {
         if (device.read(reinterpret_cast<char*>(reply_buffer_.data()), block) != block)
             return outcome::rejected;  // the device failed under us; never dispatch stale bytes
-        if (reply_accepted(reply_buffer_))
+        const bool accepted = reply_accepted(reply_buffer_);
+        if (on_block)
+            on_block(reply_buffer_, accepted);
+        if (accepted)
             return outcome::accepted;
     }
     return outcome::rejected;

@@ -3,6 +3,8 @@
 
 #include "frame.h"
 
+#include <functional>
+
 class QIODevice;
 
 namespace lorvane {
@@ -22,7 +24,9 @@ public:
     // One receive notification's worth of work on `device` (see the class comment):
     // waiting when fewer than 8 bytes waited, accepted when a block passed the test,
     // rejected when every block read failed it.
-    outcome collect(QIODevice& device);
+    // `on_block`, when given, hears of every 8-byte block read and whether it passed.
+    outcome collect(QIODevice& device,
+                    const std::function<void(const frame& block, bool accepted)>& on_block = {});
 
     // The last 8 bytes read, whether accepted or not.
     const frame& reply_buffer() const { return reply_buffer_; }

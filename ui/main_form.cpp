@@ -108,9 +108,9 @@ main_form::main_form(QWidget* parent) : QWidget(parent), link_(this), transfer_(
     connect(Command2, &QPushButton::clicked, this, &main_form::Command2_Click);
     connect(&link_, &serial_link::reply_received, this,
             [this](const frame& reply) { transfer_.handle_reply(reply); });
-    connect(&link_, &serial_link::port_lost, this, [this](const QString& message) {
+    connect(&link_, &serial_link::port_lost, this, [this](const QString& device) {
         show_port_closed();
-        show_message(message);
+        show_message(port_lost_message(device));
     });
     connect(&link_, &serial_link::reply_timed_out, this,
             [this](int record) { show_message(no_reply_message(record)); });
@@ -254,7 +254,7 @@ void main_form::open_comm_Click()
 {
     if (!link_.is_open()) {
         if (const auto failure = link_.open(chuankou_num->text())) {
-            show_message(*failure);
+            show_message(port_failure_message(*failure));
             return;
         }
         show_port_open();

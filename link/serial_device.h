@@ -1,0 +1,73 @@
+// The serial port under the link, as one narrow interface: open a device at 9600 baud,
+// 8N1, no flow control; discard what was received; send 8 bytes; hand over what arrives.
+// The implementation over QSerialPort serves Linux, and Windows wherever Qt SerialPort
+// is available; a Win32 one serves Windows builds without it.
+#pragma once
+
+#include "frame.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QIODevice;
+
+namespace lorvane {
+
+// Why a port could not be opened. Front ends word it for their users; the link only
+// classifies.
+enum class port_failure_kind {
+    bad_name,              // the text names no port
+    not_found,             // no such device
+    permission,            // the user may not open it (Linux: not in the dialout group)
+    in_use,                // another program holds it
+    already_open,          // this program holds it already
+    unsupported_settings,  // opened, but 9600 8N1 cannot be set
+    other,
+};
+
+struct port_failure
+{
+    port_failure_kind kind = port_failure_kind::other;
+    QString device;  // as the user named it, or the device it maps to
+    QString reason;  // the system's own words, may be empty
+
+    friend bool operator==(const port_failure&, const port_failure&) = default;
+};
+
+class serial_device : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+    ~serial_device() override = default;
+
+    // Opens `device` (a system name such as "COM3" or "ttyUSB0", or a path) for reading
+    // and writing and sets 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+    // Bytes received before the open are dropped. On failure the device stays closed.
+    virtual std::optional<port_failure> open(const QString& device) = 0;
+    virtual void close() = 0;
+    virtual bool is_open() const = 0;
+
+    // Drops every byte received so far: the driver's queue and any buffer of our own.
+    virtual void discard_input() = 0;
+    // Hands the 8 bytes to the driver in one write, now.
+    virtual void send(const frame& bytes) = 0;
+    // The bytes received and not yet read, for the reply collector.
+    virtual QIODevice& input() = 0;
+
+Q_SIGNALS:
+    // More bytes are waiting in input().
+    void bytes_received();
+    // The open device stopped working (adapter unplugged, far end gone). May come more
+    // than once and from inside the device's own handling: close it later, not here.
+    void failed();
+};
+
+// The device of this build: QSerialPort where Qt SerialPort is available, Win32 otherwise.
+std::unique_ptr<serial_device> make_serial_device();
+
+}  // namespace lorvane
