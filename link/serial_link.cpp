@@ -93,11 +93,6 @@ QString serial_link::port_name() const
     return device_;
 }
 
-void serial_link::set_reply_timeout(std::chrono::milliseconds timeout)
-{
-    reply_timer_.setInterval(timeout);
-}
-
 void serial_link::send_write_request(std::uint8_t address, std::uint8_t record, std::uint8_t value1,
                                      std::uint8_t value2, std::uint8_t value3)
 {

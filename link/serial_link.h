@@ -64,10 +64,6 @@ public:
     const frame& last_request() const { return last_request_; }
     const frame& reply_buffer() const { return collector_.reply_buffer(); }
 
-    // How long a request waits for its reply before reply_timed_out; REPLY_TIMEOUT unless
-    // a front end chooses otherwise.
-    void set_reply_timeout(std::chrono::milliseconds timeout);
-
     // True while a sent request still waits for a reply (its time-out is armed).
     bool awaiting_reply() const { return reply_timer_.isActive(); }
 

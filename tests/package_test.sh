@@ -1,6 +1,6 @@
 #!/bin/bash
 # Installs the build into a scratch prefix and builds the Debian package from it, then
-# checks what a user would get: both programs, the menu entry, the icons, and a Depends
+# checks what a user would get: the programs, the menu entry, the icons, and a Depends
 # line computed from the linked libraries.
 #
 # Usage: package_test.sh <build folder>
@@ -13,7 +13,7 @@ fail() { echo "package: FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$work/root" >"$work/install.log" 2>&1 ||
     { cat "$work/install.log" >&2; fail "cmake --install failed"; }
-for f in bin/lorvane bin/lorvane-sim share/applications/lorvane.desktop \
+for f in bin/lorvane bin/lorvane-cli bin/lorvane-sim share/applications/lorvane.desktop \
          share/icons/hicolor/32x32/apps/lorvane.png share/icons/hicolor/256x256/apps/lorvane.png \
          share/icons/hicolor/scalable/apps/lorvane.svg; do
     [ -e "$work/root/$f" ] || fail "not installed: $f"
@@ -38,7 +38,8 @@ for lib in libqt6serialport6 libqt6widgets6 libc6; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib"
 done
 contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/lorvane ./usr/bin/lorvane-sim ./usr/share/applications/lorvane.desktop; do
+for f in ./usr/bin/lorvane ./usr/bin/lorvane-cli ./usr/bin/lorvane-sim \
+         ./usr/share/applications/lorvane.desktop; do
     grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
 done
 echo "package: OK ($(basename "$deb"))"

@@ -21,8 +21,8 @@ bool address_matches(const QString& module_address_text, std::uint8_t reply_addr
     return ok && address % 256 == reply_address;
 }
 
-transfer_sequences::transfer_sequences(panel_view& view, serial_link& link)
-    : view_(view), link_(link)
+transfer_sequences::transfer_sequences(panel_view& view, serial_link& link, transfer_events* events)
+    : view_(view), link_(link), events_(events ? *events : no_events_)
 {
 }
 
@@ -30,8 +30,10 @@ std::optional<std::uint8_t> transfer_sequences::field_byte(const QString& text, 
                                                            int key)
 {
     const auto value = byte_of_text(text);
-    if (!value)
+    if (!value) {
         view_.show_message(bad_byte_message(field, key));
+        events_.value_refused(field, key);
+    }
     return value;
 }
 
@@ -105,7 +107,7 @@ bool transfer_sequences::write_record(record_no record)
         const auto line = field_byte(view_.key_line_text(row), byte_field::key_line, record);
         if (!line)
             return false;
-        values = {*key_address, *line, operation_code_of(view_.key_operation_text(row))};
+        values = {*key_address, *line, view_.key_operation_code(row)};
     }
     link_.send_write_request(*address, static_cast<std::uint8_t>(record), values.value1,
                              values.value2, values.value3);
@@ -126,12 +128,10 @@ bool transfer_sequences::read_record(record_no record)
 void transfer_sequences::apply_record(record_no record, std::uint8_t value1, std::uint8_t value2,
                                       std::uint8_t value3)
 {
-    if (record == 0) {
-        view_.set_refresh_period_text(text_of_byte(value1));
-    } else if (is_valid_record(record)) {
-        view_.set_key_texts(record - 1, text_of_byte(value1), text_of_byte(value2),
-                            operation_text_of(value3));
-    }
+    if (record == 0)
+        view_.set_refresh_period(value1);
+    else if (is_valid_record(record))
+        view_.set_key_values(record - 1, value1, value2, value3);
 }
 
 void transfer_sequences::handle_reply(const frame& reply)
@@ -146,19 +146,25 @@ void transfer_sequences::handle_reply(const frame& reply)
         if (n < LAST_RECORD) {
             write_record(n + 1);
             view_.set_write_caption(WRITE_PROGRESS + QString::number(n + 1));
+            events_.record_confirmed(transfer_kind::write, n);
         } else if (n == LAST_RECORD) {
             view_.show_message(WRITE_DONE_MESSAGE);
             view_.set_write_caption(WRITE_CAPTION);
+            events_.record_confirmed(transfer_kind::write, n);
+            events_.transfer_completed(transfer_kind::write);
         }
     } else if (address_matches(view_.module_address_text(), address) && function == FUNC_READ) {
         if (n < LAST_RECORD) {
             apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
             read_record(n + 1);
             view_.set_read_caption(READ_PROGRESS + QString::number(n + 1));
+            events_.record_confirmed(transfer_kind::read, n);
         } else if (n == LAST_RECORD) {
             apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
             view_.show_message(READ_DONE_MESSAGE);
             view_.set_read_caption(READ_CAPTION);
+            events_.record_confirmed(transfer_kind::read, n);
+            events_.transfer_completed(transfer_kind::read);
         }
     }
 }

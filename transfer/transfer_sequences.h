@@ -19,6 +19,24 @@ namespace lorvane {
 
 class serial_link;
 
+enum class transfer_kind { write, read };
+
+// What a front end hears of a running transfer, as events: the window shows captions
+// and messages through panel_view; other front ends listen here instead of reading texts.
+// Each event comes after the view has been told.
+class transfer_events
+{
+public:
+    virtual ~transfer_events() = default;
+    // The module confirmed `record`; the request for the next one has gone out, unless
+    // a value of it was refused.
+    virtual void record_confirmed(transfer_kind, int /*record*/) {}
+    // The module confirmed record 16: the transfer is complete.
+    virtual void transfer_completed(transfer_kind) {}
+    // A value to be sent is not a byte (key 1..16 for key fields); nothing went out for it.
+    virtual void value_refused(byte_field, int /*key*/) {}
+};
+
 inline const QString WRITE_CAPTION = QStringLiteral("写入到模块");
 inline const QString READ_CAPTION = QStringLiteral("从模块读取");
 inline const QString WRITE_PROGRESS = QStringLiteral("已写入 ");
@@ -38,7 +56,8 @@ bool address_matches(const QString& module_address_text, std::uint8_t reply_addr
 class transfer_sequences
 {
 public:
-    transfer_sequences(panel_view& view, serial_link& link);
+    // `events`, when given, hears of every outcome (see transfer_events).
+    transfer_sequences(panel_view& view, serial_link& link, transfer_events* events = nullptr);
 
     // "写入到模块" and "从模块读取": warn about a closed port, otherwise check every
     // value the transfer will send and, if all are bytes, send record 0.
@@ -67,6 +86,8 @@ private:
 
     panel_view& view_;
     serial_link& link_;
+    transfer_events no_events_;
+    transfer_events& events_;
 };
 
 }  // namespace lorvane

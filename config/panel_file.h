@@ -1,0 +1,43 @@
+// A panel's configuration as a file: JSON, UTF-8, one module per file.
+//
+//   {"format": "lorvane-panel/1", "module_address": 1, "refresh_period": 50,
+//    "keys": [{"key": 1, "address": 1, "line": 1, "operation": "toggle"}, ... 16 entries]}
+//
+// Operations are "none" (0), "toggle" (1), "momentary" (2), "pulse" (3), or a display
+// text of the window; any other code is a plain number 4..255, so every byte a module
+// can hold survives a read and a write.
+#pragma once
+
+#include "panel_config.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <variant>
+
+namespace lorvane {
+
+inline const QString PANEL_FILE_FORMAT = QStringLiteral("lorvane-panel/1");
+
+// Why a file was refused: the member at fault, as a path ("keys[3].line"; empty for
+// the file as a whole), and what is wrong with it, in English.
+struct panel_file_error
+{
+    QString field;
+    QString problem;
+};
+
+// The configuration a file holds, or the first thing wrong with it. Every member must be
+// there, be of its kind and in range; unknown members, a wrong format and keys that are
+// missing or given twice are refused.
+std::variant<panel_config, panel_file_error> parse_panel_file(const QByteArray& json);
+
+// The file for `config`: keys in order 1..16, indented, ending in a newline. Reading it
+// back gives `config` again, and writing that gives the same bytes.
+QByteArray panel_file_text(const panel_config& config);
+
+// The name of an operation code in a file: "none", "toggle", "momentary", "pulse", or
+// the code itself for 4..255 (as text, for messages).
+QString operation_name(operation_code code);
+
+}  // namespace lorvane
