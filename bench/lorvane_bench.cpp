@@ -12,12 +12,15 @@
 //             start-up probe on the offscreen platform until its window is exposed, with
 //             resident memory
 //   checksum  the share of two-byte corruptions of valid replies the tool would act on
+//   cli       lorvane-cli write and read at 9600 baud, and scans of the bus, against
+//             lorvane-sim
 //
 // The window runs on the offscreen platform in this process's main thread; progress goes
 // to stderr, the table to stdout. Exit status 0 when every section ran (targets met or not),
 // 1 when a section failed to run, 2 on bad usage.
 #include "bench_support.h"
 #include "checksum_slip.h"
+#include "cli_bench.h"
 #include "main_form.h"
 #include "message_box.h"
 #include "module_thread.h"
@@ -86,6 +89,7 @@ constexpr std::int64_t PACED_BYTE_NS = (10 * NS_PER_S + 9600 - 1) / 9600;
 constexpr double TARGET_LATENCY_MEDIAN_MS = 0.3;
 constexpr double TARGET_LATENCY_P99_MS = 2.0;
 constexpr double TARGET_PACED_RATIO = 1.02;
+constexpr double TARGET_FULL_SCAN_S = 16.0;
 
 constexpr int MIN_CHAINS = 20;
 constexpr int MIN_PACED_RUNS = 5;
@@ -104,7 +108,8 @@ constexpr std::string_view USAGE =
     "  --sim PATH          lorvane-sim (default: next to this program)\n"
     "  --lorvane PATH      the tool (default: next to this program)\n"
     "  --probe PATH        lorvane-bench-startup (default: next to this program)\n"
-    "  --sections LIST     comma-separated subset of latency,paced,startup,checksum\n"
+    "  --cli PATH          lorvane-cli (default: next to this program)\n"
+    "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli\n"
     "  --help              show this text\n";
 
 struct options
@@ -117,7 +122,8 @@ struct options
     std::string sim;
     std::string lorvane;
     std::string probe;
-    std::set<std::string> sections{"latency", "paced", "startup", "checksum"};
+    std::string cli;
+    std::set<std::string> sections{"latency", "paced", "startup", "checksum", "cli"};
 };
 
 std::optional<int> parse_int(std::string_view text)
@@ -166,13 +172,16 @@ std::string parse_options(int argc, char** argv, options& parsed, bool& help)
             parsed.lorvane = value;
         else if (arg == "--probe")
             parsed.probe = value;
+        else if (arg == "--cli")
+            parsed.cli = value;
         else if (arg == "--sections") {
             parsed.sections.clear();
             std::string list(value);
             std::istringstream items(list);
             std::string item;
             while (std::getline(items, item, ',')) {
-                if (item != "latency" && item != "paced" && item != "startup" && item != "checksum")
+                if (item != "latency" && item != "paced" && item != "startup" &&
+                    item != "checksum" && item != "cli")
                     return "unknown section '" + item + "'";
                 parsed.sections.insert(item);
             }
@@ -865,6 +874,7 @@ int main(int argc, char** argv)
     opts.sim = program_next_to_me(opts.sim, "lorvane-sim");
     opts.lorvane = program_next_to_me(opts.lorvane, "lorvane");
     opts.probe = program_next_to_me(opts.probe, "lorvane-bench-startup");
+    opts.cli = program_next_to_me(opts.cli, "lorvane-cli");
     const std::string child_log = (std::filesystem::temp_directory_path() /
                                    ("lorvane-bench-" + std::to_string(::getpid()) + ".log"))
                                       .string();
@@ -1063,6 +1073,43 @@ int main(int argc, char** argv)
                  ", record number changed: " + std::to_string(c.slipped_record) +
                  ", only values/checksum changed: " + std::to_string(c.slipped_values_only) +
                  ". Took " + fixed(r.seconds, 1) + " s.\n";
+    });
+
+    section("cli", [&] {
+        const cli_transfer_times t = measure_cli_transfers(opts.cli, opts.sim, opts.paced_runs);
+        for (const bool write : {true, false}) {
+            const summary s = summarise(write ? t.write_ms : t.read_ms);
+            const double ratio = s.median.value_or(0) / LINE_LIMIT_MS;
+            add_row(table,
+                    std::string("lorvane-cli ") + (write ? "write" : "read") +
+                        " at 9600 baud, first request out to last reply in (median of " +
+                        std::to_string(s.count) + ")",
+                    range_text(s, 1, "ms") + "; " + fixed(ratio, 3) + " × line limit",
+                    "≤ 1.02 × 283.3 ms", verdict(s.median && ratio <= TARGET_PACED_RATIO));
+        }
+        add_row(table,
+                "… the whole write command, start to exit (median of " +
+                    std::to_string(t.command_ms.size()) + ")",
+                range_text(summarise(t.command_ms), 1, "ms"), "(diagnostic)", "");
+        const cli_scan_result scan = measure_cli_scans(opts.cli, opts.sim);
+        add_row(table, "lorvane-cli scan 0..255 at 9600 baud, three modules, default wait 60 ms",
+                fixed(scan.full_scan_s, 2) + " s" +
+                    (scan.full_scan_found_all ? ", all three found" : ", **not all found**"),
+                "≤ 16 s",
+                verdict(scan.full_scan_found_all && scan.full_scan_s <= TARGET_FULL_SCAN_S));
+        std::string trials;
+        for (const auto& trial : scan.trials)
+            trials += (trials.empty() ? "" : ", ") + std::to_string(trial.wait_ms) +
+                      " ms: " + std::to_string(trial.scans_finding_all) + "/" +
+                      std::to_string(trial.scans);
+        add_row(table, "… scans of 0..50 finding all three, by --wait", trials, "(diagnostic)", "");
+        notes += "- lorvane-cli: each write and read is its own process against "
+                 "`lorvane-sim --pace-baud 9600`; the transfer is timed from the CLI's own "
+                 "--trace stamps, first TX to the 17th accepted RX (the line limit counts the "
+                 "first request's bytes too). A reply can come no sooner than 16 byte times "
+                 "(16.7 ms) after its request starts out, so a shorter scan wait finds a module "
+                 "only when its timer happens to fire late; the default of 60 ms leaves room for a USB adapter's latency timer "
+                 "(16 ms each way on common adapters) and a slow module.\n";
     });
 
     std::remove(child_log.c_str());

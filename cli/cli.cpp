@@ -454,6 +454,7 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);  // a wait of 20 ms means 20 ms, not 21
     int address = args.first;
     int retries_left = 0;
     bool interrupted = false;

@@ -9,6 +9,7 @@ module_session::module_session(serial_link& link, const session_options& options
     : link_(link), options_(options), progress_(std::move(progress)), transfer_(*this, link, this)
 {
     deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::PreciseTimer);
     connect(&deadline_, &QTimer::timeout, this, &module_session::on_deadline);
     connect(&link_, &serial_link::frame_sent, this, &module_session::on_sent);
     connect(&link_, &serial_link::reply_received, this, &module_session::on_reply);

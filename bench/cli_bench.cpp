@@ -1,0 +1,137 @@
+#include "cli_bench.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <stdexcept>
+
+namespace lorvane::bench {
+
+namespace {
+
+// The three modules of the scan; the shorter waits search 0..TRIAL_LAST, which holds them.
+const QString SCAN_MODULES = QStringLiteral("3,7,42");
+const QByteArray SCAN_FOUND = "address 3, refresh period 50\naddress 7, refresh period 50\n"
+                              "address 42, refresh period 50\n";
+constexpr int TRIAL_SCANS = 5;
+constexpr int TRIAL_LAST = 50;
+
+class paced_sim
+{
+public:
+    paced_sim(const std::string& program, const QString& addresses)
+    {
+        process_.setProgram(QString::fromStdString(program));
+        process_.setArguments({QStringLiteral("--pace-baud"), QStringLiteral("9600"),
+                               QStringLiteral("--address"), addresses});
+        process_.setStandardErrorFile(QProcess::nullDevice());
+        process_.start();
+        if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(5000))
+            throw std::runtime_error("cannot start " + program);
+        path_ = QString::fromUtf8(process_.readLine()).trimmed();
+    }
+    ~paced_sim()
+    {
+        process_.terminate();
+        process_.waitForFinished(5000);
+    }
+    paced_sim(const paced_sim&) = delete;
+    paced_sim& operator=(const paced_sim&) = delete;
+    QString port() const { return QStringLiteral("--port=") + path_; }
+
+private:
+    QProcess process_;
+    QString path_;
+};
+
+struct run_result
+{
+    QByteArray out;
+    QString err;
+    double wall_ms;
+};
+
+run_result run(const std::string& cli, const QStringList& args)
+{
+    QProcess process;
+    QElapsedTimer clock;
+    clock.start();
+    process.start(QString::fromStdString(cli), args);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        throw std::runtime_error("lorvane-cli " + args.join(u' ').toStdString() +
+                                 " failed: " + process.readAllStandardError().toStdString());
+    const double wall = double(clock.nsecsElapsed()) / 1e6;
+    return {process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError()),
+            wall};
+}
+
+// From the first TX to the last accepted RX in a --trace, in ms.
+double traced_transfer_ms(const QString& trace)
+{
+    static const QRegularExpression line(
+        QStringLiteral(R"(trace (\d+\.\d+) ms (TX|RX) .*?( accepted)?$)"),
+        QRegularExpression::MultilineOption);
+    double first_tx = -1;
+    double last_rx = -1;
+    int accepted = 0;
+    for (auto it = line.globalMatch(trace); it.hasNext();) {
+        const auto m = it.next();
+        const double at = m.captured(1).toDouble();
+        if (m.captured(2) == QStringLiteral("TX") && first_tx < 0)
+            first_tx = at;
+        if (!m.captured(3).isEmpty()) {
+            last_rx = at;
+            ++accepted;
+        }
+    }
+    if (first_tx < 0 || accepted != 17)
+        throw std::runtime_error("a traced transfer did not show 17 accepted replies");
+    return last_rx - first_tx;
+}
+
+}  // namespace
+
+cli_transfer_times measure_cli_transfers(const std::string& cli, const std::string& sim, int runs)
+{
+    paced_sim module(sim, QStringLiteral("1"));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("panel.json"));
+    run(cli, {QStringLiteral("read"), module.port(), QStringLiteral("--output"), file});
+    cli_transfer_times times;
+    for (int i = 0; i < runs; ++i) {
+        const run_result write =
+            run(cli, {QStringLiteral("write"), module.port(), QStringLiteral("--trace"), file});
+        times.write_ms.push_back(traced_transfer_ms(write.err));
+        times.command_ms.push_back(write.wall_ms);
+        const run_result read =
+            run(cli, {QStringLiteral("read"), module.port(), QStringLiteral("--trace")});
+        times.read_ms.push_back(traced_transfer_ms(read.err));
+    }
+    return times;
+}
+
+cli_scan_result measure_cli_scans(const std::string& cli, const std::string& sim)
+{
+    paced_sim modules(sim, SCAN_MODULES);
+    cli_scan_result result;
+    const run_result full = run(cli, {QStringLiteral("scan"), modules.port()});
+    result.full_scan_s = full.wall_ms / 1000.0;
+    result.full_scan_found_all = full.out == SCAN_FOUND;
+    for (const int wait : {15, 16, 17, 18, 19, 20, 25}) {
+        cli_scan_result::wait_trial trial{wait, TRIAL_SCANS, 0};
+        for (int i = 0; i < TRIAL_SCANS; ++i) {
+            const run_result scan =
+                run(cli, {QStringLiteral("scan"), modules.port(), QStringLiteral("--first=0"),
+                          QStringLiteral("--last=%1").arg(TRIAL_LAST),
+                          QStringLiteral("--wait=%1").arg(wait)});
+            trial.scans_finding_all += scan.out == SCAN_FOUND;
+        }
+        result.trials.push_back(trial);
+    }
+    return result;
+}
+
+}  // namespace lorvane::bench
