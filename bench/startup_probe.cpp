@@ -50,8 +50,7 @@ int main(int argc, char* argv[])
     const std::int64_t main_ns = lorvane::bench::monotonic_ns();
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("lorvane"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lorvane/lorvane.png")));
+    lorvane::set_up_application();
 
     expose_watch watch;
     app.installEventFilter(&watch);

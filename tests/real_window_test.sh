@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs the real program on its own virtual X server (the xcb platform, as users see it) and
-# checks the window from the outside: its caption and size, that it draws something, and that
+# checks the window from the outside: its caption and size, that it draws something and
+# shows the digits of every key row's boxes, and that
 # a click on the write button with the port still closed brings up the message box.
 #
 # Usage: real_window_test.sh <path to lorvane> <screenshot.png to write>
@@ -143,6 +144,10 @@ done
     "${deviation:-?}; $(cat "$work/import.log"))"
 shot_size=$(identify -format '%wx%h' "$work/shot.png")
 [ "$shot_size" = "${WIDTH}x${HEIGHT}" ] || fail "screenshot is $shot_size"
+# shellcheck source=key_boxes.sh
+source "$(dirname "$0")/key_boxes.sh"
+key_boxes_show_text "$work/shot.png" || fail "key row boxes are drawn without their digits"
+echo "real_window: every key row's address and line box shows its digits"
 cp "$work/shot.png" "$screenshot" || fail "cannot write $screenshot"
 echo "real_window: screenshot $screenshot ($colours colours, deviation $deviation)"
 

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void operation_lists();
     void geometry_in_logical_pixels();
     void fonts();
+    void standard_font_holds_digits_and_chinese();
     void accessible_names();
     void focus_order();
     void enter_and_space_activate_the_focused_button();
@@ -110,6 +111,18 @@ void tst_main_form::fonts()
         QCOMPARE(font.weight(), QFont::Normal);
     }
     QCOMPARE(w.key_address(0)->font(), QApplication::font(w.key_address(0)));
+}
+
+void tst_main_form::standard_font_holds_digits_and_chinese()
+{
+    // The face start-up gives every control but the three large fields: one that draws the
+    // digits of the key rows and the Chinese captions itself, not through a fallback.
+    const QFont font = standard_font();
+    const QFontInfo resolved(font);
+    QVERIFY2(font.families().contains(resolved.family()), qPrintable(resolved.family()));
+    const QFontMetrics metrics(font);
+    for (const QChar c : QStringLiteral("0123456789按键地址线路操作写入到模块从读取刷新周期"))
+        QVERIFY2(metrics.inFont(c), qPrintable(QString(c)));
 }
 
 void tst_main_form::accessible_names()

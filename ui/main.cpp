@@ -6,9 +6,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    // No display name: on X11 Qt would append it to the window caption.
-    QApplication::setApplicationName(QStringLiteral("lorvane"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lorvane/lorvane.png")));
+    lorvane::set_up_application();
 
     lorvane::main_form window;
     window.show();

@@ -3,6 +3,7 @@
 #include "message_box.h"
 #include "port_listing.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QCompleter>
 #include <QEvent>
@@ -47,6 +48,8 @@ QFont field_font()
     return font;
 }
 
+constexpr qreal STANDARD_POINT_SIZE = 9.0;
+
 QString indexed_name(const char* array, int index)
 {
     return QStringLiteral("%1_%2").arg(QLatin1String(array)).arg(index);
@@ -89,6 +92,26 @@ QPushButton* make_button(QWidget* parent, const QString& name, const QString& ca
 }
 
 }  // namespace
+
+QFont standard_font()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Microsoft YaHei UI"), QStringLiteral("Microsoft YaHei"),
+                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Source Han Sans SC"),
+                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("SimSun"),
+                      QStringLiteral("Segoe UI"), QStringLiteral("Tahoma")});
+    font.setPointSizeF(STANDARD_POINT_SIZE);
+    return font;
+}
+
+void set_up_application()
+{
+    init_resources();
+    // No display name: on X11 Qt would append it to the window caption.
+    QApplication::setApplicationName(QStringLiteral("lorvane"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lorvane/lorvane.png")));
+    QApplication::setFont(standard_font());
+}
 
 main_form::main_form(QWidget* parent) : QWidget(parent), link_(this), transfer_(*this, link_)
 {

@@ -7,6 +7,7 @@
 #include "serial_link.h"
 #include "transfer_sequences.h"
 
+#include <QFont>
 #include <QWidget>
 
 #include <array>
@@ -30,6 +31,17 @@ constexpr int px(int twips)
 {
     return twips / 15;
 }
+
+// The window's standard font, for every control but the three large fields: 9 pt in the
+// first installed of a list of faces that hold both the digits and the Chinese texts. The
+// platform's own default face is not safe to rely on: where it is missing (a Windows
+// installation without its UI face, as under Wine) Qt falls back to whatever face it finds
+// first, and one such face (a math face) left every digit in the key rows' boxes unseen.
+QFont standard_font();
+
+// The application-wide settings of start-up: name, icon and the standard font. Call it
+// once the QApplication exists and before the window is made.
+void set_up_application();
 
 inline constexpr int CLIENT_WIDTH = px(5490);   // 366 logical pixels
 inline constexpr int CLIENT_HEIGHT = px(7890);  // 526 logical pixels
