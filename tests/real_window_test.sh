@@ -144,9 +144,10 @@ done
     "${deviation:-?}; $(cat "$work/import.log"))"
 shot_size=$(identify -format '%wx%h' "$work/shot.png")
 [ "$shot_size" = "${WIDTH}x${HEIGHT}" ] || fail "screenshot is $shot_size"
-# shellcheck source=key_boxes.sh
-source "$(dirname "$0")/key_boxes.sh"
+# shellcheck source=screenshot_checks.sh
+source "$(dirname "$0")/screenshot_checks.sh"
 key_boxes_show_text "$work/shot.png" || fail "key row boxes are drawn without their digits"
+chinese_captions_drawn "$work/shot.png" || fail "the Chinese captions are not drawn"
 echo "real_window: every key row's address and line box shows its digits"
 cp "$work/shot.png" "$screenshot" || fail "cannot write $screenshot"
 echo "real_window: screenshot $screenshot ($colours colours, deviation $deviation)"

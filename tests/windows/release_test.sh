@@ -1,0 +1,360 @@
+#!/bin/bash
+# The Windows release as a user gets it, under Wine, each check in a fresh Wine prefix with
+# nothing on its PATH but the release itself:
+#
+#   release_test.sh window      lorvane.exe from the unpacked zip on a virtual screen: its
+#                               caption and size, the Chinese texts drawn, and every key
+#                               row's address and line box showing its digits
+#   release_test.sh com         COM5 mapped to lorvane-sim: lorvane-cli.exe writes, reads and
+#                               verifies, then the window reads and writes a whole chain;
+#                               once unpaced and once at 9600 baud; and a port that goes
+#                               away under lorvane-cli
+#   release_test.sh installer   the installer, silent: files, start-menu entry, and an
+#                               uninstaller that leaves the system as it found it
+#
+# Environment (CTest passes it): LORVANE_RELEASE_DIR (holds the zip and the installer),
+# LORVANE_VERSION, LORVANE_SIM (the Linux simulator). Exit status 0 passed, 1 failed.
+set -u
+
+here=$(cd "$(dirname "$0")" && pwd)
+check=${1:-}
+version=${LORVANE_VERSION:?}
+release=${LORVANE_RELEASE_DIR:?}
+zip_file=$release/lorvane-$version-win64.zip
+setup=$release/lorvane-$version-setup.exe
+
+readonly CAPTION='LorvaneV1.1'
+readonly BOX_TITLE='Lorvane'
+readonly WIDTH=366
+readonly HEIGHT=526
+# Centres of the buttons in the client area, logical pixels.
+readonly PORT_BOX_XY=(108 20)
+readonly OPEN_XY=(164 20)
+readonly WRITE_XY=(108 504)
+readonly READ_XY=(236 504)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lorvane-windows.XXXXXX")
+xvfb_pid=
+sim_pid=
+app_pid=
+
+fail()
+{
+    echo "windows_$check: FAIL: $*" >&2
+    [ -s "$work/sim.log" ] && { echo "--- simulator log (last 20 lines) ---" >&2; tail -n 20 "$work/sim.log" >&2; }
+    exit 1
+}
+
+# shellcheck disable=SC2317  # the EXIT trap
+cleanup()
+{
+    [ -n "${WINEPREFIX:-}" ] && /usr/lib/wine/wineserver -k 2>/dev/null
+    local pid
+    for pid in $app_pid $sim_pid $xvfb_pid; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+[ -f "$zip_file" ] && [ -f "$setup" ] ||
+    fail "no release in $release; run scripts/build-windows.sh first"
+
+# A fresh prefix of this check's own; the release must bring every DLL it needs.
+export LORVANE_WINEPREFIX=$work/prefix LORVANE_WINE_DLL_DIRS=
+# shellcheck source=wine_env.sh
+source "$here/wine_env.sh"
+wine_setup || fail "cannot create a Wine prefix"
+
+unpack()
+{
+    unzip -q "$zip_file" -d "$work/unpacked" || fail "cannot unpack $zip_file"
+    app=$work/unpacked/lorvane-$version
+    [ -f "$app/lorvane.exe" ] || fail "the zip has no lorvane-$version/lorvane.exe"
+}
+
+need_display()
+{
+    local tool
+    for tool in Xvfb xdotool xwininfo import convert; do
+        command -v "$tool" >/dev/null || fail "$tool is missing"
+    done
+    # shellcheck source=../../scripts/xvfb.sh
+    source "$here/../../scripts/xvfb.sh"
+    start_xvfb "$work" || fail "no X server"
+    export DISPLAY=":$xvfb_display"
+}
+
+# Prints the id of the viewable window titled exactly $1 once there is one (60 s at most:
+# a fresh prefix makes the first start slow).
+wait_for_window()
+{
+    local id
+    for _ in $(seq 600); do
+        if id=$(xdotool search --onlyvisible --name "^${1//./\\.}\$" 2>/dev/null | head -n 1) &&
+            [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+wait_until_gone()
+{
+    for _ in $(seq 100); do
+        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+start_window()
+{
+    (cd "$app" && exec /usr/lib/wine/wine64 lorvane.exe) >"$work/lorvane.log" 2>&1 &
+    app_pid=$!
+    window=$(wait_for_window "$CAPTION") || fail "no window titled $CAPTION appeared"
+}
+
+click()
+{
+    xdotool mousemove --window "$window" "$1" "$2" click 1 || fail "cannot click at $1,$2"
+}
+
+# ---------------------------------------------------------------------------------------
+# window
+
+check_window()
+{
+    unpack
+    need_display
+    start_window
+    local info width height drawn=
+    info=$(xwininfo -id "$window")
+    width=$(awk '/^ *Width:/ { print $2 }' <<<"$info")
+    height=$(awk '/^ *Height:/ { print $2 }' <<<"$info")
+    [ "$width" = "$WIDTH" ] && [ "$height" = "$HEIGHT" ] ||
+        fail "the window is ${width}x${height}, expected ${WIDTH}x${HEIGHT}"
+
+    # shellcheck source=../screenshot_checks.sh
+    source "$here/../screenshot_checks.sh"
+    for _ in $(seq 100); do
+        if import -window "$window" "$work/shot.png" 2>/dev/null &&
+            key_boxes_show_text "$work/shot.png" 2>"$work/boxes.log"; then
+            drawn=yes
+            break
+        fi
+        sleep 0.2
+    done
+    cp "$work/shot.png" "$release/wine-window.png" 2>/dev/null
+    [ -n "$drawn" ] || fail "$(cat "$work/boxes.log") (screenshot: $release/wine-window.png)"
+    chinese_captions_drawn "$work/shot.png" || fail "the Chinese captions are not drawn"
+    echo "windows_window: $CAPTION ${width}x${height}, Chinese captions and every key box's digits drawn"
+}
+
+# ---------------------------------------------------------------------------------------
+# com
+
+# A random configuration for module 1 as a file, and the write requests it means, as the
+# simulator logs them ("55 01 F0 00 32 00 00 78"). With `window`, the requests after the
+# window has read it: operation codes above 3 have no text there and go out as 0.
+random_config()
+{
+    local file=$1 k ops=(none toggle momentary pulse) op code
+    refresh=$((RANDOM % 256))
+    key_address=() key_line=() key_code=()
+    {
+        printf '{"format": "lorvane-panel/1", "module_address": 1, "refresh_period": %d, "keys": [' "$refresh"
+        for k in $(seq 1 16); do
+            key_address[k]=$((RANDOM % 256))
+            key_line[k]=$((RANDOM % 256))
+            code=$((RANDOM % 8 < 5 ? RANDOM % 4 : RANDOM % 256))
+            key_code[k]=$code
+            if [ "$code" -lt 4 ]; then op="\"${ops[code]}\""; else op=$code; fi
+            printf '%s{"key": %d, "address": %d, "line": %d, "operation": %s}' \
+                "$([ "$k" -gt 1 ] && echo ,)" "$k" "${key_address[k]}" "${key_line[k]}" "$op"
+        done
+        printf ']}\n'
+    } >"$file"
+}
+
+frame_hex()
+{
+    local bytes=("$@") sum=0 b text=""
+    for b in "${bytes[@]}"; do sum=$((sum + b)); done
+    bytes+=($((sum & 255)))
+    for b in "${bytes[@]}"; do text+=$(printf '%02X ' "$b"); done
+    echo "${text% }"
+}
+
+expected_writes()
+{
+    local as_window=$1 k code
+    frame_hex 0x55 1 0xF0 0 "$refresh" 0 0
+    for k in $(seq 1 16); do
+        code=${key_code[k]}
+        [ "$as_window" = window ] && [ "$code" -gt 3 ] && code=0
+        frame_hex 0x55 1 0xF0 "$k" "${key_address[k]}" "${key_line[k]}" "$code"
+    done
+}
+
+# The requests the simulator logged after line $1 of its log, one per line.
+logged_requests()
+{
+    tail -n "+$(($1 + 1))" "$work/sim.log" | sed -n 's/.*\] rx \(\([0-9A-F][0-9A-F] \)\{7\}[0-9A-F][0-9A-F]\) .*/\1/p'
+}
+
+# Waits until the simulator has logged $2 requests after line $1.
+wait_for_requests()
+{
+    for _ in $(seq 100); do
+        [ "$(logged_requests "$1" | wc -l)" -ge "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+start_sim()
+{
+    [ -x "${LORVANE_SIM:-}" ] || fail "the Linux simulator LORVANE_SIM=${LORVANE_SIM:-} is missing"
+    "$LORVANE_SIM" --verbose "$@" >"$work/sim.out" 2>"$work/sim.log" &
+    sim_pid=$!
+    for _ in $(seq 50); do
+        [ -s "$work/sim.out" ] && break
+        sleep 0.1
+    done
+    local pts
+    pts=$(head -n 1 "$work/sim.out")
+    [ -n "$pts" ] || fail "the simulator printed no terminal"
+    # COM1..4 belong to the serial ports Wine finds (ttyS0..3) and are remade at its start;
+    # COM5 is free for a link of our own.
+    ln -sfn "$pts" "$WINEPREFIX/dosdevices/com5"
+}
+
+stop_sim()
+{
+    kill "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+    sim_pid=
+}
+
+cli()
+{
+    (cd "$app" && /usr/lib/wine/wine64 lorvane-cli.exe "$@")
+}
+
+com_round()
+{
+    local pacing=$1 mark
+    shift
+    start_sim "$@"
+    random_config "$work/config.json"
+    local config_path
+    config_path=$(/usr/lib/wine/wine64 winepath -w "$work/config.json" 2>/dev/null)
+
+    # The command line: write, read back, verify.
+    mark=$(wc -l <"$work/sim.log")
+    cli write --port COM5 --quiet "$config_path" || fail "$pacing: lorvane-cli write failed"
+    [ "$(logged_requests "$mark")" = "$(expected_writes cli)" ] ||
+        fail "$pacing: the module did not receive the file's 17 write requests"
+    cli read --port COM5 >"$work/back.json" || fail "$pacing: lorvane-cli read failed"
+    grep -q '"format": "lorvane-panel/1"' "$work/back.json" || fail "$pacing: read gave no file"
+    cli verify --port COM5 --quiet "$config_path" || fail "$pacing: lorvane-cli verify failed"
+
+    # The window: type 5 into 串口号, open, read the module, write it back.
+    start_window
+    click "${PORT_BOX_XY[@]}"
+    xdotool key ctrl+a type 5 || fail "cannot type into the port box"
+    click "${OPEN_XY[@]}"
+    mark=$(wc -l <"$work/sim.log")
+    click "${READ_XY[@]}"
+    wait_for_requests "$mark" 17 || fail "$pacing: the window's read chain stopped early"
+    local box
+    box=$(wait_for_window "$BOX_TITLE") || fail "$pacing: no message after the read chain"
+    [ "$(logged_requests "$mark" | grep -c ' F1 ')" = 17 ] || fail "$pacing: not 17 read requests"
+    xdotool key --window "$box" Return
+    wait_until_gone "$BOX_TITLE" || fail "$pacing: the message box did not close"
+    mark=$(wc -l <"$work/sim.log")
+    click "${WRITE_XY[@]}"
+    wait_for_requests "$mark" 17 || fail "$pacing: the window's write chain stopped early"
+    box=$(wait_for_window "$BOX_TITLE") || fail "$pacing: no message after the write chain"
+    [ "$(logged_requests "$mark")" = "$(expected_writes window)" ] ||
+        fail "$pacing: the window did not write back what it read"
+    xdotool key --window "$box" Return
+    kill "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+    app_pid=
+    stop_sim
+    echo "windows_com: $pacing: lorvane-cli write, read and verify, and the window's read and write chains, through COM5"
+}
+
+# The far end goes away while lorvane-cli waits for a reply: it says so and exits 3.
+com_lost_port()
+{
+    start_sim --silent-after 2
+    cli read --port COM5 --timeout 20000 >/dev/null 2>"$work/lost.err" &
+    local cli_pid=$!
+    wait_for_requests 0 3 || fail "lorvane-cli sent no requests"
+    stop_sim
+    wait "$cli_pid"
+    local status=$?
+    [ "$status" = 3 ] && grep -q 'went away' "$work/lost.err" ||
+        fail "a lost port gave exit status $status: $(cat "$work/lost.err")"
+    echo "windows_com: a port that goes away mid-transfer: $(sed 's/^lorvane-cli: //' "$work/lost.err")"
+}
+
+check_com()
+{
+    unpack
+    need_display
+    com_round unpaced
+    com_round "9600 baud" --pace-baud 9600
+    com_lost_port
+}
+
+# ---------------------------------------------------------------------------------------
+# installer
+
+system_files()
+{
+    # Wine keeps its own logs and caches in the user's folders; they are not ours.
+    (cd "$WINEPREFIX/drive_c" && find . -path './users/*/AppData/Local/Temp' -prune -o \
+        -path './users/*/Temp' -prune -o -path './windows' -prune -o -print | sort)
+}
+
+check_installer()
+{
+    local before program start_menu
+    before=$(system_files)
+    /usr/lib/wine/wine64 "$setup" /S || fail "the installer failed"
+    /usr/lib/wine/wineserver -w
+    program="$WINEPREFIX/drive_c/Program Files/Lorvane"
+    start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Lorvane"
+    for file in lorvane.exe lorvane-cli.exe Qt6Widgets.dll platforms/qwindows.dll \
+                styles/qwindowsvistastyle.dll uninstall.exe LICENSE.txt licenses/qt/LGPL-3.0-only.txt; do
+        [ -f "$program/$file" ] || fail "not installed: $file"
+    done
+    [ -f "$start_menu/Lorvane.lnk" ] || fail "no start-menu entry"
+    local shown
+    shown=$(cd "$program" && /usr/lib/wine/wine64 lorvane-cli.exe --version) ||
+        fail "the installed lorvane-cli.exe does not run"
+    [ "$shown" = "lorvane-cli $version" ] || fail "the installed program says '$shown'"
+
+    /usr/lib/wine/wine64 "$program/uninstall.exe" /S || fail "the uninstaller failed"
+    /usr/lib/wine/wineserver -w  # it runs from a copy of itself and returns at once
+    [ ! -e "$program" ] || fail "the uninstaller left $(cd "$program" && find . | head -n 5 | tr '\n' ' ')"
+    [ ! -e "$start_menu" ] || fail "the uninstaller left the start-menu entry"
+    diff <(echo "$before") <(system_files) >"$work/diff.txt" ||
+        fail "install and uninstall changed other files: $(head -n 10 "$work/diff.txt" | tr '\n' ' ')"
+    echo "windows_installer: installed $(du -sh "$setup" | cut -f1) setup, ran lorvane-cli $version, uninstalled without a trace"
+}
+
+case "$check" in
+    window) check_window ;;
+    com) check_com ;;
+    installer) check_installer ;;
+    *) echo "usage: $0 window|com|installer" >&2; exit 1 ;;
+esac
+exit 0
