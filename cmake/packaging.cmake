@@ -20,6 +20,27 @@ if(UNIX AND NOT APPLE)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 
+# Manual pages, the changelog and the copyright file, where Debian keeps them. The compressed
+# files are made at build time (gzip -n: no name or time stamp, so builds are reproducible).
+if(UNIX AND NOT APPLE)
+  find_program(LORVANE_GZIP gzip REQUIRED)
+  set(lorvane_compressed)
+  foreach(source man/lorvane.1 man/lorvane-cli.1 man/lorvane-sim.1 debian/changelog)
+    get_filename_component(name ${source} NAME)
+    set(output ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+      COMMAND ${LORVANE_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/${source} > ${output}
+      DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${source} VERBATIM)
+    list(APPEND lorvane_compressed ${output})
+  endforeach()
+  add_custom_target(lorvane_package_docs ALL DEPENDS ${lorvane_compressed})
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/lorvane.1.gz ${CMAKE_BINARY_DIR}/packaging/lorvane-cli.1.gz
+    ${CMAKE_BINARY_DIR}/packaging/lorvane-sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+    ${PROJECT_SOURCE_DIR}/packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
 # The .deb is built for the machine that builds it: dpkg-shlibdeps reads the dependencies
 # off the installed libraries of this system, which says nothing about a cross target.
 if(PROJECT_IS_TOP_LEVEL AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
@@ -35,8 +56,10 @@ if(PROJECT_IS_TOP_LEVEL AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CRO
     "line: the module address, the address, line and operation of each of the 16"
     "keys, and the refresh period. It shows one window with the port, the key rows"
     "and the write and read buttons."
-    "The package also contains lorvane-sim, a simulated module on a pseudo-terminal"
-    "for trying the tool without hardware.")
+    "The package also contains lorvane-cli, which reads, writes, verifies and"
+    "finds modules from the command line with configuration files, and"
+    "lorvane-sim, a simulated module on a pseudo-terminal for trying both"
+    "without hardware.")
   # Release builds carry debug information; the package ships the programs without it.
   set(CPACK_STRIP_FILES ON)
 

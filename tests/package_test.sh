@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs the build into a scratch prefix and builds the Debian package from it, then
-# checks what a user would get: the programs, the menu entry, the icons, and a Depends
-# line computed from the linked libraries.
+# checks what a user would get: the programs, the menu entry, the icons, the manual pages,
+# the copyright file and changelog, a Depends line computed from the linked libraries, and
+# what lintian says.
 #
 # Usage: package_test.sh <build folder>
 # Exit status: 0 passed, 1 failed, 77 cpack's helpers (dpkg-shlibdeps, file) are missing.
@@ -42,4 +43,15 @@ for f in ./usr/bin/lorvane ./usr/bin/lorvane-cli ./usr/bin/lorvane-sim \
          ./usr/share/applications/lorvane.desktop; do
     grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
 done
+for f in ./usr/share/doc/lorvane/copyright ./usr/share/doc/lorvane/changelog.gz \
+         ./usr/share/man/man1/lorvane-cli.1.gz; do
+    grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
+done
+# lintian: no error or warning (the remaining informational tags are explained in
+# docs/packaging.md).
+if command -v lintian >/dev/null; then
+    tags=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ')
+    [ -z "$tags" ] || fail "lintian: $tags"
+    echo "lintian: no errors or warnings"
+fi
 echo "package: OK ($(basename "$deb"))"
