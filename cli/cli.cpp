@@ -111,6 +111,14 @@ QString record_name(int record)
                        : QStringLiteral("record %1 (key %1)").arg(record);
 }
 
+const QString INTERRUPTED_TEXT = QStringLiteral("interrupted; the port is closed");
+
+QString lost_port_text(const serial_link& link)
+{
+    return QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
+        .arg(link.port_name());
+}
+
 QString failure_text(const port_failure& failure)
 {
     const QString system =
@@ -244,11 +252,10 @@ int report(outcome result, const module_session& session, const serial_link& lin
         return EXIT_NO_REPLY;
     }
     case outcome::port_lost:
-        out.error(QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
-                      .arg(link.port_name()));
+        out.error(lost_port_text(link));
         return EXIT_PORT;
     case outcome::interrupted:
-        out.error(QStringLiteral("interrupted; the port is closed"));
+        out.error(INTERRUPTED_TEXT);
         return EXIT_INTERRUPTED;
     }
     return EXIT_PORT;
@@ -330,9 +337,7 @@ int command_read(const command_line& args, interrupt_watch& interrupts)
     if (const auto failed = open_port(link, args.port))
         return *failed;
     const std::uint8_t address = args.address.value_or(DEFAULT_MODULE_ADDRESS);
-    module_session session(link, args.session, progress_of(address, "reading"));
-    QObject::connect(&interrupts, &interrupt_watch::interrupted, &session,
-                     &module_session::interrupt);
+    module_session session(link, args.session, interrupts, progress_of(address, "reading"));
     panel_config config;
     const outcome result = session.read(address, config);
     link.close();
@@ -394,16 +399,13 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
     for (std::size_t i = 0; i < configs.size(); ++i) {
         const panel_config& config = configs[i];
         const std::uint8_t address = config.module_address;
-        module_session writer(link, args.session, progress_of(address, "writing"));
-        QObject::connect(&interrupts, &interrupt_watch::interrupted, &writer,
-                         &module_session::interrupt);
+        module_session writer(link, args.session, interrupts, progress_of(address, "writing"));
         const outcome result = writer.write(config);
         if (result != outcome::done)
             return report(result, writer, link, address, transfer_kind::write, args.session);
         if (args.verify) {
-            module_session reader(link, args.session, progress_of(address, "verifying"));
-            QObject::connect(&interrupts, &interrupt_watch::interrupted, &reader,
-                             &module_session::interrupt);
+            module_session reader(link, args.session, interrupts,
+                                  progress_of(address, "verifying"));
             if (const int code = verify_module(reader, link, config, address, args.session))
                 return code;
         }
@@ -429,9 +431,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
     trace_link(link);
     if (const auto failed = open_port(link, args.port))
         return *failed;
-    module_session reader(link, args.session, progress_of(address, "reading"));
-    QObject::connect(&interrupts, &interrupt_watch::interrupted, &reader,
-                     &module_session::interrupt);
+    module_session reader(link, args.session, interrupts, progress_of(address, "reading"));
     const int code = verify_module(reader, link, expected, address, args.session);
     if (code == EXIT_DONE)
         out.info(QStringLiteral("module %1 holds what %2 says").arg(address).arg(args.files[0]));
@@ -497,12 +497,11 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     }
     link.close();
     if (lost) {
-        out.error(QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
-                      .arg(link.port_name()));
+        out.error(lost_port_text(link));
         return EXIT_PORT;
     }
     if (interrupted) {
-        out.error(QStringLiteral("interrupted; the port is closed"));
+        out.error(INTERRUPTED_TEXT);
         return EXIT_INTERRUPTED;
     }
 

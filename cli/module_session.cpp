@@ -5,9 +5,10 @@
 namespace lorvane::cli {
 
 module_session::module_session(serial_link& link, const session_options& options,
-                               std::function<void(int)> progress)
+                               interrupt_watch& interrupts, std::function<void(int)> progress)
     : link_(link), options_(options), progress_(std::move(progress)), transfer_(*this, link, this)
 {
+    connect(&interrupts, &interrupt_watch::interrupted, this, &module_session::interrupt);
     deadline_.setSingleShot(true);
     deadline_.setTimerType(Qt::PreciseTimer);
     connect(&deadline_, &QTimer::timeout, this, &module_session::on_deadline);

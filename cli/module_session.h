@@ -3,6 +3,7 @@
 // its chain to the end in a local event loop and returns how it ended.
 #pragma once
 
+#include "interrupt_watch.h"
 #include "panel_config.h"
 #include "panel_view.h"
 #include "serial_link.h"
@@ -31,8 +32,9 @@ class module_session final : public QObject, private panel_view, private transfe
     Q_OBJECT
 
 public:
-    // `progress` hears the number of records confirmed so far (1..17).
-    module_session(serial_link& link, const session_options& options,
+    // `progress` hears the number of records confirmed so far (1..17); an interrupt from
+    // `interrupts` ends a running transfer with outcome::interrupted.
+    module_session(serial_link& link, const session_options& options, interrupt_watch& interrupts,
                    std::function<void(int confirmed)> progress = {});
 
     // Writes all 17 records of `config` to module config.module_address.
@@ -43,10 +45,8 @@ public:
     // The record whose reply did not come, after outcome::no_reply.
     int failed_record() const { return awaited_record_; }
 
-    // Ends a running transfer with outcome::interrupted (Ctrl-C).
-    void interrupt();
-
 private:
+    void interrupt();
     outcome run(const std::function<void()>& first_request);
     void finish(outcome result);
     void on_sent(const frame& request);
