@@ -222,8 +222,10 @@ void trace_link(serial_link& link)
     });
 }
 
+// Opens the port (traced when asked for); on failure, the exit code after telling why.
 std::optional<int> open_port(serial_link& link, const QString& port)
 {
+    trace_link(link);
     if (const auto failure = link.open(port)) {
         out.error(failure_text(*failure));
         return failure->kind == port_failure_kind::bad_name ? EXIT_USAGE : EXIT_PORT;
@@ -333,7 +335,6 @@ int command_ports()
 int command_read(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    trace_link(link);
     if (const auto failed = open_port(link, args.port))
         return *failed;
     const std::uint8_t address = args.address.value_or(DEFAULT_MODULE_ADDRESS);
@@ -393,7 +394,6 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
     }
 
     serial_link link;
-    trace_link(link);
     if (const auto failed = open_port(link, args.port))
         return *failed;
     for (std::size_t i = 0; i < configs.size(); ++i) {
@@ -428,7 +428,6 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
     const std::uint8_t address = args.address.value_or(expected.module_address);
 
     serial_link link;
-    trace_link(link);
     if (const auto failed = open_port(link, args.port))
         return *failed;
     module_session reader(link, args.session, interrupts, progress_of(address, "reading"));
@@ -441,7 +440,6 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
 int command_scan(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    trace_link(link);
     if (const auto failed = open_port(link, args.port))
         return *failed;
 
