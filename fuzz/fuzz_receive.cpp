@@ -249,8 +249,9 @@ struct window
     }
 
     // Puts the documented start-up texts back, as a user retyping them would. The window
-    // keeps no other state that reply handling reads (transfer_sequences has none; the
-    // closed link only remembers the last requests, which no reply consults), so this
+    // keeps no other state that reply handling reads (transfer_sequences keeps only its
+    // reply waits, which a closed port never arms; the closed link only remembers the last
+    // requests, which no reply consults), so this
     // makes each input independent of the ones before it.
     void restore_defaults(const window_texts& d)
     {

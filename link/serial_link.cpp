@@ -54,10 +54,6 @@ QString port_lost_message(const QString& device)
 
 serial_link::serial_link(QObject* parent) : QObject(parent), port_(make_serial_device())
 {
-    reply_timer_.setSingleShot(true);
-    reply_timer_.setInterval(REPLY_TIMEOUT);
-    connect(&reply_timer_, &QTimer::timeout, this,
-            [this] { Q_EMIT reply_timed_out(awaited_record_); });
     connect(port_.get(), &serial_device::bytes_received, this, &serial_link::MSComm1_OnComm);
     connect(port_.get(), &serial_device::failed, this, &serial_link::on_device_failed);
 }
@@ -79,8 +75,10 @@ std::optional<port_failure> serial_link::open(const QString& port_text)
 
 void serial_link::close()
 {
-    reply_timer_.stop();
+    const bool was_open = port_->is_open();
     port_->close();
+    if (was_open)
+        Q_EMIT closed();
 }
 
 bool serial_link::is_open() const
@@ -121,8 +119,6 @@ void serial_link::transmit(const frame& request)
     // resynchronisation of the byte stream.
     port_->discard_input();
     port_->send(request);
-    awaited_record_ = request[POS_RECORD];
-    reply_timer_.start();
     Q_EMIT frame_sent(request);
 }
 
@@ -132,7 +128,6 @@ void serial_link::MSComm1_OnComm()
         port_->input(), [this](const frame& block, bool ok) { Q_EMIT frame_received(block, ok); });
     if (outcome != reply_collector::outcome::accepted)
         return;
-    reply_timer_.stop();
     Q_EMIT reply_received(collector_.reply_buffer());
 }
 

@@ -1,7 +1,8 @@
 // The serial line to the panel module: opening and closing the port, sending the two
-// kinds of request, collecting replies, and noticing a port that went away or a module
-// that does not answer. The port itself is a serial_device; users of the link see port
-// texts, frames, failure kinds and signals only.
+// kinds of request, collecting replies, and noticing a port that went away. How long to
+// wait for a reply is for the transfers to judge: only they know which reply counts. The port
+// itself is a serial_device; users of the link see port texts, frames, failure kinds and signals
+// only.
 #pragma once
 
 #include "frame.h"
@@ -10,18 +11,12 @@
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
 namespace lorvane {
-
-// How long a sent request waits for its reply before the user is told. A reply at
-// 9600 baud takes about 17 ms for the round trip; 1 s leaves room for slow modules.
-inline constexpr std::chrono::milliseconds REPLY_TIMEOUT{1000};
 
 // The window's words for a port that could not be opened, naming the device, the
 // system's reason and what the user can do about it.
@@ -41,7 +36,7 @@ public:
     // why when the text names no port or the port cannot be opened; it then stays closed.
     std::optional<port_failure> open(const QString& port_text);
 
-    // Closes the port if it is open; drops any pending reply time-out.
+    // Closes the port if it is open, and tells closed() listeners.
     void close();
 
     // The port's own open flag, read afresh: the only record of the port state.
@@ -64,9 +59,6 @@ public:
     const frame& last_request() const { return last_request_; }
     const frame& reply_buffer() const { return collector_.reply_buffer(); }
 
-    // True while a sent request still waits for a reply (its time-out is armed).
-    bool awaiting_reply() const { return reply_timer_.isActive(); }
-
 Q_SIGNALS:
     // An 8-byte reply passed the checksum and header test; `reply` is reply_buffer().
     void reply_received(const lorvane::frame& reply);
@@ -75,8 +67,8 @@ Q_SIGNALS:
     void frame_received(const lorvane::frame& block, bool accepted);
     // The open port failed (adapter unplugged, far end gone); it has been closed.
     void port_lost(const QString& device);
-    // No accepted reply came within the time-out of the request for `record`.
-    void reply_timed_out(int record);
+    // The port was closed, by close() or after it failed; no reply can come any more.
+    void closed();
 
 private:
     void transmit(const frame& request);
@@ -89,9 +81,7 @@ private:
     frame write_request_{};
     frame read_request_{};
     frame last_request_{};
-    QTimer reply_timer_;
-    QString device_;  // the name as the user gave it; "/dev/pts/7" stays whole
-    int awaited_record_ = 0;
+    QString device_;             // the name as the user gave it; "/dev/pts/7" stays whole
     bool loss_pending_ = false;  // a close of a failed port is queued; say it once
 };
 

@@ -5,6 +5,8 @@
 #include "module_peer.h"
 #include "window_fixture.h"
 
+#include <QTimer>
+
 using namespace lorvane;
 
 namespace {
@@ -52,6 +54,10 @@ private Q_SLOTS:
     void echo_and_noise_in_the_replys_chunk();
     void corrupted_reply_stops_the_chain_cleanly();
     void far_end_hangs_up_mid_chain();
+    void replies_that_do_not_move_on_leave_the_wait_running();
+    void late_reply_does_not_restart_a_stopped_transfer();
+    void reply_during_a_box_is_handled_after_it();
+    void interleaved_chains_each_wait_for_their_own_reply();
 };
 
 void tst_transfer::full_write_chain()
@@ -219,7 +225,7 @@ void tst_transfer::refused_input_sends_and_changes_nothing()
     QCOMPARE(w.messages, QStringList{message});
     QTest::qWait(50);
     QVERIFY(peer.raw().empty());
-    QVERIFY(!w.form->link().awaiting_reply());
+    QVERIFY(!w.form->transfer().awaiting_reply());
     QCOMPARE(w.snapshot(), before);
 }
 
@@ -257,7 +263,7 @@ void tst_transfer::value_made_bad_mid_chain_stops_the_chain()
     QTest::qWait(100);
     QCOMPARE(peer.requests().size(), std::size_t{6});  // records 0..5; never a wrong byte
     QCOMPARE(w.button(QStringLiteral("Command1"))->text(), QStringLiteral("已写入 6"));
-    QVERIFY(!w.form->link().awaiting_reply());
+    QVERIFY(!w.form->transfer().awaiting_reply());
     QCOMPARE(w.messages.size(), 1);
 }
 
@@ -507,6 +513,110 @@ void tst_transfer::far_end_hangs_up_mid_chain()
     QVERIFY(w.open_port(peer.path()));
     w.click(QStringLiteral("Command1"));
     QTRY_COMPARE(w.messages, QStringList{WRITE_DONE});
+}
+
+void tst_transfer::replies_that_do_not_move_on_leave_the_wait_running()
+{
+    // Record 3 answered by a reply that passes the line's test but moves nothing on.
+    const struct
+    {
+        const char* name;
+        frame reply;
+    } cases[] = {
+        {"another module", make_reply(2, FUNC_WRITE, 3, 0, 0, 0)},
+        {"function F2", make_reply(1, 0xF2, 3, 0, 0, 0)},
+        {"record 17", make_reply(1, FUNC_WRITE, 17, 0, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        module_peer peer;
+        peer.shape_reply = [&](const frame& reply) {
+            const frame sent = reply[POS_RECORD] == 3 ? c.reply : reply;
+            return std::vector<std::uint8_t>(sent.begin(), sent.end());
+        };
+        window_fixture w;
+        QVERIFY(w.open_port(peer.path()));
+        w.click(QStringLiteral("Command1"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.messages.size(), 1, 3000);
+        QVERIFY2(no_reply_message(w.messages[0], 3), c.name);
+        QCOMPARE(w.button(QStringLiteral("Command1"))->text(), QStringLiteral("已写入 3"));
+        QCOMPARE(peer.requests().size(), std::size_t{4});
+        QVERIFY(!w.form->transfer().awaiting_reply());
+    }
+}
+
+void tst_transfer::late_reply_does_not_restart_a_stopped_transfer()
+{
+    module_peer peer;
+    window_fixture w;
+    QVERIFY(w.open_port(peer.path()));
+    peer.on_request = [&](const frame& request) {
+        peer.answering = request[POS_RECORD] != 5;
+        if (!peer.answering)  // record 5 is answered 1.4 s late
+            QTimer::singleShot(1400, &peer,
+                               [&] { peer.send_frame(make_reply(1, FUNC_WRITE, 5, 1, 5, 1)); });
+    };
+    w.click(QStringLiteral("Command1"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.messages.size(), 1, 3000);
+    QVERIFY2(no_reply_message(w.messages[0], 5), qPrintable(w.messages[0]));
+    QTest::qWait(900);  // the late reply has come and gone
+    QCOMPARE(w.messages.size(), 1);
+    QCOMPARE(peer.requests().size(), std::size_t{6});
+    QCOMPARE(w.button(QStringLiteral("Command1"))->text(), QStringLiteral("已写入 5"));
+
+    // The user starts again: record 5 goes out anew, and its reply counts again.
+    peer.on_request = nullptr;
+    peer.answering = true;
+    w.click(QStringLiteral("Command1"));
+    QTRY_COMPARE(w.messages.size(), 2);
+    QCOMPARE(w.messages[1], WRITE_DONE);
+}
+
+void tst_transfer::reply_during_a_box_is_handled_after_it()
+{
+    module_peer peer;
+    window_fixture w;
+    QVERIFY(w.open_port(peer.path()));
+    std::size_t requests_in_box = 0;
+    QString caption_in_box;
+    w.on_message = [&](const QString& text) {
+        if (text != WRITE_DONE)
+            return;
+        // While the box is up, the module answers a read of record 7 once more.
+        peer.send_frame(make_reply(1, FUNC_READ, 7, 12, 7, 2));
+        QTest::qWait(300);  // the box's own event loop runs meanwhile
+        requests_in_box = peer.requests().size();
+        caption_in_box = w.button(QStringLiteral("Command2"))->text();
+    };
+    w.click(QStringLiteral("Command1"));
+    QTRY_COMPARE(w.messages, (QStringList{WRITE_DONE, READ_DONE}));
+    QCOMPARE(requests_in_box, std::size_t{17});  // nothing handled while the box was open
+    QCOMPARE(caption_in_box, QStringLiteral("从模块读取"));
+    QCOMPARE(hex(peer.requests()[17]), hex(make_request(FUNC_READ, 1, 8, 0, 0, 0)));
+    QCOMPARE(peer.requests().size(), std::size_t{17 + 9});  // read records 8..16
+    QCOMPARE(w.key_address(6)->text(), QStringLiteral("12"));
+    QCOMPARE(w.key_operation(6)->currentText(), operation_text_of(2));
+}
+
+void tst_transfer::interleaved_chains_each_wait_for_their_own_reply()
+{
+    // A read chain that gets no answer must not be kept quiet by a write chain that
+    // keeps sending meanwhile.
+    module_peer peer;
+    peer.shape_reply = [](const frame& reply) {
+        return reply[POS_FUNCTION] == FUNC_READ
+                   ? std::vector<std::uint8_t>{}
+                   : std::vector<std::uint8_t>(reply.begin(), reply.end());
+    };
+    window_fixture w;
+    QVERIFY(w.open_port(peer.path()));
+    w.click(QStringLiteral("Command2"));
+    QVERIFY(peer.wait_for_requests(1));
+    w.click(QStringLiteral("Command1"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.messages.size(), 2, 3000);
+    QCOMPARE(w.messages[0], WRITE_DONE);
+    QVERIFY2(no_reply_message(w.messages[1], 0), qPrintable(w.messages[1]));
+    QTest::qWait(1200);
+    QCOMPARE(w.messages.size(), 2);
 }
 
 QTEST_MAIN(tst_transfer)

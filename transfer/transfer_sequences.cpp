@@ -1,5 +1,6 @@
 #include "transfer_sequences.h"
 
+#include "handler_gate.h"
 #include "serial_link.h"
 
 namespace lorvane {
@@ -24,6 +25,71 @@ bool address_matches(const QString& module_address_text, std::uint8_t reply_addr
 transfer_sequences::transfer_sequences(panel_view& view, serial_link& link, transfer_events* events)
     : view_(view), link_(link), events_(events ? *events : no_events_)
 {
+}
+
+void transfer_sequences::watch_replies(handler_gate& gate)
+{
+    gate_ = &gate;
+    for (const transfer_kind kind : {transfer_kind::write, transfer_kind::read}) {
+        QTimer& deadline = wait_of(kind).deadline;
+        deadline.setSingleShot(true);
+        deadline.setInterval(REPLY_TIMEOUT);
+        QObject::connect(&deadline, &QTimer::timeout, &deadline,
+                         [this, kind] { gate_->run([this, kind] { on_deadline(kind); }); });
+    }
+    // The timers are the connections' context: they go with this object.
+    QTimer* context = &waits_[0].deadline;
+    QObject::connect(&link_, &serial_link::frame_sent, context,
+                     [this](const frame& request) { on_request_sent(request); });
+    QObject::connect(&link_, &serial_link::closed, context, [this] {
+        end_wait(transfer_kind::write);
+        end_wait(transfer_kind::read);
+    });
+}
+
+bool transfer_sequences::awaiting_reply() const
+{
+    return waits_[0].waiting || waits_[1].waiting;
+}
+
+void transfer_sequences::on_request_sent(const frame& request)
+{
+    reply_wait& wait =
+        wait_of(request[POS_FUNCTION] == FUNC_WRITE ? transfer_kind::write : transfer_kind::read);
+    // The latest request of a kind is the one its chain waits for: a second click of the
+    // same button takes over from the chain it restarts.
+    wait.record = request[POS_RECORD];
+    wait.waiting = true;
+    if (wait.stopped_record == wait.record)
+        wait.stopped_record.reset();  // sent again: its reply counts again
+    wait.deadline.start();
+}
+
+void transfer_sequences::on_deadline(transfer_kind kind)
+{
+    reply_wait& wait = wait_of(kind);
+    // While this handler waited behind a message box, the reply may have come and been
+    // handled (the wait ended, or a newer request re-armed the deadline).
+    if (!wait.waiting || wait.deadline.isActive())
+        return;
+    wait.waiting = false;
+    wait.stopped_record = wait.record;
+    view_.show_message(no_reply_message(wait.record));
+}
+
+void transfer_sequences::end_wait(transfer_kind kind)
+{
+    reply_wait& wait = wait_of(kind);
+    wait.deadline.stop();
+    wait.waiting = false;
+}
+
+bool transfer_sequences::may_move_on(transfer_kind kind, int record)
+{
+    if (wait_of(kind).stopped_record == record)
+        return false;  // the user was told this transfer stopped; the user starts again
+    end_wait(kind);
+    return true;
 }
 
 std::optional<std::uint8_t> transfer_sequences::field_byte(const QString& text, byte_field field,
@@ -143,23 +209,27 @@ void transfer_sequences::handle_reply(const frame& reply)
     // The address is read afresh for each test: a message box shown on the way may
     // have let the user change it.
     if (address_matches(view_.module_address_text(), address) && function == FUNC_WRITE) {
+        if (n > LAST_RECORD || !may_move_on(transfer_kind::write, n))
+            return;
         if (n < LAST_RECORD) {
             write_record(n + 1);
             view_.set_write_caption(WRITE_PROGRESS + QString::number(n + 1));
             events_.record_confirmed(transfer_kind::write, n);
-        } else if (n == LAST_RECORD) {
+        } else {
             view_.show_message(WRITE_DONE_MESSAGE);
             view_.set_write_caption(WRITE_CAPTION);
             events_.record_confirmed(transfer_kind::write, n);
             events_.transfer_completed(transfer_kind::write);
         }
     } else if (address_matches(view_.module_address_text(), address) && function == FUNC_READ) {
+        if (n > LAST_RECORD || !may_move_on(transfer_kind::read, n))
+            return;
         if (n < LAST_RECORD) {
             apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
             read_record(n + 1);
             view_.set_read_caption(READ_PROGRESS + QString::number(n + 1));
             events_.record_confirmed(transfer_kind::read, n);
-        } else if (n == LAST_RECORD) {
+        } else {
             apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
             view_.show_message(READ_DONE_MESSAGE);
             view_.set_read_caption(READ_CAPTION);

@@ -1,9 +1,11 @@
 // Moving the configuration between window and module: one record at a time, and the
 // whole 17-record write and read chains that the module's replies drive.
 //
-// The chains keep no state of their own: the record and function bytes of each accepted
-// reply say where to go on, so a reply that never comes ends a chain, a second click
-// restarts from record 0, and write and read chains may interleave.
+// The chains keep no position of their own: the record and function bytes of each accepted
+// reply say where to go on, so a second click restarts from record 0, and write and read
+// chains may interleave. What they do keep is for telling the user the truth: in the
+// window each kind of chain (write, read) waits for the reply to its latest request with
+// its own deadline, and a request whose time-out was reported stays stopped.
 #pragma once
 
 #include "frame.h"
@@ -11,13 +13,21 @@
 #include "panel_view.h"
 
 #include <QString>
+#include <QTimer>
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
 namespace lorvane {
 
+class handler_gate;
 class serial_link;
+
+// How long a sent request waits for its reply before the user is told. A reply at
+// 9600 baud takes about 17 ms for the round trip; 1 s leaves room for slow modules.
+inline constexpr std::chrono::milliseconds REPLY_TIMEOUT{1000};
 
 enum class transfer_kind { write, read };
 
@@ -74,10 +84,36 @@ public:
     void apply_record(record_no record, std::uint8_t value1, std::uint8_t value2,
                       std::uint8_t value3);
 
-    // Reacts to one accepted reply: advances the write or read chain it belongs to.
+    // Reacts to one accepted reply: advances the write or read chain it belongs to. Only
+    // such a reply ends the wait for its kind of chain; any other leaves it running.
     void handle_reply(const frame& reply);
 
+    // Makes every request that goes out wait for its reply (the window does; the command
+    // line keeps its own deadlines and retries). After REPLY_TIMEOUT without a reply that
+    // moves its chain on, the user is told once through the view, run through `gate`; the
+    // late reply to that very request is then ignored, so the chain stays stopped until
+    // that request is sent again. Closing the port ends every wait silently.
+    void watch_replies(handler_gate& gate);
+
+    // True while a request of either kind waits for its reply.
+    bool awaiting_reply() const;
+
 private:
+    // The wait of one kind of chain for the reply to its latest request.
+    struct reply_wait
+    {
+        QTimer deadline;
+        int record = 0;        // of the request waited for
+        bool waiting = false;  // cleared by a reply that moves the chain on, or the close
+        std::optional<int> stopped_record;  // a request whose time-out the user was told
+    };
+    reply_wait& wait_of(transfer_kind kind) { return waits_[kind == transfer_kind::write ? 0 : 1]; }
+    void on_request_sent(const frame& request);
+    void on_deadline(transfer_kind kind);
+    void end_wait(transfer_kind kind);
+    // False for the late reply to a request whose time-out stopped its chain.
+    bool may_move_on(transfer_kind kind, int record);
+
     // False for a record that cannot be sent; above 16 the user is told.
     bool record_in_range(record_no record);
     std::optional<std::uint8_t> module_address();
@@ -88,6 +124,8 @@ private:
     serial_link& link_;
     transfer_events no_events_;
     transfer_events& events_;
+    std::array<reply_wait, 2> waits_;  // write, read
+    handler_gate* gate_ = nullptr;
 };
 
 }  // namespace lorvane

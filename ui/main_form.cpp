@@ -126,17 +126,27 @@ main_form::main_form(QWidget* parent) : QWidget(parent), link_(this), transfer_(
     set_focus_order();
     Form_Load();
 
-    connect(open_comm, &QPushButton::clicked, this, &main_form::open_comm_Click);
-    connect(Command1, &QPushButton::clicked, this, &main_form::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &main_form::Command2_Click);
-    connect(&link_, &serial_link::reply_received, this,
-            [this](const frame& reply) { transfer_.handle_reply(reply); });
+    // Every handler that may show a box runs through handlers_, one at a time: what
+    // arrives while a box is open is handled once the user has confirmed it.
+    connect(open_comm, &QPushButton::clicked, this,
+            [this] { handlers_.run([this] { open_comm_Click(); }); });
+    connect(Command1, &QPushButton::clicked, this,
+            [this] { handlers_.run([this] { Command1_Click(); }); });
+    connect(Command2, &QPushButton::clicked, this,
+            [this] { handlers_.run([this] { Command2_Click(); }); });
+    connect(&link_, &serial_link::reply_received, this, [this](const frame& reply) {
+        // Handled from the event loop, not inside the port's receive notification: a box
+        // shown from there would keep the port from notifying of any later reply.
+        QMetaObject::invokeMethod(
+            this,
+            [this, reply] { handlers_.run([this, reply] { transfer_.handle_reply(reply); }); },
+            Qt::QueuedConnection);
+    });
     connect(&link_, &serial_link::port_lost, this, [this](const QString& device) {
         show_port_closed();
-        show_message(port_lost_message(device));
+        handlers_.run([this, device] { show_message(port_lost_message(device)); });
     });
-    connect(&link_, &serial_link::reply_timed_out, this,
-            [this](int record) { show_message(no_reply_message(record)); });
+    transfer_.watch_replies(handlers_);
 
     Command1->setFocus();
 }

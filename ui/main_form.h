@@ -3,6 +3,7 @@
 // clicks; the logic lives in the transfer and link layers.
 #pragma once
 
+#include "handler_gate.h"
 #include "panel_view.h"
 #include "serial_link.h"
 #include "transfer_sequences.h"
@@ -91,6 +92,7 @@ private:
     serial_link link_;                         // MSComm1
     QStandardItemModel* port_list_ = nullptr;  // the ports offered in chuankou_num
     QCompleter* port_picker_ = nullptr;        // their list, shown on demand
+    handler_gate handlers_;                    // clicks, replies, time-outs: one at a time
     transfer_sequences transfer_;
 
     QLabel* Label6 = nullptr;
