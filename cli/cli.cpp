@@ -1,37 +1,27 @@
 #include "cli.h"
 
+#include "console.h"
+#include "file_io.h"
 #include "interrupt_watch.h"
+#include "messages.h"
 #include "module_session.h"
 #include "panel_file.h"
 #include "port_listing.h"
+#include "port_name.h"
 #include "serial_link.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTimer>
 
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
 #include <vector>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#define LORVANE_ISATTY _isatty
-#define LORVANE_FILENO _fileno
-#else
-#include <unistd.h>
-#define LORVANE_ISATTY ::isatty
-#define LORVANE_FILENO ::fileno
-#endif
 
 namespace lorvane::cli {
 
@@ -43,111 +33,26 @@ constexpr int MAX_RETRIES = 100;
 constexpr int DEFAULT_SCAN_WAIT_MS = 60;
 constexpr int MAX_SCAN_WAIT_MS = 10'000;
 
-// Everything the program says goes to stderr, one line each, prefixed with its name;
-// results (files, scan lines, the port list) go to stdout.
-class console
-{
-public:
-    void set(bool quiet, bool trace)
-    {
-        quiet_ = quiet;
-        trace_ = trace;
-        live_ = !quiet && !trace && LORVANE_ISATTY(LORVANE_FILENO(stderr));
-        clock_.start();
-    }
-    bool tracing() const { return trace_; }
-
-    void error(const QString& text) { line(text); }
-    void info(const QString& text)
-    {
-        if (!quiet_)
-            line(text);
-    }
-    // A progress line, redrawn in place while stderr is a terminal; nothing otherwise.
-    void progress(const QString& text)
-    {
-        if (!live_)
-            return;
-        const QByteArray bytes =
-            (QStringLiteral("\rlorvane-cli: ") + text + QStringLiteral("\x1b[K")).toUtf8();
-        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
-        std::fflush(stderr);
-        progress_shown_ = true;
-    }
-    void trace(const char* direction, const frame& bytes, const char* verdict = "")
-    {
-        QString hex;
-        for (const std::uint8_t byte : bytes)
-            hex += QStringLiteral("%1 ").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-        line(QStringLiteral("trace %1 ms %2 %3%4")
-                 .arg(double(clock_.nsecsElapsed()) / 1e6, 0, 'f', 3)
-                 .arg(QLatin1String(direction), hex.trimmed(), QLatin1String(verdict)));
-    }
-
-private:
-    void line(const QString& text)
-    {
-        if (progress_shown_) {
-            std::fputs("\r\x1b[K", stderr);
-            progress_shown_ = false;
-        }
-        const QByteArray bytes = (QStringLiteral("lorvane-cli: ") + text + u'\n').toUtf8();
-        std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
-        std::fflush(stderr);
-    }
-
-    bool quiet_ = false;
-    bool trace_ = false;
-    bool live_ = false;
-    bool progress_shown_ = false;
-    QElapsedTimer clock_;
-};
-
 console out;
 
-QString record_name(int record)
-{
-    return record == 0 ? QStringLiteral("record 0 (refresh period)")
-                       : QStringLiteral("record %1 (key %1)").arg(record);
-}
+const QString PORT_CLOSED_TEXT = QStringLiteral("the port is closed");
 
-const QString INTERRUPTED_TEXT = QStringLiteral("interrupted; the port is closed");
-
-QString lost_port_text(const serial_link& link)
+// The exit code of an interrupt, after saying what it left: Ctrl-C and a request to
+// terminate (SIGTERM) end the program alike, each with its own code.
+int interrupted_exit(const interrupt_watch& interrupts, const QString& left)
 {
-    return QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
-        .arg(link.port_name());
-}
-
-QString failure_text(const port_failure& failure)
-{
-    const QString system =
-        failure.reason.isEmpty() ? QString() : QStringLiteral(" (system: %1)").arg(failure.reason);
-    switch (failure.kind) {
-    case port_failure_kind::bad_name:
-        return QStringLiteral("--port '%1' names no port; give a number 1..256, a device name "
-                              "(COM3, ttyUSB0) or a path (/dev/ttyUSB0)")
-            .arg(failure.device);
-    case port_failure_kind::not_found:
-        return QStringLiteral("cannot open %1: no such device; check the port name and that "
-                              "the adapter is plugged in%2")
-            .arg(failure.device, system);
-    case port_failure_kind::permission:
-        return QStringLiteral("cannot open %1: permission denied; add yourself to the dialout "
-                              "group (sudo usermod -aG dialout $USER) and log in again%2")
-            .arg(failure.device, system);
-    case port_failure_kind::in_use:
-        return QStringLiteral("cannot open %1: another program is using it; close that program "
-                              "and try again%2")
-            .arg(failure.device, system);
-    case port_failure_kind::unsupported_settings:
-        return QStringLiteral("cannot open %1: it does not support 9600 baud, 8N1%2")
-            .arg(failure.device, system);
-    case port_failure_kind::already_open:
-    case port_failure_kind::other:
-        break;
+    if (interrupts.terminated()) {
+        out.error(QStringLiteral("terminated; ") + left);
+        return EXIT_TERMINATED;
     }
-    return QStringLiteral("cannot open %1%2").arg(failure.device, system);
+    out.error(QStringLiteral("interrupted; ") + left);
+    return EXIT_INTERRUPTED;
+}
+
+// How a file is named in messages.
+QString shown_name(const QString& name)
+{
+    return name == QStringLiteral("-") ? QStringLiteral("standard input") : name;
 }
 
 // The command line, once checked: which command, its files, and every option's value.
@@ -177,10 +82,13 @@ const std::map<QString, std::set<QString>>& command_options()
     static const std::map<QString, std::set<QString>> options{
         {QStringLiteral("ports"), {}},
         {QStringLiteral("read"),
-         {QStringLiteral("port"), QStringLiteral("address"), QStringLiteral("output")}},
+         {QStringLiteral("port"), QStringLiteral("address"), QStringLiteral("output"),
+          QStringLiteral("timeout")}},
         {QStringLiteral("write"),
-         {QStringLiteral("port"), QStringLiteral("address"), QStringLiteral("verify")}},
-        {QStringLiteral("verify"), {QStringLiteral("port"), QStringLiteral("address")}},
+         {QStringLiteral("port"), QStringLiteral("address"), QStringLiteral("verify"),
+          QStringLiteral("timeout")}},
+        {QStringLiteral("verify"),
+         {QStringLiteral("port"), QStringLiteral("address"), QStringLiteral("timeout")}},
         {QStringLiteral("scan"),
          {QStringLiteral("port"), QStringLiteral("first"), QStringLiteral("last"),
           QStringLiteral("wait"), QStringLiteral("json")}},
@@ -217,8 +125,8 @@ void trace_link(serial_link& link)
         return;
     QObject::connect(&link, &serial_link::frame_sent,
                      [](const frame& request) { out.trace("TX", request); });
-    QObject::connect(&link, &serial_link::frame_received, [](const frame& block, bool accepted) {
-        out.trace("RX", block, accepted ? " accepted" : " rejected");
+    QObject::connect(&link, &serial_link::frame_received, [&link](const frame& block, bool passed) {
+        out.trace("RX", block, trace_verdict(block, passed, link.last_request()));
     });
 }
 
@@ -235,7 +143,8 @@ std::optional<int> open_port(serial_link& link, const QString& port)
 
 // The exit code of a transfer that did not complete, after telling why.
 int report(outcome result, const module_session& session, const serial_link& link,
-           std::uint8_t address, transfer_kind kind, const session_options& options)
+           std::uint8_t address, transfer_kind kind, const session_options& options,
+           const interrupt_watch& interrupts)
 {
     switch (result) {
     case outcome::done:
@@ -254,11 +163,10 @@ int report(outcome result, const module_session& session, const serial_link& lin
         return EXIT_NO_REPLY;
     }
     case outcome::port_lost:
-        out.error(lost_port_text(link));
+        out.error(lost_port_text(link.port_name()));
         return EXIT_PORT;
     case outcome::interrupted:
-        out.error(INTERRUPTED_TEXT);
-        return EXIT_INTERRUPTED;
+        return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
     }
     return EXIT_PORT;
 }
@@ -274,59 +182,59 @@ std::function<void(int)> progress_of(std::uint8_t address, const char* doing)
     };
 }
 
-// The differences between what a module should hold and what it holds, one line each.
-QStringList differences(const panel_config& expected, const panel_config& found)
-{
-    QStringList lines;
-    const auto differ = [&](int record, const char* field, const QString& want,
-                            const QString& got) {
-        if (want != got)
-            lines << QStringLiteral("%1, %2: expected %3, found %4")
-                         .arg(record_name(record), QLatin1String(field), want, got);
-    };
-    differ(0, "refresh_period", QString::number(expected.refresh_period),
-           QString::number(found.refresh_period));
-    for (int k = 1; k <= KEY_COUNT; ++k) {
-        const key_binding& want = expected.keys[std::size_t(k - 1)];
-        const key_binding& got = found.keys[std::size_t(k - 1)];
-        differ(k, "address", QString::number(want.address), QString::number(got.address));
-        differ(k, "line", QString::number(want.line), QString::number(got.line));
-        differ(k, "operation", operation_name(want.operation), operation_name(got.operation));
-    }
-    return lines;
-}
-
 // A configuration file, or the exit code after telling what is wrong with it.
-std::variant<panel_config, int> load(const QString& name)
+std::variant<panel_config, int> load(const QString& name, interrupt_watch& interrupts)
 {
-    QFile file;
-    const bool opened = name == QStringLiteral("-")
-                            ? file.open(stdin, QIODevice::ReadOnly)
-                            : (file.setFileName(name), file.open(QIODevice::ReadOnly));
-    if (!opened) {
-        out.error(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    const io_result input = read_input(name, interrupts);
+    switch (input.result) {
+    case io_result::status::done:
+        break;
+    case io_result::status::interrupted:
+        return interrupted_exit(interrupts, QStringLiteral("nothing was sent"));
+    case io_result::status::too_large:
+        out.error(QStringLiteral("%1 is larger than %2 KiB, which no panel file is (one takes a "
+                                 "few KiB); nothing was sent")
+                      .arg(shown_name(name))
+                      .arg(MAX_INPUT_BYTES / 1024));
+        return EXIT_BAD_FILE;
+    case io_result::status::failed:
+        out.error(QStringLiteral("cannot read %1: %2").arg(shown_name(name), input.reason));
         return EXIT_BAD_FILE;
     }
-    const auto parsed = parse_panel_file(file.readAll());
+    const auto parsed = parse_panel_file(input.bytes);
     if (const auto* error = std::get_if<panel_file_error>(&parsed)) {
-        out.error(error->field.isEmpty()
-                      ? QStringLiteral("%1: %2").arg(name, error->problem)
-                      : QStringLiteral("%1: %2 %3").arg(name, error->field, error->problem));
+        out.error(
+            error->field.isEmpty()
+                ? QStringLiteral("%1: %2").arg(shown_name(name), error->problem)
+                : QStringLiteral("%1: %2 %3").arg(shown_name(name), error->field, error->problem));
         return EXIT_BAD_FILE;
     }
     return std::get<panel_config>(parsed);
 }
 
+// Writes results to stdout; EXIT_DONE, or the exit code after telling why not.
+int print_result(const QByteArray& bytes)
+{
+    if (const auto error = out.result(bytes)) {
+        out.error(QStringLiteral("cannot write the results to standard output: %1").arg(*error));
+        return EXIT_BAD_FILE;
+    }
+    return EXIT_DONE;
+}
+
 int command_ports()
 {
     const std::vector<port_entry> ports = available_ports();
+    QByteArray lines;
     for (const port_entry& port : ports) {
-        const QByteArray line =
-            (port.description.isEmpty() ? port.name : port.name + u'\t' + port.description)
+        lines +=
+            (port.description.isEmpty() ? one_line(port.name)
+                                        : one_line(port.name) + u'\t' + one_line(port.description))
                 .toUtf8() +
             '\n';
-        std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
     }
+    if (const int code = print_result(lines))
+        return code;
     if (ports.empty())
         out.info(QStringLiteral("the system lists no serial ports"));
     return EXIT_DONE;
@@ -343,16 +251,24 @@ int command_read(const command_line& args, interrupt_watch& interrupts)
     const outcome result = session.read(address, config);
     link.close();
     if (result != outcome::done)
-        return report(result, session, link, address, transfer_kind::read, args.session);
+        return report(result, session, link, address, transfer_kind::read, args.session,
+                      interrupts);
 
     const QByteArray text = panel_file_text(config);
-    if (args.output.isEmpty()) {
-        std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
-        std::fflush(stdout);
+    if (args.output.isEmpty() || args.output == QStringLiteral("-")) {
+        if (const int code = print_result(text))
+            return code;
     } else {
-        QSaveFile file(args.output);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-            out.error(QStringLiteral("cannot write %1: %2").arg(args.output, file.errorString()));
+        out.end_progress();
+        const io_result written = write_output(args.output, text, interrupts);
+        if (written.result == io_result::status::interrupted)
+            return interrupted_exit(interrupts,
+                                    QStringLiteral("%1 was not written").arg(args.output));
+        if (written.result != io_result::status::done) {
+            out.error(QStringLiteral("cannot write %1: %2%3")
+                          .arg(args.output, written.reason,
+                               written.partial ? QStringLiteral("; it may now be incomplete")
+                                               : QString()));
             return EXIT_BAD_FILE;
         }
     }
@@ -362,12 +278,13 @@ int command_read(const command_line& args, interrupt_watch& interrupts)
 
 // Reads module `address` back and lists how it differs from `expected`.
 int verify_module(module_session& session, serial_link& link, const panel_config& expected,
-                  std::uint8_t address, const session_options& options)
+                  std::uint8_t address, const session_options& options,
+                  const interrupt_watch& interrupts)
 {
     panel_config found;
     const outcome result = session.read(address, found);
     if (result != outcome::done)
-        return report(result, session, link, address, transfer_kind::read, options);
+        return report(result, session, link, address, transfer_kind::read, options, interrupts);
     const QStringList lines = differences(expected, found);
     for (const QString& line : lines)
         out.error(QStringLiteral("module %1 differs: %2").arg(address).arg(line));
@@ -385,7 +302,7 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
     // Every value of every file is checked before the first byte goes out.
     std::vector<panel_config> configs;
     for (const QString& name : args.files) {
-        auto loaded = load(name);
+        auto loaded = load(name, interrupts);
         if (const int* code = std::get_if<int>(&loaded))
             return *code;
         configs.push_back(std::get<panel_config>(loaded));
@@ -402,11 +319,13 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
         module_session writer(link, args.session, interrupts, progress_of(address, "writing"));
         const outcome result = writer.write(config);
         if (result != outcome::done)
-            return report(result, writer, link, address, transfer_kind::write, args.session);
+            return report(result, writer, link, address, transfer_kind::write, args.session,
+                          interrupts);
         if (args.verify) {
             module_session reader(link, args.session, interrupts,
                                   progress_of(address, "verifying"));
-            if (const int code = verify_module(reader, link, config, address, args.session))
+            if (const int code =
+                    verify_module(reader, link, config, address, args.session, interrupts))
                 return code;
         }
         out.info(QStringLiteral("module %1: 17 records written%2 (%3)")
@@ -421,7 +340,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
 {
     if (args.files.size() != 1)
         throw usage_error{QStringLiteral("verify needs exactly one configuration file")};
-    auto loaded = load(args.files[0]);
+    auto loaded = load(args.files[0], interrupts);
     if (const int* code = std::get_if<int>(&loaded))
         return *code;
     const panel_config expected = std::get<panel_config>(loaded);
@@ -431,7 +350,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
     if (const auto failed = open_port(link, args.port))
         return *failed;
     module_session reader(link, args.session, interrupts, progress_of(address, "reading"));
-    const int code = verify_module(reader, link, expected, address, args.session);
+    const int code = verify_module(reader, link, expected, address, args.session, interrupts);
     if (code == EXIT_DONE)
         out.info(QStringLiteral("module %1 holds what %2 says").arg(address).arg(args.files[0]));
     return code;
@@ -467,8 +386,7 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
         }
     });
     QObject::connect(&link, &serial_link::reply_received, &loop, [&](const frame& reply) {
-        if (reply[POS_ADDRESS] == address && reply[POS_FUNCTION] == FUNC_READ &&
-            reply[POS_RECORD] == 0) {
+        if (fit_of(reply, link.last_request()) == reply_fit::answers) {
             refresh = reply[POS_VALUE1];
             loop.quit();
         }
@@ -495,13 +413,11 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     }
     link.close();
     if (lost) {
-        out.error(lost_port_text(link));
+        out.error(lost_port_text(link.port_name()));
         return EXIT_PORT;
     }
-    if (interrupted) {
-        out.error(INTERRUPTED_TEXT);
-        return EXIT_INTERRUPTED;
-    }
+    if (interrupted)
+        return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
 
     QByteArray text;
     if (args.json) {
@@ -517,8 +433,8 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
                         .arg(m.refresh_period)
                         .toUtf8();
     }
-    std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
-    std::fflush(stdout);
+    if (const int code = print_result(text))
+        return code;
     out.info(QStringLiteral("%1 module(s) found at addresses %2..%3")
                  .arg(found.size())
                  .arg(args.first)
@@ -541,9 +457,11 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         "  scan   --port P [--first N] [--last N] [--wait MS] [--json]\n"
         "                                           find the modules on the line\n"
         "\n"
-        "FILE '-' is standard input. Exit codes: 0 done, 1 usage error, 2 invalid file,\n"
-        "3 port cannot be opened or was lost, 4 module did not answer, 5 verify found\n"
-        "differences, 130 interrupted (Ctrl-C)."));
+        "FILE '-' is standard input; --output - is standard output. Exit codes: 0 done,\n"
+        "1 usage error, 2 a file cannot be read or written or is invalid (results that\n"
+        "cannot be written to standard output too), 3 port cannot be opened or was lost,\n"
+        "4 module did not answer, 5 verify found differences, 130 interrupted (Ctrl-C),\n"
+        "143 terminated (SIGTERM)."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
@@ -556,7 +474,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
          QStringLiteral("serial port: a number n (the n-th port), a device name or a path"),
          QStringLiteral("P")},
         {QStringLiteral("address"), QStringLiteral("module address 0..255"), QStringLiteral("N")},
-        {QStringLiteral("output"), QStringLiteral("read: write the file here, not to stdout"),
+        {QStringLiteral("output"),
+         QStringLiteral("read: save the file as FILE, not on stdout ('-': stdout)"),
          QStringLiteral("FILE")},
         {QStringLiteral("verify"), QStringLiteral("write: read each module back and compare")},
         {QStringLiteral("first"), QStringLiteral("scan: first address (default 0)"),
@@ -567,7 +486,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
          QStringLiteral("scan: how long each address may take to answer (default 60)"),
          QStringLiteral("MS")},
         {QStringLiteral("json"), QStringLiteral("scan: print a JSON array")},
-        {QStringLiteral("timeout"), QStringLiteral("reply time-out (default 1000)"),
+        {QStringLiteral("timeout"),
+         QStringLiteral("read, write, verify: reply time-out (default 1000)"),
          QStringLiteral("MS")},
         {QStringLiteral("retries"),
          QStringLiteral("send a request again up to N times after a time-out (default 0)"),
@@ -579,7 +499,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         throw usage_error{parser.errorText()};
 
     command_line args;
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version")))
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        parser.isSet(QStringLiteral("version")))
         return args;
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
@@ -588,12 +509,17 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
     const auto known = command_options().find(args.command);
     if (known == command_options().end())
         throw usage_error{QStringLiteral("unknown command '%1'").arg(args.command)};
-    const std::set<QString> common{QStringLiteral("timeout"), QStringLiteral("retries"),
-                                   QStringLiteral("trace"), QStringLiteral("quiet")};
+    const std::set<QString> common{QStringLiteral("retries"), QStringLiteral("trace"),
+                                   QStringLiteral("quiet")};
     for (const QString& name : parser.optionNames()) {
-        if (!known->second.contains(name) && !common.contains(name))
-            throw usage_error{
-                QStringLiteral("--%1 is not an option of '%2'").arg(name, args.command)};
+        if (known->second.contains(name) || common.contains(name))
+            continue;
+        const QString hint =
+            args.command == QStringLiteral("scan") && name == QStringLiteral("timeout")
+                ? QStringLiteral("; scan waits --wait MS for each address")
+                : QString();
+        throw usage_error{
+            QStringLiteral("--%1 is not an option of '%2'%3").arg(name, args.command, hint)};
     }
     args.files = positional;
     if (!args.files.isEmpty() && args.command != QStringLiteral("write") &&
@@ -603,10 +529,14 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         if (!parser.isSet(QStringLiteral("port")))
             throw usage_error{QStringLiteral("'%1' needs --port").arg(args.command)};
         args.port = parser.value(QStringLiteral("port"));
+        if (!system_port_name(args.port).ok())
+            throw usage_error{bad_port_text(args.port)};
     }
     if (parser.isSet(QStringLiteral("address")))
         args.address = std::uint8_t(number_option(parser, QStringLiteral("address"), 0, 255));
     args.output = parser.value(QStringLiteral("output"));
+    if (parser.isSet(QStringLiteral("output")) && args.output.isEmpty())
+        throw usage_error{QStringLiteral("--output needs a file name ('-' for standard output)")};
     args.verify = parser.isSet(QStringLiteral("verify"));
     args.json = parser.isSet(QStringLiteral("json"));
     if (parser.isSet(QStringLiteral("first")))
@@ -641,21 +571,16 @@ int run(const QStringList& arguments)
         out.error(QStringLiteral("try 'lorvane-cli --help'"));
         return EXIT_USAGE;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
-        const QByteArray help = parser.helpText().toUtf8();
-        std::fwrite(help.constData(), 1, std::size_t(help.size()), stdout);
-        return EXIT_DONE;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        const QByteArray version = (QCoreApplication::applicationName() + u' ' +
-                                    QCoreApplication::applicationVersion() + u'\n')
-                                       .toUtf8();
-        std::fwrite(version.constData(), 1, std::size_t(version.size()), stdout);
-        return EXIT_DONE;
-    }
+    // This program has no generic Qt options to add, so --help-all shows what --help does.
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        return print_result(parser.helpText().toUtf8());
+    if (parser.isSet(QStringLiteral("version")))
+        return print_result((QCoreApplication::applicationName() + u' ' +
+                             QCoreApplication::applicationVersion() + u'\n')
+                                .toUtf8());
 
     interrupt_watch interrupts;
-    try {
+    const auto command = [&] {
         if (args.command == QStringLiteral("ports"))
             return command_ports();
         if (args.command == QStringLiteral("read"))
@@ -665,6 +590,11 @@ int run(const QStringList& arguments)
         if (args.command == QStringLiteral("verify"))
             return command_verify(args, interrupts);
         return command_scan(args, interrupts);
+    };
+    try {
+        const int code = command();
+        out.end_progress();
+        return code;
     } catch (const usage_error& error) {
         out.error(error.text);
         out.error(QStringLiteral("try 'lorvane-cli --help'"));

@@ -13,7 +13,8 @@ inline constexpr int EXIT_BAD_FILE = 2;
 inline constexpr int EXIT_PORT = 3;
 inline constexpr int EXIT_NO_REPLY = 4;
 inline constexpr int EXIT_DIFFERENT = 5;
-inline constexpr int EXIT_INTERRUPTED = 130;  // as a shell reports Ctrl-C
+inline constexpr int EXIT_INTERRUPTED = 130;  // as a shell reports Ctrl-C (SIGINT)
+inline constexpr int EXIT_TERMINATED = 143;   // as a shell reports SIGTERM
 
 // Runs one command line (arguments[0] is the program) under a QCoreApplication and
 // returns the exit code.

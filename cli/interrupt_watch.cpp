@@ -7,8 +7,10 @@
 #else
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -46,16 +48,21 @@ interrupt_watch::~interrupt_watch()
     active_watch = nullptr;
 }
 
+bool interrupt_watch::wait(int, int)
+{
+    return true;
+}
+
 #else
 
 namespace {
 int signal_pipe_write = -1;
 
-// Only writes a byte: the event loop does the rest.
-void on_signal(int)
+// Only writes the signal's number: the event loop, or a wait, does the rest.
+void on_signal(int number)
 {
     const int saved = errno;
-    const char byte = 1;
+    const auto byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t ignored = ::write(signal_pipe_write, &byte, 1);
     errno = saved;
 }
@@ -84,10 +91,8 @@ interrupt_watch::interrupt_watch() : platform_(new platform)
     signal_pipe_write = platform_->pipe_ends[1];
     platform_->notifier = new QSocketNotifier(platform_->pipe_ends[0], QSocketNotifier::Read, this);
     connect(platform_->notifier, &QSocketNotifier::activated, this, [this] {
-        char byte = 0;
-        while (::read(platform_->pipe_ends[0], &byte, 1) == 1) {
-        }
-        Q_EMIT interrupted();
+        if (take_signals())
+            Q_EMIT interrupted();
     });
     struct sigaction action
     {
@@ -97,6 +102,35 @@ interrupt_watch::interrupt_watch() : platform_(new platform)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &platform_->previous_int);
     ::sigaction(SIGTERM, &action, &platform_->previous_term);
+}
+
+bool interrupt_watch::take_signals()
+{
+    char byte = 0;
+    bool any = false;
+    while (::read(platform_->pipe_ends[0], &byte, 1) == 1) {
+        any = true;
+        terminated_ = terminated_ || byte == SIGTERM;
+    }
+    return any;
+}
+
+bool interrupt_watch::wait(int fd, int timeout_ms)
+{
+    if (!platform_->notifier) {  // no handler: an interrupt ends the program the default way
+        if (fd < 0)
+            ::poll(nullptr, 0, timeout_ms);
+        return true;
+    }
+    pollfd fds[2] = {{platform_->pipe_ends[0], POLLIN, 0}, {fd, POLLIN, 0}};
+    for (;;) {
+        const int ready = ::poll(fds, 2, timeout_ms);
+        if (ready < 0 && errno == EINTR)
+            continue;  // the handler has written its byte; the next poll sees it
+        if (fds[0].revents & POLLIN && take_signals())
+            return false;
+        return true;  // input, end of input, an error to be met by the read, or the time
+    }
 }
 
 interrupt_watch::~interrupt_watch()

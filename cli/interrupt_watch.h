@@ -1,5 +1,5 @@
 // Ctrl-C (and SIGTERM on Unix) as a signal of the event loop, so that a running transfer
-// can close the port and end the program in order.
+// can close the port and end the program in order; and as the end of a wait for input.
 #pragma once
 
 #include <QObject>
@@ -17,12 +17,25 @@ public:
     interrupt_watch(const interrupt_watch&) = delete;
     interrupt_watch& operator=(const interrupt_watch&) = delete;
 
+    // Blocks until `fd` has something to read (or, with fd -1, until `timeout_ms` has passed)
+    // or an interrupt comes; false for the interrupt. A timeout_ms of -1 waits for ever.
+    // Unix only; elsewhere it returns true at once.
+    bool wait(int fd, int timeout_ms = -1);
+
+    // Whether the interrupt that came was a request to terminate (SIGTERM) rather than
+    // Ctrl-C; meaningful once interrupted() was emitted or wait() returned false.
+    bool terminated() const { return terminated_; }
+
 Q_SIGNALS:
     void interrupted();
 
 private:
+    // Empties the signal pipe; true when a signal was in it.
+    bool take_signals();
+
     struct platform;
     platform* platform_;
+    bool terminated_ = false;
 };
 
 }  // namespace lorvane::cli

@@ -4,6 +4,17 @@
 
 namespace lorvane::cli {
 
+reply_fit fit_of(const frame& reply, const frame& request)
+{
+    if (reply[POS_ADDRESS] != request[POS_ADDRESS])
+        return reply_fit::other_address;
+    if (reply[POS_FUNCTION] != request[POS_FUNCTION])
+        return reply_fit::other_function;
+    if (reply[POS_RECORD] != request[POS_RECORD])
+        return reply_fit::other_record;
+    return reply_fit::answers;
+}
+
 module_session::module_session(serial_link& link, const session_options& options,
                                interrupt_watch& interrupts, std::function<void(int)> progress)
     : link_(link), options_(options), progress_(std::move(progress)), transfer_(*this, link, this)
@@ -74,9 +85,7 @@ void module_session::on_reply(const frame& reply)
     // Only the reply to the request on the line moves the chain on. The window takes any
     // record the module names; here a late reply to an earlier send of a retried request
     // would otherwise start a second chain beside the first.
-    const frame& sent = link_.last_request();
-    if (!loop_ || reply[POS_FUNCTION] != sent[POS_FUNCTION] ||
-        reply[POS_RECORD] != sent[POS_RECORD] || reply[POS_ADDRESS] != sent[POS_ADDRESS])
+    if (!loop_ || fit_of(reply, link_.last_request()) != reply_fit::answers)
         return;
     deadline_.stop();
     transfer_.handle_reply(reply);

@@ -21,6 +21,11 @@ namespace lorvane::cli {
 
 enum class outcome { done, no_reply, port_lost, interrupted };
 
+// How a reply that passed the checksum and header test stands to the request on the line:
+// only one that answers it moves a transfer (or a scan) on; the others are ignored.
+enum class reply_fit { answers, other_address, other_function, other_record };
+reply_fit fit_of(const frame& reply, const frame& request);
+
 struct session_options
 {
     std::chrono::milliseconds timeout{1000};  // for each reply

@@ -1,5 +1,6 @@
 #include "panel_file.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,6 +24,8 @@ const std::array<QString, 4>& operation_names()
 }
 
 const QString BYTE_RANGE = QStringLiteral("must be a whole number from 0 to 255");
+// Text from the file shown in a message (a string value, a member name) is cut to this.
+constexpr qsizetype SHOWN_TEXT_LIMIT = 40;
 
 // Thrown inside the parser only, caught at its top: the first problem ends the parse.
 struct refusal
@@ -35,78 +38,281 @@ struct refusal
     throw refusal{{field, problem}};
 }
 
-QString shown(const QJsonValue& value)
+// `text` as a message shows it: cut after SHOWN_TEXT_LIMIT characters, saying how long it was.
+QString cut(const QString& text)
 {
-    switch (value.type()) {
-    case QJsonValue::String:
-        return u'"' + value.toString() + u'"';
-    case QJsonValue::Double:
-        return QString::number(value.toDouble(), 'g', 17);
-    case QJsonValue::Bool:
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    case QJsonValue::Null:
-        return QStringLiteral("null");
-    case QJsonValue::Array:
-        return QStringLiteral("an array");
-    case QJsonValue::Object:
-        return QStringLiteral("an object");
-    default:
-        return QStringLiteral("nothing");
+    if (text.size() <= SHOWN_TEXT_LIMIT)
+        return text;
+    const qsizetype keep =
+        text[SHOWN_TEXT_LIMIT - 1].isHighSurrogate() ? SHOWN_TEXT_LIMIT - 1 : SHOWN_TEXT_LIMIT;
+    return text.left(keep) + QStringLiteral("... (%1 characters)").arg(text.size());
+}
+
+// What QJsonDocument keeps no trace of: a member given twice (it keeps the last) and the
+// text of a number as written (49.999999999999999999 arrives as 50). Walks the text that
+// QJsonDocument has already accepted, refuses repeated members, and notes every number
+// whose value as written is not whole, by the path of its member.
+class literal_scan
+{
+public:
+    explicit literal_scan(const QByteArray& json) : text_(json) { value({}); }
+
+    // Number literals that are not whole, as written, by member path ("keys[3].line").
+    QHash<QString, QString> fractions;
+
+private:
+    char peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
+    void skip_space()
+    {
+        while (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r')
+            ++pos_;
     }
-}
 
-std::optional<std::uint8_t> as_byte(const QJsonValue& value)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const double number = value.toDouble();
-    if (!(number >= 0.0 && number <= 255.0) || std::floor(number) != number)
-        return std::nullopt;
-    return static_cast<std::uint8_t>(number);
-}
+    void skip_word()
+    {
+        while (peek() >= 'a' && peek() <= 'z')
+            ++pos_;
+    }
 
-std::uint8_t byte_member(const QJsonObject& object, const QString& name, const QString& path)
+    void value(const QString& path)
+    {
+        skip_space();
+        const char c = peek();
+        if (c == '{')
+            object(path);
+        else if (c == '[')
+            array(path);
+        else if (c == '"')
+            string();
+        else if (c == '-' || (c >= '0' && c <= '9'))
+            number(path);
+        else
+            skip_word();  // true, false, null
+    }
+
+    void object(const QString& path)
+    {
+        ++pos_;  // {
+        QSet<QString> names;
+        skip_space();
+        while (peek() == '"') {
+            const QString name = string();
+            const QString member = path.isEmpty() ? cut(name) : path + u'.' + cut(name);
+            if (names.contains(name))
+                refuse(member, QStringLiteral("is given twice; each member may appear once"));
+            names.insert(name);
+            skip_space();
+            ++pos_;  // :
+            value(member);
+            skip_space();
+            if (peek() == ',')
+                ++pos_;
+            skip_space();
+        }
+        ++pos_;  // }
+    }
+
+    void array(const QString& path)
+    {
+        ++pos_;  // [
+        skip_space();
+        for (int index = 0; pos_ < text_.size() && peek() != ']'; ++index) {
+            value(QStringLiteral("%1[%2]").arg(path).arg(index));
+            skip_space();
+            if (peek() == ',')
+                ++pos_;
+            skip_space();
+        }
+        ++pos_;  // ]
+    }
+
+    QString string()
+    {
+        ++pos_;  // opening quote
+        QString decoded;
+        qsizetype run = pos_;
+        while (pos_ < text_.size() && peek() != '"') {
+            if (peek() != '\\') {
+                ++pos_;
+                continue;
+            }
+            decoded += QString::fromUtf8(text_.mid(run, pos_ - run));
+            const char escaped = pos_ + 1 < text_.size() ? text_[pos_ + 1] : '\0';
+            pos_ += 2;
+            switch (escaped) {
+            case 'b':
+                decoded += u'\b';
+                break;
+            case 'f':
+                decoded += u'\f';
+                break;
+            case 'n':
+                decoded += u'\n';
+                break;
+            case 'r':
+                decoded += u'\r';
+                break;
+            case 't':
+                decoded += u'\t';
+                break;
+            case 'u':
+                decoded += QChar(char16_t(text_.mid(pos_, 4).toUShort(nullptr, 16)));
+                pos_ += 4;
+                break;
+            default:  // " \ /
+                decoded += QLatin1Char(escaped);
+            }
+            run = pos_;
+        }
+        decoded += QString::fromUtf8(text_.mid(run, pos_ - run));
+        ++pos_;  // closing quote
+        return decoded;
+    }
+
+    void number(const QString& path)
+    {
+        const qsizetype start = pos_;
+        while (peek() == '-' || peek() == '+' || peek() == '.' || peek() == 'e' || peek() == 'E' ||
+               (peek() >= '0' && peek() <= '9'))
+            ++pos_;
+        const QByteArray literal = text_.mid(start, pos_ - start);
+        if (!whole(literal))
+            fractions.insert(path, QString::fromLatin1(literal));
+    }
+
+    // Whether the decimal number `literal` (JSON syntax) is whole, exactly as written.
+    static bool whole(const QByteArray& literal)
+    {
+        qsizetype exponent_at = literal.indexOf('e');
+        if (exponent_at < 0)
+            exponent_at = literal.indexOf('E');
+        const QByteArray mantissa = exponent_at < 0 ? literal : literal.left(exponent_at);
+        qint64 exponent = 0;
+        if (exponent_at >= 0) {
+            const QByteArray text = literal.mid(exponent_at + 1);
+            bool ok = false;
+            exponent = text.toLongLong(&ok);
+            if (!ok)  // beyond any double: huge (whole) or tiny (not whole unless zero)
+                exponent = text.startsWith('-') ? -(qint64(1) << 40) : qint64(1) << 40;
+        }
+        const qsizetype dot = mantissa.indexOf('.');
+        const QByteArray fraction = dot < 0 ? QByteArray() : mantissa.mid(dot + 1);
+        QByteArray digits = (dot < 0 ? mantissa : mantissa.left(dot)) + fraction;
+        digits.replace('-', QByteArray());
+        // The value is digits x 10^-scale: whole when the last `scale` digits are zeros.
+        const qint64 scale = qint64(fraction.size()) - exponent;
+        qsizetype zeros = 0;
+        while (zeros < digits.size() && digits[digits.size() - 1 - zeros] == '0')
+            ++zeros;
+        return zeros == digits.size() || scale <= qint64(zeros);
+    }
+
+    const QByteArray& text_;
+    qsizetype pos_ = 0;
+};
+
+// Reads a document's members into a configuration, refusing the first thing wrong.
+class reader
 {
-    const QJsonValue value = object.value(name);
-    if (value.isUndefined())
-        refuse(path, QStringLiteral("is missing; it ") + BYTE_RANGE);
-    const auto byte = as_byte(value);
-    if (!byte)
-        refuse(path, BYTE_RANGE + QStringLiteral(", not ") + shown(value));
-    return *byte;
-}
+public:
+    explicit reader(const literal_scan& scan) : fractions_(scan.fractions) {}
+
+    QString shown(const QJsonValue& value, const QString& path) const
+    {
+        switch (value.type()) {
+        case QJsonValue::String:
+            return u'"' + cut(value.toString()) + u'"';
+        case QJsonValue::Double:
+            return fractions_.value(path, QString::number(value.toDouble(), 'g', 17));
+        case QJsonValue::Bool:
+            return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+        case QJsonValue::Null:
+            return QStringLiteral("null");
+        case QJsonValue::Array:
+            return QStringLiteral("an array");
+        case QJsonValue::Object:
+            return QStringLiteral("an object");
+        default:
+            return QStringLiteral("nothing");
+        }
+    }
+
+    // The member `name` of `object`, at `path`; refused when it is missing.
+    static QJsonValue required(const QJsonObject& object, const QString& name, const QString& path,
+                               const QString& accepted)
+    {
+        const QJsonValue value = object.value(name);
+        if (value.isUndefined())
+            refuse(path, QStringLiteral("is missing; it ") + accepted);
+        return value;
+    }
+
+    // A whole number from 0 to 255, as written in the file.
+    std::optional<std::uint8_t> as_byte(const QJsonValue& value, const QString& path) const
+    {
+        if (!value.isDouble() || fractions_.contains(path))
+            return std::nullopt;
+        const double number = value.toDouble();
+        if (!(number >= 0.0 && number <= 255.0) || std::floor(number) != number)
+            return std::nullopt;
+        return static_cast<std::uint8_t>(number);
+    }
+
+    std::uint8_t byte_member(const QJsonObject& object, const QString& name,
+                             const QString& path) const
+    {
+        const QJsonValue value = required(object, name, path, BYTE_RANGE);
+        const auto byte = as_byte(value, path);
+        if (!byte)
+            refuse(path, BYTE_RANGE + QStringLiteral(", not ") + shown(value, path));
+        return *byte;
+    }
+
+    operation_code operation_member(const QJsonObject& key, const QString& path) const
+    {
+        const QString accepted =
+            QStringLiteral("must be \"none\", \"toggle\", \"momentary\", \"pulse\", one of the "
+                           "window's operation texts, or a whole number from 0 to 255");
+        const QJsonValue value = required(key, QStringLiteral("operation"), path, accepted);
+        if (value.isString()) {
+            const QString text = value.toString();
+            const auto& names = operation_names();
+            for (std::size_t code = 0; code < names.size(); ++code) {
+                if (text == names[code])
+                    return static_cast<operation_code>(code);
+            }
+            if (const operation_code code = operation_code_of(text); code != 0)
+                return code;
+        } else if (const auto byte = as_byte(value, path)) {
+            return *byte;
+        }
+        refuse(path, accepted + QStringLiteral(", not ") + shown(value, path));
+    }
+
+    // The number of the key an entry of "keys" describes, 1..16.
+    int key_number(const QJsonObject& key, const QString& path) const
+    {
+        const QString accepted = QStringLiteral("must be a whole number from 1 to 16");
+        const QJsonValue number = required(key, QStringLiteral("key"), path, accepted);
+        const auto k = as_byte(number, path);
+        if (!k || *k < 1 || *k > KEY_COUNT)
+            refuse(path, accepted + QStringLiteral(", not ") + shown(number, path));
+        return *k;
+    }
+
+private:
+    const QHash<QString, QString>& fractions_;
+};
 
 // Refuses any member of `object` not in `known`.
 void only_members(const QJsonObject& object, const QStringList& known, const QString& prefix)
 {
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!known.contains(it.key()))
-            refuse(prefix + it.key(), QStringLiteral("is not a member of a panel file (known: %1)")
-                                          .arg(known.join(QStringLiteral(", "))));
+            refuse(prefix + cut(it.key()),
+                   QStringLiteral("is not a member of a panel file (known: %1)")
+                       .arg(known.join(QStringLiteral(", "))));
     }
-}
-
-operation_code operation_member(const QJsonObject& key, const QString& path)
-{
-    const QJsonValue value = key.value(QStringLiteral("operation"));
-    const QString accepted =
-        QStringLiteral("must be \"none\", \"toggle\", \"momentary\", \"pulse\", one of the "
-                       "window's operation texts, or a whole number from 0 to 255");
-    if (value.isUndefined())
-        refuse(path, QStringLiteral("is missing; it ") + accepted);
-    if (value.isString()) {
-        const QString text = value.toString();
-        const auto& names = operation_names();
-        for (std::size_t code = 0; code < names.size(); ++code) {
-            if (text == names[code])
-                return static_cast<operation_code>(code);
-        }
-        if (const operation_code code = operation_code_of(text); code != 0)
-            return code;
-    } else if (const auto byte = as_byte(value)) {
-        return *byte;
-    }
-    refuse(path, accepted + QStringLiteral(", not ") + shown(value));
 }
 
 panel_config parse(const QByteArray& json)
@@ -119,56 +325,61 @@ panel_config parse(const QByteArray& json)
                        .arg(parse_error.offset));
     if (!document.isObject())
         refuse({}, QStringLiteral("must hold one JSON object"));
+    const literal_scan scan(json);
+    const reader read(scan);
     const QJsonObject root = document.object();
     only_members(root,
                  {QStringLiteral("format"), QStringLiteral("module_address"),
                   QStringLiteral("refresh_period"), QStringLiteral("keys")},
                  {});
 
-    const QJsonValue format = root.value(QStringLiteral("format"));
+    const QString format_accepted = QStringLiteral("must be \"%1\"").arg(PANEL_FILE_FORMAT);
+    const QJsonValue format =
+        reader::required(root, QStringLiteral("format"), QStringLiteral("format"), format_accepted);
     if (format != QJsonValue(PANEL_FILE_FORMAT))
-        refuse(QStringLiteral("format"),
-               QStringLiteral("must be \"%1\", not %2").arg(PANEL_FILE_FORMAT, shown(format)));
+        refuse(QStringLiteral("format"), format_accepted + QStringLiteral(", not ") +
+                                             read.shown(format, QStringLiteral("format")));
 
     panel_config config;
     config.module_address =
-        byte_member(root, QStringLiteral("module_address"), QStringLiteral("module_address"));
+        read.byte_member(root, QStringLiteral("module_address"), QStringLiteral("module_address"));
     config.refresh_period =
-        byte_member(root, QStringLiteral("refresh_period"), QStringLiteral("refresh_period"));
+        read.byte_member(root, QStringLiteral("refresh_period"), QStringLiteral("refresh_period"));
 
-    const QJsonValue keys_value = root.value(QStringLiteral("keys"));
+    const QString keys_accepted =
+        QStringLiteral("must be an array of 16 entries, one for each key 1..16");
+    const QJsonValue keys_value =
+        reader::required(root, QStringLiteral("keys"), QStringLiteral("keys"), keys_accepted);
     if (!keys_value.isArray() || keys_value.toArray().size() != KEY_COUNT)
         refuse(QStringLiteral("keys"),
-               QStringLiteral("must be an array of 16 entries, one for each key 1..16, not %1")
-                   .arg(keys_value.isArray()
-                            ? QStringLiteral("%1 entries").arg(keys_value.toArray().size())
-                            : shown(keys_value)));
+               keys_accepted +
+                   QStringLiteral(", not %1")
+                       .arg(keys_value.isArray()
+                                ? QStringLiteral("%1 entries").arg(keys_value.toArray().size())
+                                : read.shown(keys_value, QStringLiteral("keys"))));
     const QJsonArray keys = keys_value.toArray();
     QSet<int> seen;
     for (qsizetype i = 0; i < keys.size(); ++i) {
         const QString path = QStringLiteral("keys[%1]").arg(i);
         if (!keys[i].isObject())
-            refuse(path, QStringLiteral("must be an object, not %1").arg(shown(keys[i])));
+            refuse(path,
+                   QStringLiteral("must be an object, not %1").arg(read.shown(keys[i], path)));
         const QJsonObject key = keys[i].toObject();
         only_members(key,
                      {QStringLiteral("key"), QStringLiteral("address"), QStringLiteral("line"),
                       QStringLiteral("operation")},
                      path + u'.');
-        const QJsonValue number = key.value(QStringLiteral("key"));
-        const auto k = as_byte(number);
-        if (!k || *k < 1 || *k > KEY_COUNT)
-            refuse(
-                path + QStringLiteral(".key"),
-                QStringLiteral("must be a whole number from 1 to 16, not %1").arg(shown(number)));
-        if (seen.contains(*k))
+        const int k = read.key_number(key, path + QStringLiteral(".key"));
+        if (seen.contains(k))
             refuse(path + QStringLiteral(".key"),
-                   QStringLiteral("names key %1 a second time; each key 1..16 once").arg(*k));
-        seen.insert(*k);
-        key_binding& binding = config.keys[std::size_t(*k - 1)];
+                   QStringLiteral("names key %1 a second time; each key 1..16 once").arg(k));
+        seen.insert(k);
+        key_binding& binding = config.keys[std::size_t(k - 1)];
         binding.address =
-            byte_member(key, QStringLiteral("address"), path + QStringLiteral(".address"));
-        binding.line = byte_member(key, QStringLiteral("line"), path + QStringLiteral(".line"));
-        binding.operation = operation_member(key, path + QStringLiteral(".operation"));
+            read.byte_member(key, QStringLiteral("address"), path + QStringLiteral(".address"));
+        binding.line =
+            read.byte_member(key, QStringLiteral("line"), path + QStringLiteral(".line"));
+        binding.operation = read.operation_member(key, path + QStringLiteral(".operation"));
     }
     return config;  // 16 distinct keys 1..16 among 16 entries: none is missing
 }

@@ -5,15 +5,27 @@
 #include "panel_file.h"
 #include "sim_process.h"
 
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
+#include <tuple>
+
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace lorvane;
 
@@ -27,14 +39,22 @@ struct cli_result
 };
 
 // Runs lorvane-cli to its end with the event loop running (so a module_peer answers),
-// feeding `input` on stdin; `meanwhile` is called once the program has started.
-cli_result run_cli(const QStringList& arguments, const QByteArray& input = {},
-                   const std::function<void(QProcess&)>& meanwhile = {})
+// feeding `input` on stdin (none: stdin stays open); `prepare` may change the process
+// before it starts, `meanwhile` is called once it has started.
+cli_result run_cli(const QStringList& arguments, std::optional<QByteArray> input = QByteArray(),
+                   const std::function<void(QProcess&)>& meanwhile = {},
+                   const std::function<void(QProcess&)>& prepare = {})
 {
     QProcess process;
-    process.start(qEnvironmentVariable("LORVANE_CLI"), arguments);
-    process.write(input);
-    process.closeWriteChannel();
+    process.setProgram(qEnvironmentVariable("LORVANE_CLI"));
+    process.setArguments(arguments);
+    if (prepare)
+        prepare(process);
+    process.start();
+    if (input) {
+        process.write(*input);
+        process.closeWriteChannel();
+    }
     if (meanwhile && process.waitForStarted(5000))
         meanwhile(process);
     QEventLoop loop;
@@ -42,8 +62,11 @@ cli_result run_cli(const QStringList& arguments, const QByteArray& input = {},
     QTimer::singleShot(30000, &loop, [&] { process.kill(); });
     if (process.state() != QProcess::NotRunning)
         loop.exec();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
+    const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (!process.isReadable())  // both channels went to files
+        return {code, {}, {}};
+    return {code, process.readAllStandardOutput(),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 panel_config random_config(std::uint8_t address)
@@ -77,6 +100,48 @@ QString port_of(const QString& path)
     return QStringLiteral("--port=") + path;
 }
 
+// Runs the program through the shell instead, as `sh -c SCRIPT lorvane-cli ARGUMENTS...`:
+// for what QProcess cannot set up (a closed descriptor, a name that is not UTF-8).
+std::function<void(QProcess&)> through_shell(const char* script)
+{
+    return [script](QProcess& process) {
+        process.setArguments(
+            QStringList{QStringLiteral("-c"), QLatin1String(script), process.program()} +
+            process.arguments());
+        process.setProgram(QStringLiteral("/bin/sh"));
+    };
+}
+
+// Waits until process `pid` has a handler for `signal_number` (its own, not the default).
+bool wait_for_handler(qint64 pid, int signal_number)
+{
+    for (int tries = 0; tries < 500; ++tries) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("SigCgt:") &&
+                    (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal_number - 1)) & 1)
+                    return true;
+            }
+        }
+        QTest::qWait(10);
+    }
+    return false;
+}
+
+// The lines of a program's stderr, each checked to be one message of lorvane-cli.
+QStringList messages(const cli_result& result)
+{
+    QStringList lines = result.err.split(u'\n');
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    for (const QString& line : lines) {
+        if (!line.startsWith(QStringLiteral("lorvane-cli: ")))
+            return {QStringLiteral("not a message: ") + line};
+    }
+    return lines;
+}
+
 }  // namespace
 
 class tst_cli : public QObject
@@ -93,6 +158,11 @@ private Q_SLOTS:
     void invalid_file_sends_nothing();
     void failures_and_their_exit_codes();
     void trace_shows_every_frame();
+    void output_integrity();
+    void output_on_a_full_filesystem();
+    void strict_input();
+    void interrupt_on_stdin();
+    void one_line_messages();
 
 private:
     QTemporaryDir dir_;
@@ -252,11 +322,23 @@ void tst_cli::failures_and_their_exit_codes()
                       QStringLiteral("--address=256")},
           QStringList{QStringLiteral("write"), QStringLiteral("--port=1"),
                       QStringLiteral("--address=2"), file, file},
-          QStringList{QStringLiteral("read"), QStringLiteral("--port=COM 3")}}) {
+          QStringList{QStringLiteral("read"), QStringLiteral("--port=COM 3")},
+          QStringList{QStringLiteral("read"), QStringLiteral("--port=")},
+          QStringList{QStringLiteral("read"), QStringLiteral("--port=0")},
+          QStringList{QStringLiteral("read"), QStringLiteral("--port=1"),
+                      QStringLiteral("--output=")},
+          QStringList{QStringLiteral("scan"), QStringLiteral("--port=1"),
+                      QStringLiteral("--timeout=50")}}) {
         const cli_result result = run_cli(args);
         QVERIFY2(result.code == 1, qPrintable(args.join(u' ')));
-        QVERIFY2(result.err.startsWith(QStringLiteral("lorvane-cli: ")), qPrintable(result.err));
+        const QStringList lines = messages(result);
+        QVERIFY2(lines.size() == 2 && lines[1] == QStringLiteral("lorvane-cli: try 'lorvane-cli "
+                                                                 "--help'"),
+                 qPrintable(result.err));
     }
+    const cli_result help_all = run_cli({QStringLiteral("--help-all")});
+    QCOMPARE(help_all.code, 0);
+    QVERIFY(help_all.out.contains("Exit codes"));
     // No such port: 3.
     const cli_result missing =
         run_cli({QStringLiteral("read"), QStringLiteral("--port=/dev/ttyLorvaneMissing7")});
@@ -295,6 +377,15 @@ void tst_cli::trace_shows_every_frame()
     peer.on_request = [&](const frame& request) { last_request = request; };
     peer.shape_reply = [&](const frame& reply) {  // an echo in front of each reply
         std::vector<std::uint8_t> bytes(last_request.begin(), last_request.end());
+        if (reply[POS_RECORD] == 3) {
+            // A reply from another module comes first, the module's own a little later.
+            QTimer::singleShot(50, &peer, [&peer, reply] { peer.send_frame(reply); });
+            frame stray = reply;
+            stray[POS_ADDRESS] = 9;
+            stray[POS_CHECKSUM] = frame_checksum(stray);
+            bytes.insert(bytes.end(), stray.begin(), stray.end());
+            return bytes;
+        }
         bytes.insert(bytes.end(), reply.begin(), reply.end());
         return bytes;
     };
@@ -302,22 +393,272 @@ void tst_cli::trace_shows_every_frame()
         run_cli({QStringLiteral("read"), port_of(peer.path()), QStringLiteral("--trace")});
     QCOMPARE(traced.code, 0);
     static const QRegularExpression line(QStringLiteral(
-        R"(^lorvane-cli: trace \d+\.\d{3} ms (TX|RX) ((?:[0-9A-F]{2} ){7}[0-9A-F]{2})( accepted| rejected)?$)"));
-    int tx = 0, accepted = 0, rejected = 0;
+        R"(^lorvane-cli: trace \d+\.\d{3} ms (TX|RX) ((?:[0-9A-F]{2} ){7}[0-9A-F]{2})( accepted| rejected \(header 55, not 22\)| ignored \(from address 9; the request went to 1\))?$)"));
+    int tx = 0, accepted = 0, rejected = 0, ignored = 0;
     for (const QString& text : traced.err.split(u'\n', Qt::SkipEmptyParts)) {
         const auto m = line.match(text);
         if (!m.hasMatch())
             continue;
         tx += m.captured(1) == QStringLiteral("TX");
         accepted += m.captured(3) == QStringLiteral(" accepted");
-        rejected += m.captured(3) == QStringLiteral(" rejected");
+        rejected += m.captured(3).startsWith(QStringLiteral(" rejected"));
+        ignored += m.captured(3).startsWith(QStringLiteral(" ignored"));
         if (m.captured(1) == QStringLiteral("TX"))
             QVERIFY(m.captured(3).isEmpty());
     }
     QCOMPARE(tx, 17);
     QCOMPARE(accepted, 17);
     QCOMPARE(rejected, 17);  // every echo, seen and dropped
+    QCOMPARE(ignored, 1);    // the other module's reply, which moved nothing on
     QVERIFY(traced.err.contains(QStringLiteral("TX 55 01 F1 00 00 00 00 47")));
+}
+
+// Results reach where they are sent whole, or the command fails and says so; what is
+// not a regular file is written into, never replaced.
+void tst_cli::output_integrity()
+{
+    sim_process sim;
+    QVERIFY(sim.start({}));
+    const QByteArray text = panel_file_text({});
+    const QStringList read{QStringLiteral("read"), port_of(sim.path)};
+    const auto output = [&](const QString& path) {
+        return read + QStringList{QStringLiteral("--output"), path};
+    };
+
+    // A device that takes nothing (a node of our own as root, so the system's stays safe).
+    QString full = QStringLiteral("/dev/full");
+    if (::geteuid() == 0) {
+        full = dir_.filePath(QStringLiteral("full"));
+        QVERIFY(::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, makedev(1, 7)) == 0);
+    }
+    const cli_result to_device = run_cli(output(full));
+    QCOMPARE(to_device.code, 2);
+    QVERIFY2(to_device.err.contains(QStringLiteral("No space left on device")),
+             qPrintable(to_device.err));
+    struct stat status
+    {
+    };
+    QVERIFY(::stat(QFile::encodeName(full).constData(), &status) == 0 && S_ISCHR(status.st_mode));
+    const cli_result stdout_full = run_cli(read, QByteArray(), {}, [](QProcess& process) {
+        process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    });
+    QCOMPARE(stdout_full.code, 2);
+    QVERIFY2(stdout_full.err.contains(QStringLiteral("standard output: No space left")),
+             qPrintable(stdout_full.err));
+    QVERIFY(!stdout_full.err.contains(QStringLiteral("records read")));
+    const cli_result closed =
+        run_cli(read, QByteArray(), {}, through_shell("exec \"$0\" \"$@\" >&-"));
+    QCOMPARE(closed.code, 2);
+    QVERIFY2(closed.err.contains(QStringLiteral("cannot write the results to standard output")),
+             qPrintable(closed.err));
+
+    // A FIFO with a reader: the file goes through it, and it stays a FIFO.
+    const QString fifo = dir_.filePath(QStringLiteral("fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    QCOMPARE(run_cli(output(fifo)).code, 0);
+    QByteArray through(text.size() + 1, '\0');
+    QCOMPARE(::read(reader, through.data(), std::size_t(through.size())), ssize_t(text.size()));
+    ::close(reader);
+    QVERIFY(::stat(QFile::encodeName(fifo).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+
+    // A pipe, as /dev/stdout and as '-'; /dev/stdout on a file opened for appending appends.
+    for (const QString& name : {QStringLiteral("/dev/stdout"), QStringLiteral("-")}) {
+        const cli_result piped = run_cli(output(name));
+        QCOMPARE(piped.code, 0);
+        QCOMPARE(piped.out, text);
+    }
+    const QString log = write_file(dir_, QStringLiteral("log"), "earlier\n");
+    QCOMPARE(
+        run_cli(output(QStringLiteral("/dev/stdout")), QByteArray(), {},
+                [&](QProcess& process) { process.setStandardOutputFile(log, QIODevice::Append); })
+            .code,
+        0);
+    QCOMPARE(read_file(log), "earlier\n" + text);
+
+    // A file we may write in a folder we may not: rewritten in place (as the user nobody when
+    // run as root, whom permissions do not stop).
+    QTemporaryDir open_dir;
+    QVERIFY(QFile::setPermissions(open_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                       QFile::ExeOwner | QFile::ReadOther |
+                                                       QFile::ExeOther));
+    const QString folder = open_dir.filePath(QStringLiteral("locked"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString kept = write_file(open_dir, QStringLiteral("locked/panel.json"), "old\n");
+    QVERIFY(QFile::setPermissions(kept, QFileDevice::Permissions(0x6666)));
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                              QFile::ExeOther));
+    const auto unlock = qScopeGuard([&] {  // lets the folder be removed again
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    QVERIFY(QFile::setPermissions(sim.path, QFileDevice::Permissions(0x6666)));
+    const cli_result in_place = run_cli(output(kept), QByteArray(), {}, [](QProcess& process) {
+        if (::geteuid() != 0)
+            return;
+        process.setArguments(QStringList{QStringLiteral("--reuid=nobody"),
+                                         QStringLiteral("--regid=nogroup"),
+                                         QStringLiteral("--clear-groups"), process.program()} +
+                             process.arguments());
+        process.setProgram(QStandardPaths::findExecutable(QStringLiteral("setpriv")));
+    });
+    QVERIFY2(in_place.code == 0, qPrintable(in_place.err));
+    QCOMPARE(read_file(kept), text);
+}
+
+// A full filesystem: the file it should replace is left whole and the command fails.
+void tst_cli::output_on_a_full_filesystem()
+{
+    if (::geteuid() != 0)
+        QSKIP("mounts a small tmpfs, which needs root; /dev/full stands in (output_integrity)");
+    const QString mount_point = dir_.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(mount_point));
+    if (QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), mount_point}) != 0)
+        QSKIP("this machine does not let a test mount a tmpfs; /dev/full stands in");
+    const auto unmount = qScopeGuard([&] {
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("--lazy"), mount_point});
+    });
+    const QString kept = mount_point + QStringLiteral("/panel.json");
+    QFile old(kept);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old\n") == 4);
+    old.close();
+    QFile filler(mount_point + QStringLiteral("/filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    while (filler.write(QByteArray(4096, 'x')) == 4096) {
+    }
+    filler.close();
+
+    sim_process sim;
+    QVERIFY(sim.start({}));
+    const cli_result result =
+        run_cli({QStringLiteral("read"), port_of(sim.path), QStringLiteral("--output"), kept});
+    QCOMPARE(result.code, 2);
+    QVERIFY2(result.err.contains(QStringLiteral("No space left on device")),
+             qPrintable(result.err));
+    QVERIFY(!result.err.contains(QStringLiteral("records read")));
+    QCOMPARE(read_file(kept), QByteArray("old\n"));
+    QCOMPARE(QDir(mount_point).entryList(QDir::Files),
+             (QStringList{QStringLiteral("filler"), QStringLiteral("panel.json")}));
+}
+
+// Files are taken exactly as written and as the system names them, or refused with
+// exit 2 and nothing sent.
+void tst_cli::strict_input()
+{
+    module_peer peer;
+    const QStringList write{QStringLiteral("write"), port_of(peer.path())};
+    QByteArray twice = panel_file_text({});
+    twice.replace(0, 1, "{\"module_address\": 9,");
+    QByteArray fraction = panel_file_text({});
+    fraction.replace("\"refresh_period\": 50", "\"refresh_period\": 49.999999999999999999");
+    const struct
+    {
+        QString file;
+        QString said;
+    } refused[] = {
+        {write_file(dir_, QStringLiteral("twice.json"), twice),
+         QStringLiteral("module_address is given twice")},
+        {write_file(dir_, QStringLiteral("fraction.json"), fraction),
+         QStringLiteral("refresh_period must be a whole number from 0 to 255, not "
+                        "49.999999999999999999")},
+        {QStringLiteral("/dev/zero"), QStringLiteral("larger than 1024 KiB")},
+    };
+    for (const auto& [file, said] : refused) {
+        const cli_result result = run_cli(write + QStringList{file});
+        QCOMPARE(result.code, 2);
+        QVERIFY2(result.err.contains(said), qPrintable(result.err));
+    }
+    const cli_result from_folder =
+        run_cli(write + QStringList{QStringLiteral("-")}, std::nullopt, {},
+                [&](QProcess& process) { process.setStandardInputFile(dir_.path()); });
+    QCOMPARE(from_folder.code, 2);
+    QVERIFY2(from_folder.err.contains(QStringLiteral("cannot read standard input: Is a directory")),
+             qPrintable(from_folder.err));
+    QTest::qWait(50);
+    QVERIFY(peer.raw().empty());
+
+    // A name that is not UTF-8 (byte 0xFF) opens, and messages show the byte escaped.
+    const QByteArray name = QFile::encodeName(dir_.path()) + "/n\xff.json";
+    const QByteArray text = panel_file_text({});
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0 && ::write(fd, text.constData(), std::size_t(text.size())) == text.size());
+    ::close(fd);
+    const auto remove = qScopeGuard([&] { ::unlink(name.constData()); });  // Qt cannot name it
+    const cli_result odd_name =
+        run_cli(QStringList{dir_.path()} + write, QByteArray(), {},
+                through_shell("d=$1; shift; exec \"$0\" \"$@\" \"$d/n$(printf '\\377').json\""));
+    QVERIFY2(odd_name.code == 0, qPrintable(odd_name.err));
+    QVERIFY2(odd_name.err.contains(QStringLiteral("/n\\xff.json)")), qPrintable(odd_name.err));
+    QCOMPARE(peer.requests().size(), std::size_t{17});
+}
+
+// Ctrl-C, or a request to terminate, while `write -` waits for its file: the wait ends at
+// once and nothing is sent.
+void tst_cli::interrupt_on_stdin()
+{
+    module_peer peer;
+    for (const auto& [number, code, said] :
+         {std::tuple{SIGINT, 130, "interrupted; nothing was sent"},
+          std::tuple{SIGTERM, 143, "terminated; nothing was sent"}}) {
+        const int signal_number = number;
+        const cli_result result =
+            run_cli({QStringLiteral("write"), port_of(peer.path()), QStringLiteral("-")},
+                    std::nullopt, [&](QProcess& process) {
+                        QVERIFY(wait_for_handler(process.processId(), signal_number));
+                        ::kill(pid_t(process.processId()), signal_number);
+                    });
+        QCOMPARE(result.code, code);
+        QCOMPARE(messages(result),
+                 QStringList{QStringLiteral("lorvane-cli: ") + QLatin1String(said)});
+    }
+    QTest::qWait(50);
+    QVERIFY(peer.raw().empty());
+}
+
+// Each message is one line that cannot drive the terminal, however odd the file; on a
+// terminal the progress line is gone before the results.
+void tst_cli::one_line_messages()
+{
+    module_peer peer;
+    const auto with_operation = [](const QByteArray& operation) {
+        QByteArray text = panel_file_text({});
+        const QByteArray toggle = "\"toggle\"";
+        return text.replace(text.indexOf(toggle), toggle.size(), '"' + operation + '"');
+    };
+    const QByteArray odd = with_operation("a\\nb\\u001b[31mred");
+    const QByteArray long_value = with_operation(QByteArray(200000, 'x'));
+    for (const QString& file : {write_file(dir_, QStringLiteral("odd.json"), odd),
+                                write_file(dir_, QStringLiteral("long.json"), long_value),
+                                dir_.filePath(QStringLiteral("no\nsuch\x1b[2J.json"))}) {
+        const cli_result result = run_cli({QStringLiteral("write"), port_of(peer.path()), file});
+        QCOMPARE(result.code, 2);
+        QCOMPARE(messages(result).size(), 1);
+        QVERIFY2(!result.err.contains(u'\x1b') && result.err.size() < 400, qPrintable(result.err));
+    }
+    QVERIFY(run_cli({QStringLiteral("write"), port_of(peer.path()),
+                     dir_.filePath(QStringLiteral("odd.json"))})
+                .err.contains(QStringLiteral(R"(not "a\nb\x1b[31mred")")));
+
+    pty_pair terminal;
+    QByteArray shown;
+    QSocketNotifier notifier(terminal.master_fd(), QSocketNotifier::Read);
+    connect(&notifier, &QSocketNotifier::activated, [&] {
+        const std::vector<std::uint8_t> bytes = terminal.read_some(0);
+        shown.append(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    });
+    const QString tty = QString::fromStdString(terminal.slave_path());
+    const cli_result read = run_cli({QStringLiteral("read"), port_of(peer.path())}, QByteArray(),
+                                    {}, [&](QProcess& process) {
+                                        process.setStandardOutputFile(tty);
+                                        process.setStandardErrorFile(tty);
+                                    });
+    QCOMPARE(read.code, 0);
+    QTest::qWait(50);
+    QVERIFY2(shown.contains("reading record 17/17\x1b[K\r\x1b[K{\n"), shown.constData());
+    QVERIFY2(shown.endsWith("}\nlorvane-cli: module 1: 17 records read\n"),
+             shown.right(80).constData());
 }
 
 QTEST_GUILESS_MAIN(tst_cli)

@@ -55,6 +55,8 @@ private Q_SLOTS:
     void not_a_panel_file_at_all();
     void refusals_name_the_member_data();
     void refusals_name_the_member();
+    void text_as_written_data();
+    void text_as_written();
 };
 
 void tst_panel_file::random_configurations_survive_a_round_trip()
@@ -142,7 +144,7 @@ void tst_panel_file::refusals_name_the_member_data()
     QTest::newRow("wrong format") << root("format", QStringLiteral("lorvane-panel/2"))
                                   << QStringLiteral("format") << QStringLiteral("lorvane-panel/1");
     QTest::newRow("no format") << drop("format") << QStringLiteral("format")
-                               << QStringLiteral("lorvane-panel/1");
+                               << QStringLiteral("is missing; it must be \"lorvane-panel/1\"");
     QTest::newRow("unknown member") << root("comment", QStringLiteral("x"))
                                     << QStringLiteral("comment") << QStringLiteral("not a member");
     QTest::newRow("address missing")
@@ -165,6 +167,14 @@ void tst_panel_file::refusals_name_the_member_data()
         << QStringLiteral("\"toggle\"");
     QTest::newRow("operation 256") << set_key(5, "operation", 256)
                                    << QStringLiteral("keys[5].operation") << QStringLiteral("255");
+    QTest::newRow("key number missing")
+        << on_key(2, [](QJsonObject& key) { key.remove(QStringLiteral("key")); })
+        << QStringLiteral("keys[2].key") << QStringLiteral("is missing; it must be a whole number");
+    QTest::newRow("keys missing") << drop("keys") << QStringLiteral("keys")
+                                  << QStringLiteral("is missing; it must be an array");
+    QTest::newRow("long operation text cut")
+        << set_key(1, "operation", QString(200000, u'x')) << QStringLiteral("keys[1].operation")
+        << QStringLiteral("xxx... (200000 characters)\"");
     QTest::newRow("key twice") << set_key(9, "key", 3) << QStringLiteral("keys[9].key")
                                << QStringLiteral("second time");
     QTest::newRow("key 17") << set_key(9, "key", 17) << QStringLiteral("keys[9].key")
@@ -186,6 +196,66 @@ void tst_panel_file::refusals_name_the_member()
     QJsonObject file = valid_file();
     change(file);
     const auto parsed = parse_panel_file(QJsonDocument(file).toJson());
+    QVERIFY(std::holds_alternative<panel_file_error>(parsed));
+    const auto& error = std::get<panel_file_error>(parsed);
+    QCOMPARE(error.field, field);
+    QVERIFY2(error.problem.contains(problem), qPrintable(error.problem));
+    QVERIFY2(error.problem.size() < 300, "a message shows a cut value");
+}
+
+// What only the text shows: members given twice and numbers as they are written. An empty
+// field means the file is accepted with key 4's line 4.
+void tst_panel_file::text_as_written_data()
+{
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("problem");
+    const QByteArray line = "\"line\": 4,";
+    QTest::newRow("root member twice")
+        << QByteArray("{") << QByteArray("{\"module_address\": 9,")
+        << QStringLiteral("module_address") << QStringLiteral("is given twice");
+    QTest::newRow("key member twice")
+        << line << QByteArray("\"line\": 4, \"line\": 5,") << QStringLiteral("keys[3].line")
+        << QStringLiteral("is given twice");
+    QTest::newRow("escaped name twice")
+        << line << QByteArray("\"line\": 4, \"l\\u0069ne\": 4,") << QStringLiteral("keys[3].line")
+        << QStringLiteral("is given twice");
+    QTest::newRow("fraction rounding to whole")
+        << line << QByteArray("\"line\": 3.99999999999999999999,") << QStringLiteral("keys[3].line")
+        << QStringLiteral("from 0 to 255, not 3.99999999999999999999");
+    QTest::newRow("tiny fraction by exponent")
+        << line << QByteArray("\"line\": 4000000000000000001e-18,")
+        << QStringLiteral("keys[3].line") << QStringLiteral("not 4000000000000000001e-18");
+    QTest::newRow("key number fraction")
+        << QByteArray("\"key\": 4,") << QByteArray("\"key\": 4.0000000000000001,")
+        << QStringLiteral("keys[3].key") << QStringLiteral("from 1 to 16, not 4.0000000000000001");
+    QTest::newRow("operation fraction")
+        << QByteArray("\"operation\": \"toggle\"")
+        << QByteArray("\"operation\": 2.5000000000000000001") << QStringLiteral("keys[0].operation")
+        << QStringLiteral("not 2.5000000000000000001");
+    QTest::newRow("whole with zeros")
+        << line << QByteArray("\"line\": 4.000,") << QString() << QString();
+    QTest::newRow("whole by exponent")
+        << line << QByteArray("\"line\": 0.04E+2,") << QString() << QString();
+}
+
+void tst_panel_file::text_as_written()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(QString, field);
+    QFETCH(QString, problem);
+    QByteArray text = panel_file_text(panel_config{});
+    const qsizetype at = text.indexOf(from);
+    QVERIFY(at >= 0);
+    text.replace(at, from.size(), to);
+    const auto parsed = parse_panel_file(text);
+    if (field.isEmpty()) {
+        QVERIFY(std::holds_alternative<panel_config>(parsed));
+        QCOMPARE(int(std::get<panel_config>(parsed).keys[3].line), 4);
+        return;
+    }
     QVERIFY(std::holds_alternative<panel_file_error>(parsed));
     const auto& error = std::get<panel_file_error>(parsed);
     QCOMPARE(error.field, field);

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QProcess>
@@ -173,6 +174,7 @@ private Q_SLOTS:
     void programVerboseLogsFrames();
     void programStopsCleanlyOnSignal_data();
     void programStopsCleanlyOnSignal();
+    void programLeavesWhatStandsAtTheLinkPath();
     void programRejectsBadOptions_data();
     void programRejectsBadOptions();
     void programHelp();
@@ -818,6 +820,30 @@ void tst_simulator::programStopsCleanlyOnSignal()
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process.exitCode(), 0);
     QVERIFY2(!QFileInfo(link).isSymLink(), "link left behind");
+}
+
+void tst_simulator::programLeavesWhatStandsAtTheLinkPath()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("file"));
+    QFile created(file);
+    QVERIFY(created.open(QIODevice::WriteOnly));
+    created.close();
+    const QString link = dir.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(file, link));
+    const QString dangling = dir.filePath(QStringLiteral("dangling"));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("gone")), dangling));
+    for (const QString& path : {file, link, dangling}) {
+        QProcess process;
+        process.start(qEnvironmentVariable("LORVANE_SIM"), {QStringLiteral("--link"), path});
+        QVERIFY(process.waitForFinished(REPLY_TIMEOUT_MS));
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(process.readAllStandardError().contains("already exists"), qPrintable(path));
+    }
+    QVERIFY(QFileInfo(file).isFile() && !QFileInfo(file).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), file);
+    QCOMPARE(QFileInfo(dangling).symLinkTarget(), dir.filePath(QStringLiteral("gone")));
 }
 
 void tst_simulator::programRejectsBadOptions_data()

@@ -24,7 +24,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -67,7 +66,8 @@ constexpr std::string_view USAGE =
     "                       after an echo of the request (apart or in the same write), or\n"
     "                       comes twice in one write. The same SEED gives the same faults.\n"
     "  --verbose            log every frame received and sent, and every fault, on stderr\n"
-    "  --link PATH          also make PATH a symbolic link to the terminal\n"
+    "  --link PATH          also make PATH a symbolic link to the terminal; PATH must\n"
+    "                       not exist yet\n"
     "  --help               show this text\n"
     "\n"
     "To see what a bad line does to Lorvane:\n"
@@ -323,29 +323,17 @@ int install_signal_pipe()
     return ends[0];
 }
 
-// Makes `path` a symbolic link to `target`. An existing symbolic link there (say, left by
-// a simulator that was killed) is replaced atomically; anything else is left alone.
+// Makes `path` a symbolic link to `target`. Whatever already stands at `path` (a file, a
+// folder, another link, even a dangling one) is the user's and is left alone: the call fails.
 std::string create_link(const std::string& path, const std::string& target)
 {
     if (::symlink(target.c_str(), path.c_str()) == 0)
         return {};
-    if (errno != EEXIST)
-        return "cannot create link " + path + ": " + std::strerror(errno);
-    struct stat existing
-    {
-    };
-    if (::lstat(path.c_str(), &existing) != 0 || !S_ISLNK(existing.st_mode))
-        return "cannot create link " + path + ": it exists and is not a symbolic link";
-    const std::string temporary = path + ".lorvane-sim-" + std::to_string(::getpid());
-    ::unlink(temporary.c_str());
-    if (::symlink(target.c_str(), temporary.c_str()) != 0)
-        return "cannot create link " + temporary + ": " + std::strerror(errno);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return "cannot replace link " + path + ": " + std::strerror(error);
-    }
-    return {};
+    if (errno == EEXIST)
+        return "cannot create link " + path +
+               ": something already exists there; remove it "
+               "or choose another path";
+    return "cannot create link " + path + ": " + std::strerror(errno);
 }
 
 // Removes the link at `path` if it still points to `target` (another simulator may have

@@ -1,0 +1,111 @@
+#include "messages.h"
+
+#include "module_session.h"
+#include "panel_file.h"
+
+namespace lorvane::cli {
+
+QString record_name(int record)
+{
+    return record == 0 ? QStringLiteral("record 0 (refresh period)")
+                       : QStringLiteral("record %1 (key %1)").arg(record);
+}
+
+QString bad_port_text(const QString& port)
+{
+    return QStringLiteral("--port '%1' names no port; give a number 1..256, a device name "
+                          "(COM3, ttyUSB0) or a path (/dev/ttyUSB0)")
+        .arg(port);
+}
+
+QString lost_port_text(const QString& port)
+{
+    return QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
+        .arg(port);
+}
+
+QString failure_text(const port_failure& failure)
+{
+    const QString system =
+        failure.reason.isEmpty() ? QString() : QStringLiteral(" (system: %1)").arg(failure.reason);
+    switch (failure.kind) {
+    case port_failure_kind::bad_name:
+        return bad_port_text(failure.device);
+    case port_failure_kind::not_found:
+        return QStringLiteral("cannot open %1: no such device; check the port name and that "
+                              "the adapter is plugged in%2")
+            .arg(failure.device, system);
+    case port_failure_kind::permission:
+        return QStringLiteral("cannot open %1: permission denied; add yourself to the dialout "
+                              "group (sudo usermod -aG dialout $USER) and log in again%2")
+            .arg(failure.device, system);
+    case port_failure_kind::in_use:
+        return QStringLiteral("cannot open %1: another program is using it; close that program "
+                              "and try again%2")
+            .arg(failure.device, system);
+    case port_failure_kind::unsupported_settings:
+        return QStringLiteral("cannot open %1: it does not support 9600 baud, 8N1%2")
+            .arg(failure.device, system);
+    case port_failure_kind::already_open:
+    case port_failure_kind::other:
+        break;
+    }
+    return QStringLiteral("cannot open %1%2").arg(failure.device, system);
+}
+
+QString trace_verdict(const frame& block, bool passed, const frame& request)
+{
+    const auto hex = [](std::uint8_t byte) {
+        return QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+    };
+    if (!passed && block[POS_HEADER] != REPLY_HEADER)
+        return QStringLiteral("rejected (header %1, not %2)")
+            .arg(hex(block[POS_HEADER]), hex(REPLY_HEADER));
+    if (!passed)
+        return QStringLiteral("rejected (checksum %1, not %2)")
+            .arg(hex(block[POS_CHECKSUM]), hex(frame_checksum(block)));
+    const auto function_name = [&hex](std::uint8_t function) {
+        return function == FUNC_WRITE  ? QStringLiteral("write")
+               : function == FUNC_READ ? QStringLiteral("read")
+                                       : QStringLiteral("function %1").arg(hex(function));
+    };
+    switch (fit_of(block, request)) {
+    case reply_fit::answers:
+        return QStringLiteral("accepted");
+    case reply_fit::other_address:
+        return QStringLiteral("ignored (from address %1; the request went to %2)")
+            .arg(block[POS_ADDRESS])
+            .arg(request[POS_ADDRESS]);
+    case reply_fit::other_function:
+        return QStringLiteral("ignored (a %1 reply; the request is a %2)")
+            .arg(function_name(block[POS_FUNCTION]), function_name(request[POS_FUNCTION]));
+    case reply_fit::other_record:
+        return QStringLiteral("ignored (for record %1; the request is for record %2)")
+            .arg(block[POS_RECORD])
+            .arg(request[POS_RECORD]);
+    }
+    return {};
+}
+
+QStringList differences(const panel_config& expected, const panel_config& found)
+{
+    QStringList lines;
+    const auto differ = [&](int record, const char* field, const QString& want,
+                            const QString& got) {
+        if (want != got)
+            lines << QStringLiteral("%1, %2: expected %3, found %4")
+                         .arg(record_name(record), QLatin1String(field), want, got);
+    };
+    differ(0, "refresh_period", QString::number(expected.refresh_period),
+           QString::number(found.refresh_period));
+    for (int k = 1; k <= KEY_COUNT; ++k) {
+        const key_binding& want = expected.keys[std::size_t(k - 1)];
+        const key_binding& got = found.keys[std::size_t(k - 1)];
+        differ(k, "address", QString::number(want.address), QString::number(got.address));
+        differ(k, "line", QString::number(want.line), QString::number(got.line));
+        differ(k, "operation", operation_name(want.operation), operation_name(got.operation));
+    }
+    return lines;
+}
+
+}  // namespace lorvane::cli

@@ -1,0 +1,33 @@
+// The words of lorvane-cli that need more than one line to build: records, ports, the
+// trace's verdicts, a verify's differences.
+#pragma once
+
+#include "frame.h"
+#include "panel_config.h"
+#include "serial_device.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace lorvane::cli {
+
+// "record 0 (refresh period)", "record 5 (key 5)".
+QString record_name(int record);
+
+// A --port text that names no port, with what it accepts.
+QString bad_port_text(const QString& port);
+// An open port that went away.
+QString lost_port_text(const QString& port);
+// A port that could not be opened: why, and what the user can do about it.
+QString failure_text(const port_failure& failure);
+
+// What became of a received 8-byte block, for the trace: "rejected (...)" by the header or
+// checksum test,
+// "accepted" (it answers `request`, the request on the line, and moves the transfer or
+// the scan on), or "ignored (...)" saying why.
+QString trace_verdict(const frame& block, bool passed, const frame& request);
+
+// The differences between what a module should hold and what it holds, one line each.
+QStringList differences(const panel_config& expected, const panel_config& found);
+
+}  // namespace lorvane::cli
