@@ -2,6 +2,8 @@
 
 #include "port_name.h"
 
+#include <QIODevice>
+
 namespace lorvane {
 
 QString port_failure_message(const port_failure& failure)
@@ -110,6 +112,23 @@ void serial_link::resend_last_request()
     transmit(last_request_);
 }
 
+void serial_link::set_streaming(bool on)
+{
+    streaming_ = on;
+    if (on && port_->is_open())
+        port_->discard_input();
+}
+
+void serial_link::send_probe(std::uint8_t address)
+{
+    read_request_ = make_request(FUNC_READ, address, 0, 0, 0, 0);
+    last_request_ = read_request_;
+    if (!port_->is_open())
+        return;
+    port_->send(read_request_);
+    Q_EMIT frame_sent(read_request_);
+}
+
 void serial_link::transmit(const frame& request)
 {
     last_request_ = request;
@@ -124,6 +143,12 @@ void serial_link::transmit(const frame& request)
 
 void serial_link::MSComm1_OnComm()
 {
+    if (streaming_) {
+        const QByteArray bytes = port_->input().readAll();
+        if (!bytes.isEmpty())
+            Q_EMIT bytes_arrived(bytes);
+        return;
+    }
     const auto outcome = collector_.collect(
         port_->input(), [this](const frame& block, bool ok) { Q_EMIT frame_received(block, ok); });
     if (outcome != reply_collector::outcome::accepted)

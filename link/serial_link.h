@@ -9,6 +9,7 @@
 #include "reply_collector.h"
 #include "serial_device.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -54,6 +55,13 @@ public:
     // Sends the last request again, byte for byte, as a send does (for retries).
     void resend_last_request();
 
+    // For the bus scan. While streaming, received bytes are handed over as they arrive
+    // (bytes_arrived) instead of being collected into replies, and send_probe() sends the
+    // read request for record 0 of `address` without discarding what has arrived, so that
+    // a late reply still counts. Turning streaming on discards what is waiting.
+    void set_streaming(bool on);
+    void send_probe(std::uint8_t address);
+
     const frame& write_request() const { return write_request_; }
     const frame& read_request() const { return read_request_; }
     const frame& last_request() const { return last_request_; }
@@ -69,6 +77,8 @@ Q_SIGNALS:
     void port_lost(const QString& device);
     // The port was closed, by close() or after it failed; no reply can come any more.
     void closed();
+    // While streaming: bytes as they arrived, in order.
+    void bytes_arrived(const QByteArray& bytes);
 
 private:
     void transmit(const frame& request);
@@ -81,7 +91,8 @@ private:
     frame write_request_{};
     frame read_request_{};
     frame last_request_{};
-    QString device_;             // the name as the user gave it; "/dev/pts/7" stays whole
+    QString device_;  // the name as the user gave it; "/dev/pts/7" stays whole
+    bool streaming_ = false;
     bool loss_pending_ = false;  // a close of a failed port is queued; say it once
 };
 

@@ -1,0 +1,63 @@
+#include "frame_stream.h"
+
+#include <algorithm>
+
+namespace lorvane {
+
+frame frame_stream::item::as_frame() const
+{
+    frame f{};
+    std::copy_n(bytes.begin(), std::min(bytes.size(), FRAME_SIZE), f.begin());
+    return f;
+}
+
+std::vector<frame_stream::item> frame_stream::feed(std::span<const std::uint8_t> bytes)
+{
+    pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    std::vector<item> items;
+    std::vector<std::uint8_t> junk;
+    const auto end_junk = [&] {
+        if (!junk.empty())
+            items.push_back({item::kind::junk, std::move(junk)});
+        junk.clear();
+    };
+    std::size_t at = 0;
+    while (at < pending_.size()) {
+        const std::size_t left = pending_.size() - at;
+        const std::uint8_t first = pending_[at];
+        const bool header = first == REPLY_HEADER || first == REQUEST_HEADER;
+        if (left < FRAME_SIZE) {
+            if (header)
+                break;  // may still become a frame
+            junk.push_back(first);
+            ++at;
+            continue;
+        }
+        frame f{};
+        std::copy_n(pending_.begin() + std::ptrdiff_t(at), FRAME_SIZE, f.begin());
+        const bool reply = reply_accepted(f);
+        if (reply || request_accepted(f)) {
+            end_junk();
+            items.push_back({reply ? item::kind::reply : item::kind::echo,
+                             std::vector<std::uint8_t>(f.begin(), f.end())});
+            at += FRAME_SIZE;
+        } else {
+            junk.push_back(first);  // out of step: look again one byte further
+            ++at;
+        }
+    }
+    end_junk();
+    pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(at));
+    return items;
+}
+
+std::vector<frame_stream::item> frame_stream::flush()
+{
+    std::vector<item> items;
+    if (!pending_.empty())
+        items.push_back({item::kind::junk, std::move(pending_)});
+    pending_.clear();
+    return items;
+}
+
+}  // namespace lorvane

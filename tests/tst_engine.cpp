@@ -1,0 +1,216 @@
+// The engine that both front ends drive, through its public classes over a real
+// pseudo-terminal: a module session's events and outcomes against the module logic in
+// this test, the comparison of two configurations, and the bus scan against lorvane-sim
+// under the line conditions it can play.
+#include "bus_scan.h"
+#include "config_compare.h"
+#include "module_peer.h"
+#include "module_session.h"
+#include "sim_process.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace lorvane;
+
+namespace {
+
+panel_config sample_config(std::uint8_t address)
+{
+    panel_config config;
+    config.module_address = address;
+    config.refresh_period = 0xFF;
+    for (int k = 0; k < KEY_COUNT; ++k)
+        config.keys[std::size_t(k)] = {std::uint8_t(200 + k), std::uint8_t(k * 3),
+                                       operation_code(k % 5)};
+    return config;
+}
+
+session_outcome outcome_of(const QSignalSpy& finished)
+{
+    return finished.last().at(0).value<session_outcome>();
+}
+
+}  // namespace
+
+class tst_engine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void session_writes_and_reads_back();
+    void session_outcomes();
+    void comparison_lists_each_difference();
+    void scan_finds_exactly_the_modules_data();
+    void scan_finds_exactly_the_modules();
+    void scan_stops_at_once();
+};
+
+void tst_engine::session_writes_and_reads_back()
+{
+    module_peer peer(9);
+    serial_link link;
+    QCOMPARE(link.open(peer.path()), std::nullopt);
+    module_session session(link);
+    QSignalSpy progress(&session, &module_session::progress);
+    QSignalSpy finished(&session, &module_session::finished);
+
+    const panel_config written = sample_config(9);
+    session.start_write(written);
+    QCOMPARE(finished.size(), 0);  // never from inside start
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(outcome_of(finished), session_outcome::done);
+    QCOMPARE(progress.size(), RECORD_COUNT);
+    QCOMPARE(progress.last().at(0).toInt(), RECORD_COUNT);
+
+    session.start_read(9);
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(outcome_of(finished), session_outcome::done);
+    QVERIFY(compare_configs(written, session.config()).empty());
+    QCOMPARE(session.config().module_address, std::uint8_t{9});
+    QCOMPARE(peer.requests().size(), std::size_t{2 * RECORD_COUNT});
+}
+
+void tst_engine::session_outcomes()
+{
+    // No reply for record 5, each request sent twice (one retry); a reply from another
+    // module on the way is ignored and named as such.
+    {
+        module_peer peer;
+        peer.module().set_silent_after(5);
+        serial_link link;
+        QCOMPARE(link.open(peer.path()), std::nullopt);
+        module_session session(link, {std::chrono::milliseconds(150), 1});
+        QSignalSpy finished(&session, &module_session::finished);
+        QSignalSpy ignored(&session, &module_session::reply_ignored);
+        peer.on_request = [&](const frame& request) {
+            if (request[POS_RECORD] == 5)
+                peer.send_frame(make_reply(2, FUNC_WRITE, 5, 0, 0, 0));
+        };
+        session.start_write(sample_config(1));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(outcome_of(finished), session_outcome::no_reply);
+        QCOMPARE(session.failed_record(), 5);
+        QCOMPARE(peer.requests().size(), std::size_t{5 + 2});
+        QVERIFY(!ignored.isEmpty());
+        QCOMPARE(ignored.first().at(1).value<ignored_reply>(), ignored_reply::other_module);
+    }
+    // Stopped mid-transfer: nothing more is sent, and the outcome says so once.
+    {
+        module_peer peer;
+        serial_link link;
+        QCOMPARE(link.open(peer.path()), std::nullopt);
+        module_session session(link);
+        QSignalSpy finished(&session, &module_session::finished);
+        peer.on_request = [&](const frame& request) {
+            if (request[POS_RECORD] == 3)
+                session.stop();
+        };
+        session.start_read(1);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(outcome_of(finished), session_outcome::stopped);
+        QTest::qWait(100);
+        QCOMPARE(peer.requests().size(), std::size_t{4});
+        QCOMPARE(finished.size(), 1);
+    }
+    // The far end hangs up, or the port was never open: the port is lost.
+    {
+        module_peer peer;
+        serial_link link;
+        QCOMPARE(link.open(peer.path()), std::nullopt);
+        module_session session(link);
+        QSignalSpy finished(&session, &module_session::finished);
+        peer.on_request = [&](const frame& request) {
+            if (request[POS_RECORD] == 2)
+                peer.hang_up();
+        };
+        session.start_write(sample_config(1));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(outcome_of(finished), session_outcome::port_lost);
+        session.start_read(1);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(outcome_of(finished), session_outcome::port_lost);
+    }
+}
+
+void tst_engine::comparison_lists_each_difference()
+{
+    const panel_config expected = sample_config(1);
+    QVERIFY(compare_configs(expected, expected).empty());
+    panel_config found = expected;
+    found.module_address = 2;  // names the module; not one of its records
+    found.refresh_period = 7;
+    found.keys[2].line = 5;
+    found.keys[15].operation = 3;
+    found.keys[15].address = 0;
+    const std::vector<config_difference> want{
+        {0, config_field::refresh_period, 0xFF, 7},
+        {3, config_field::key_line, 6, 5},
+        {16, config_field::key_address, 215, 0},
+        {16, config_field::key_operation, 0, 3},
+    };
+    QCOMPARE(compare_configs(expected, found), want);
+}
+
+void tst_engine::scan_finds_exactly_the_modules_data()
+{
+    QTest::addColumn<QStringList>("line");
+    const QStringList paced{QStringLiteral("--pace-baud=9600")};
+    QTest::newRow("prompt") << paced;
+    QTest::newRow("latency 16 ms") << paced + QStringList{QStringLiteral("--latency=16")};
+    QTest::newRow("turnaround 40 ms")
+        << paced + QStringList{QStringLiteral("--turnaround=40"), QStringLiteral("--latency=16")};
+    QTest::newRow("half duplex") << paced + QStringList{QStringLiteral("--half-duplex")};
+    QTest::newRow("all three") << paced + QStringList{QStringLiteral("--latency=16"),
+                                                      QStringLiteral("--turnaround=5"),
+                                                      QStringLiteral("--half-duplex")};
+    QTest::newRow("slow, half duplex")
+        << paced + QStringList{QStringLiteral("--latency=16"), QStringLiteral("--turnaround=40"),
+                               QStringLiteral("--half-duplex")};
+}
+
+void tst_engine::scan_finds_exactly_the_modules()
+{
+    QFETCH(QStringList, line);
+    sim_process sim;
+    QVERIFY(sim.start(line + QStringList{QStringLiteral("--address=0,77,78,255")}));
+    serial_link link;
+    QCOMPARE(link.open(sim.path), std::nullopt);
+    bus_scan scan(link);
+    QSignalSpy found(&scan, &bus_scan::module_found);
+    QSignalSpy finished(&scan, &bus_scan::finished);
+    scan.start({});
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(finished.last().at(0).value<scan_outcome>(), scan_outcome::done);
+    QList<int> addresses;
+    for (const auto& module : found)
+        addresses << module.at(0).toInt();
+    std::sort(addresses.begin(), addresses.end());
+    QCOMPARE(addresses, (QList<int>{0, 77, 78, 255}));
+    QCOMPARE(found.first().at(1).toInt(), 50);  // the default refresh period
+}
+
+void tst_engine::scan_stops_at_once()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--pace-baud=9600")}));
+    serial_link link;
+    QCOMPARE(link.open(sim.path), std::nullopt);
+    bus_scan scan(link);
+    QSignalSpy finished(&scan, &bus_scan::finished);
+    int probes = 0;
+    connect(&link, &serial_link::frame_sent, this, [&] {
+        if (++probes == 10)
+            scan.stop();
+    });
+    scan.start({});
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.last().at(0).value<scan_outcome>(), scan_outcome::stopped);
+    QTest::qWait(200);
+    QCOMPARE(probes, 10);
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(!scan.running());
+}
+
+QTEST_GUILESS_MAIN(tst_engine)
+#include "tst_engine.moc"
