@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include "bus_scan.h"
+#include "config_compare.h"
 #include "console.h"
 #include "file_io.h"
 #include "interrupt_watch.h"
@@ -30,7 +32,6 @@ namespace {
 constexpr int DEFAULT_TIMEOUT_MS = 1000;
 constexpr int MAX_TIMEOUT_MS = 600'000;
 constexpr int MAX_RETRIES = 100;
-constexpr int DEFAULT_SCAN_WAIT_MS = 60;
 constexpr int MAX_SCAN_WAIT_MS = 10'000;
 
 console out;
@@ -67,7 +68,7 @@ struct command_line
     bool json = false;
     int first = 0;
     int last = 255;
-    int wait_ms = DEFAULT_SCAN_WAIT_MS;
+    int wait_ms = int(DEFAULT_SCAN_WAIT.count());
     session_options session;
 };
 
@@ -128,6 +129,9 @@ void trace_link(serial_link& link)
     QObject::connect(&link, &serial_link::frame_received, [&link](const frame& block, bool passed) {
         out.trace("RX", block, trace_verdict(block, passed, link.last_request()));
     });
+    // The scan takes the line's bytes as they come, not as 8-byte replies.
+    QObject::connect(&link, &serial_link::bytes_arrived,
+                     [](const QByteArray& bytes) { out.trace_bytes("RX", bytes); });
 }
 
 // Opens the port (traced when asked for); on failure, the exit code after telling why.
@@ -141,45 +145,58 @@ std::optional<int> open_port(serial_link& link, const QString& port)
     return std::nullopt;
 }
 
-// The exit code of a transfer that did not complete, after telling why.
-int report(outcome result, const module_session& session, const serial_link& link,
-           std::uint8_t address, transfer_kind kind, const session_options& options,
-           const interrupt_watch& interrupts)
+// Runs one transfer of `session` (begun by `start`) to its end in this program's own event
+// loop, showing its progress; Ctrl-C or SIGTERM stops it.
+session_outcome run_transfer(module_session& session, interrupt_watch& interrupts,
+                             const char* doing, std::uint8_t address,
+                             const std::function<void()>& start)
 {
-    switch (result) {
-    case outcome::done:
-        return EXIT_DONE;
-    case outcome::no_reply: {
-        const QString retried = options.retries == 0
-                                    ? QString()
-                                    : QStringLiteral(", sent %1 times").arg(options.retries + 1);
-        out.error(QStringLiteral("module %1 did not answer the %2 request for %3 within %4 ms%5")
-                      .arg(address)
-                      .arg(kind == transfer_kind::write ? QStringLiteral("write")
-                                                        : QStringLiteral("read"),
-                           record_name(session.failed_record()))
-                      .arg(options.timeout.count())
-                      .arg(retried));
-        return EXIT_NO_REPLY;
-    }
-    case outcome::port_lost:
-        out.error(lost_port_text(link.port_name()));
-        return EXIT_PORT;
-    case outcome::interrupted:
-        return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
-    }
-    return EXIT_PORT;
-}
-
-std::function<void(int)> progress_of(std::uint8_t address, const char* doing)
-{
-    return [address, doing](int confirmed) {
+    QEventLoop loop;
+    session_outcome result = session_outcome::done;
+    QObject::connect(&session, &module_session::finished, &loop, [&](session_outcome outcome) {
+        result = outcome;
+        loop.quit();
+    });
+    QObject::connect(&session, &module_session::progress, &loop, [&](int confirmed) {
         out.progress(QStringLiteral("module %1: %2 record %3/%4")
                          .arg(address)
                          .arg(QLatin1String(doing))
                          .arg(confirmed)
                          .arg(RECORD_COUNT));
-    };
+    });
+    QObject::connect(&interrupts, &interrupt_watch::interrupted, &loop, [&] { session.stop(); });
+    start();
+    loop.exec();
+    return result;
+}
+
+// The exit code of a transfer that did not complete, after telling why.
+int report(session_outcome result, const module_session& session, const serial_link& link,
+           std::uint8_t address, const session_options& options, const interrupt_watch& interrupts)
+{
+    switch (result) {
+    case session_outcome::done:
+        return EXIT_DONE;
+    case session_outcome::no_reply: {
+        const QString retried = options.retries == 0
+                                    ? QString()
+                                    : QStringLiteral(", sent %1 times").arg(options.retries + 1);
+        out.error(QStringLiteral("module %1 did not answer the %2 request for %3 within %4 ms%5")
+                      .arg(address)
+                      .arg(session.kind() == transfer_kind::write ? QStringLiteral("write")
+                                                                  : QStringLiteral("read"),
+                           record_name(session.failed_record()))
+                      .arg(options.timeout.count())
+                      .arg(retried));
+        return EXIT_NO_REPLY;
+    }
+    case session_outcome::port_lost:
+        out.error(lost_port_text(link.port_name()));
+        return EXIT_PORT;
+    case session_outcome::stopped:
+        return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
+    }
+    return EXIT_PORT;
 }
 
 // A configuration file, or the exit code after telling what is wrong with it.
@@ -246,15 +263,14 @@ int command_read(const command_line& args, interrupt_watch& interrupts)
     if (const auto failed = open_port(link, args.port))
         return *failed;
     const std::uint8_t address = args.address.value_or(DEFAULT_MODULE_ADDRESS);
-    module_session session(link, args.session, interrupts, progress_of(address, "reading"));
-    panel_config config;
-    const outcome result = session.read(address, config);
+    module_session session(link, args.session);
+    const session_outcome result =
+        run_transfer(session, interrupts, "reading", address, [&] { session.start_read(address); });
     link.close();
-    if (result != outcome::done)
-        return report(result, session, link, address, transfer_kind::read, args.session,
-                      interrupts);
+    if (result != session_outcome::done)
+        return report(result, session, link, address, args.session, interrupts);
 
-    const QByteArray text = panel_file_text(config);
+    const QByteArray text = panel_file_text(session.config());
     if (args.output.isEmpty() || args.output == QStringLiteral("-")) {
         if (const int code = print_result(text))
             return code;
@@ -277,15 +293,15 @@ int command_read(const command_line& args, interrupt_watch& interrupts)
 }
 
 // Reads module `address` back and lists how it differs from `expected`.
-int verify_module(module_session& session, serial_link& link, const panel_config& expected,
-                  std::uint8_t address, const session_options& options,
-                  const interrupt_watch& interrupts)
+int verify_module(serial_link& link, const panel_config& expected, std::uint8_t address,
+                  const session_options& options, interrupt_watch& interrupts, const char* doing)
 {
-    panel_config found;
-    const outcome result = session.read(address, found);
-    if (result != outcome::done)
-        return report(result, session, link, address, transfer_kind::read, options, interrupts);
-    const QStringList lines = differences(expected, found);
+    module_session session(link, options);
+    const session_outcome result =
+        run_transfer(session, interrupts, doing, address, [&] { session.start_read(address); });
+    if (result != session_outcome::done)
+        return report(result, session, link, address, options, interrupts);
+    const QStringList lines = differences(compare_configs(expected, session.config()));
     for (const QString& line : lines)
         out.error(QStringLiteral("module %1 differs: %2").arg(address).arg(line));
     return lines.isEmpty() ? EXIT_DONE : EXIT_DIFFERENT;
@@ -316,16 +332,14 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
     for (std::size_t i = 0; i < configs.size(); ++i) {
         const panel_config& config = configs[i];
         const std::uint8_t address = config.module_address;
-        module_session writer(link, args.session, interrupts, progress_of(address, "writing"));
-        const outcome result = writer.write(config);
-        if (result != outcome::done)
-            return report(result, writer, link, address, transfer_kind::write, args.session,
-                          interrupts);
+        module_session writer(link, args.session);
+        const session_outcome result = run_transfer(writer, interrupts, "writing", address,
+                                                    [&] { writer.start_write(config); });
+        if (result != session_outcome::done)
+            return report(result, writer, link, address, args.session, interrupts);
         if (args.verify) {
-            module_session reader(link, args.session, interrupts,
-                                  progress_of(address, "verifying"));
             if (const int code =
-                    verify_module(reader, link, config, address, args.session, interrupts))
+                    verify_module(link, config, address, args.session, interrupts, "verifying"))
                 return code;
         }
         out.info(QStringLiteral("module %1: 17 records written%2 (%3)")
@@ -349,8 +363,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
     serial_link link;
     if (const auto failed = open_port(link, args.port))
         return *failed;
-    module_session reader(link, args.session, interrupts, progress_of(address, "reading"));
-    const int code = verify_module(reader, link, expected, address, args.session, interrupts);
+    const int code = verify_module(link, expected, address, args.session, interrupts, "reading");
     if (code == EXIT_DONE)
         out.info(QStringLiteral("module %1 holds what %2 says").arg(address).arg(args.files[0]));
     return code;
@@ -362,63 +375,33 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     if (const auto failed = open_port(link, args.port))
         return *failed;
 
-    struct found_module
-    {
-        int address;
-        int refresh_period;
-    };
-    std::vector<found_module> found;
+    bus_scan scan(link);
     QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);  // a wait of 20 ms means 20 ms, not 21
-    int address = args.first;
-    int retries_left = 0;
-    bool interrupted = false;
-    bool lost = false;
-    std::optional<int> refresh;
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        if (retries_left-- > 0) {
-            link.resend_last_request();
-            deadline.start(args.wait_ms);
-        } else {
-            loop.quit();
-        }
-    });
-    QObject::connect(&link, &serial_link::reply_received, &loop, [&](const frame& reply) {
-        if (fit_of(reply, link.last_request()) == reply_fit::answers) {
-            refresh = reply[POS_VALUE1];
-            loop.quit();
-        }
-    });
-    QObject::connect(&link, &serial_link::port_lost, &loop, [&] {
-        lost = true;
+    scan_outcome result = scan_outcome::done;
+    QObject::connect(&scan, &bus_scan::finished, &loop, [&](scan_outcome outcome) {
+        result = outcome;
         loop.quit();
     });
-    QObject::connect(&interrupts, &interrupt_watch::interrupted, &loop, [&] {
-        interrupted = true;
-        loop.quit();
+    QObject::connect(&scan, &bus_scan::progress, &loop, [&](int probed, int) {
+        out.progress(QStringLiteral("scanning address %1 (%2 found)")
+                         .arg(args.first + probed - 1)
+                         .arg(scan.found().size()));
     });
-    for (; address <= args.last && !interrupted && !lost; ++address) {
-        out.progress(
-            QStringLiteral("scanning address %1 (%2 found)").arg(address).arg(found.size()));
-        refresh.reset();
-        retries_left = args.session.retries;
-        link.send_read_request(std::uint8_t(address), 0, 0, 0, 0);
-        deadline.start(args.wait_ms);
-        loop.exec();
-        deadline.stop();
-        if (refresh)
-            found.push_back({address, *refresh});
-    }
+    QObject::connect(&interrupts, &interrupt_watch::interrupted, &loop, [&] { scan.stop(); });
+    scan.start(
+        {args.first, args.last, std::chrono::milliseconds(args.wait_ms), args.session.retries});
+    loop.exec();
     link.close();
-    if (lost) {
+    if (result == scan_outcome::port_lost) {
         out.error(lost_port_text(link.port_name()));
         return EXIT_PORT;
     }
-    if (interrupted)
+    if (result == scan_outcome::stopped)
         return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
 
+    std::vector<found_module> found = scan.found();
+    std::sort(found.begin(), found.end(),
+              [](const found_module& a, const found_module& b) { return a.address < b.address; });
     QByteArray text;
     if (args.json) {
         QJsonArray modules;
@@ -483,7 +466,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         {QStringLiteral("last"), QStringLiteral("scan: last address (default 255)"),
          QStringLiteral("N")},
         {QStringLiteral("wait"),
-         QStringLiteral("scan: how long each address may take to answer (default 60)"),
+         QStringLiteral("scan: how long the second look at an address that may have "
+                        "answered waits for its answer (default 100)"),
          QStringLiteral("MS")},
         {QStringLiteral("json"), QStringLiteral("scan: print a JSON array")},
         {QStringLiteral("timeout"),
@@ -516,7 +500,7 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
             continue;
         const QString hint =
             args.command == QStringLiteral("scan") && name == QStringLiteral("timeout")
-                ? QStringLiteral("; scan waits --wait MS for each address")
+                ? QStringLiteral("; scan's second look waits --wait MS for each answer")
                 : QString();
         throw usage_error{
             QStringLiteral("--%1 is not an option of '%2'%3").arg(name, args.command, hint)};

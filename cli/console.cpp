@@ -106,12 +106,16 @@ void console::end_progress()
 
 void console::trace(const char* direction, const frame& bytes, const QString& verdict)
 {
-    QString hex;
-    for (const std::uint8_t byte : bytes)
-        hex += QStringLiteral("%1 ").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+    trace_bytes(direction,
+                QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())),
+                verdict);
+}
+
+void console::trace_bytes(const char* direction, const QByteArray& bytes, const QString& verdict)
+{
     line(QStringLiteral("trace %1 ms %2 %3%4")
              .arg(double(clock_.nsecsElapsed()) / 1e6, 0, 'f', 3)
-             .arg(QLatin1String(direction), hex.trimmed(),
+             .arg(QLatin1String(direction), QString::fromLatin1(bytes.toHex(' ').toUpper()),
                   verdict.isEmpty() ? QString() : u' ' + verdict));
 }
 

@@ -36,6 +36,8 @@ public:
     void end_progress();
     // A frame on the line, with the time since the start and what became of it.
     void trace(const char* direction, const frame& bytes, const QString& verdict = {});
+    // Bytes on the line as they arrived, not cut into frames (the scan's).
+    void trace_bytes(const char* direction, const QByteArray& bytes, const QString& verdict = {});
 
     // Writes results to stdout, the progress line cleared first; the system's reason when
     // not every byte reached it.

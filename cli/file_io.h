@@ -4,6 +4,7 @@
 #pragma once
 
 #include "interrupt_watch.h"
+#include "panel_file.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,7 +12,7 @@
 namespace lorvane::cli {
 
 // A configuration file is a few KiB; anything beyond this is not one.
-inline constexpr qsizetype MAX_INPUT_BYTES = qsizetype(1) << 20;
+inline constexpr qsizetype MAX_INPUT_BYTES = PANEL_FILE_MAX_SIZE;
 
 // File names as the system gives them. On Unix a name is bytes: one that is not valid UTF-8
 // keeps each stray byte as U+DC80 + byte (shown by messages as \xNN), and goes back to the

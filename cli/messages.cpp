@@ -87,23 +87,19 @@ QString trace_verdict(const frame& block, bool passed, const frame& request)
     return {};
 }
 
-QStringList differences(const panel_config& expected, const panel_config& found)
+QStringList differences(const std::vector<config_difference>& found)
 {
     QStringList lines;
-    const auto differ = [&](int record, const char* field, const QString& want,
-                            const QString& got) {
-        if (want != got)
-            lines << QStringLiteral("%1, %2: expected %3, found %4")
-                         .arg(record_name(record), QLatin1String(field), want, got);
-    };
-    differ(0, "refresh_period", QString::number(expected.refresh_period),
-           QString::number(found.refresh_period));
-    for (int k = 1; k <= KEY_COUNT; ++k) {
-        const key_binding& want = expected.keys[std::size_t(k - 1)];
-        const key_binding& got = found.keys[std::size_t(k - 1)];
-        differ(k, "address", QString::number(want.address), QString::number(got.address));
-        differ(k, "line", QString::number(want.line), QString::number(got.line));
-        differ(k, "operation", operation_name(want.operation), operation_name(got.operation));
+    for (const config_difference& d : found) {
+        const char* field = d.field == config_field::refresh_period ? "refresh_period"
+                            : d.field == config_field::key_address  ? "address"
+                            : d.field == config_field::key_line     ? "line"
+                                                                    : "operation";
+        const bool operation = d.field == config_field::key_operation;
+        lines << QStringLiteral("%1, %2: expected %3, found %4")
+                     .arg(record_name(d.record), QLatin1String(field),
+                          operation ? operation_name(d.expected) : QString::number(d.expected),
+                          operation ? operation_name(d.found) : QString::number(d.found));
     }
     return lines;
 }

@@ -2,6 +2,7 @@
 // trace's verdicts, a verify's differences.
 #pragma once
 
+#include "config_compare.h"
 #include "frame.h"
 #include "panel_config.h"
 #include "serial_device.h"
@@ -28,6 +29,6 @@ QString failure_text(const port_failure& failure);
 QString trace_verdict(const frame& block, bool passed, const frame& request);
 
 // The differences between what a module should hold and what it holds, one line each.
-QStringList differences(const panel_config& expected, const panel_config& found);
+QStringList differences(const std::vector<config_difference>& found);
 
 }  // namespace lorvane::cli

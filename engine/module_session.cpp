@@ -2,6 +2,17 @@
 
 namespace lorvane {
 
+reply_fit fit_of(const frame& reply, const frame& request)
+{
+    if (reply[POS_ADDRESS] != request[POS_ADDRESS])
+        return reply_fit::other_address;
+    if (reply[POS_FUNCTION] != request[POS_FUNCTION])
+        return reply_fit::other_function;
+    if (reply[POS_RECORD] != request[POS_RECORD])
+        return reply_fit::other_record;
+    return reply_fit::answers;
+}
+
 module_session::module_session(serial_link& link, const session_options& options, QObject* parent)
     : QObject(parent), link_(link), options_(options), transfer_(*this, link, this)
 {
@@ -84,16 +95,12 @@ void module_session::on_reply(const frame& reply)
     // Only the reply to the request on the line moves the transfer on. The window takes
     // any record the module names; here a late reply to an earlier send of a retried
     // request would otherwise start a second chain beside the first.
-    const frame& sent = link_.last_request();
-    const auto ignore = [&](ignored_reply why) { Q_EMIT reply_ignored(reply, why); };
     if (!running_)
-        return ignore(ignored_reply::not_running);
-    if (reply[POS_ADDRESS] != sent[POS_ADDRESS])
-        return ignore(ignored_reply::other_module);
-    if (reply[POS_FUNCTION] != sent[POS_FUNCTION])
-        return ignore(ignored_reply::other_function);
-    if (reply[POS_RECORD] != sent[POS_RECORD])
-        return ignore(ignored_reply::other_record);
+        return;
+    if (const reply_fit fit = fit_of(reply, link_.last_request()); fit != reply_fit::answers) {
+        Q_EMIT reply_ignored(reply, fit);
+        return;
+    }
     deadline_.stop();
     transfer_.handle_reply(reply);
 }

@@ -24,8 +24,10 @@ struct session_options
     int retries = 0;                          // sends of the same request after a time-out
 };
 
-// Why a reply that passed the line's test did not move the session on.
-enum class ignored_reply { not_running, other_module, other_function, other_record };
+// How a reply that passed the checksum and header test stands to the request on the line:
+// only one that answers it moves a session on; the others are ignored.
+enum class reply_fit { answers, other_address, other_function, other_record };
+reply_fit fit_of(const frame& reply, const frame& request);
 
 class module_session final : public QObject, private panel_view, private transfer_events
 {
@@ -53,8 +55,8 @@ public:
 Q_SIGNALS:
     // `confirmed` records (1..17) have been answered so far.
     void progress(int confirmed);
-    // An accepted reply that is not the answer to the request on the line, and why.
-    void reply_ignored(const lorvane::frame& reply, lorvane::ignored_reply why);
+    // While running: an accepted reply that does not answer the request on the line, and why.
+    void reply_ignored(const lorvane::frame& reply, lorvane::reply_fit why);
     // The transfer is over; emitted once per start, never from inside start_*().
     void finished(lorvane::session_outcome outcome);
 

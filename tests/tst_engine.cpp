@@ -93,7 +93,7 @@ void tst_engine::session_outcomes()
         QCOMPARE(session.failed_record(), 5);
         QCOMPARE(peer.requests().size(), std::size_t{5 + 2});
         QVERIFY(!ignored.isEmpty());
-        QCOMPARE(ignored.first().at(1).value<ignored_reply>(), ignored_reply::other_module);
+        QCOMPARE(ignored.first().at(1).value<reply_fit>(), reply_fit::other_address);
     }
     // Stopped mid-transfer: nothing more is sent, and the outcome says so once.
     {
