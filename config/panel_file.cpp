@@ -33,9 +33,11 @@ struct refusal
     panel_file_error error;
 };
 
-[[noreturn]] void refuse(const QString& field, const QString& problem)
+[[noreturn]] void refuse(const QString& field, const QString& problem,
+                         panel_file_problem kind = panel_file_problem::other,
+                         const QString& value = {})
 {
-    throw refusal{{field, problem}};
+    throw refusal{{field, problem, kind, value}};
 }
 
 // `text` as a message shows it: cut after SHOWN_TEXT_LIMIT characters, saying how long it was.
@@ -99,7 +101,8 @@ private:
             const QString name = string();
             const QString member = path.isEmpty() ? cut(name) : path + u'.' + cut(name);
             if (names.contains(name))
-                refuse(member, QStringLiteral("is given twice; each member may appear once"));
+                refuse(member, QStringLiteral("is given twice; each member may appear once"),
+                       panel_file_problem::given_twice);
             names.insert(name);
             skip_space();
             ++pos_;  // :
@@ -243,7 +246,7 @@ public:
     {
         const QJsonValue value = object.value(name);
         if (value.isUndefined())
-            refuse(path, QStringLiteral("is missing; it ") + accepted);
+            refuse(path, QStringLiteral("is missing; it ") + accepted, panel_file_problem::missing);
         return value;
     }
 
@@ -264,7 +267,8 @@ public:
         const QJsonValue value = required(object, name, path, BYTE_RANGE);
         const auto byte = as_byte(value, path);
         if (!byte)
-            refuse(path, BYTE_RANGE + QStringLiteral(", not ") + shown(value, path));
+            refuse(path, BYTE_RANGE + QStringLiteral(", not ") + shown(value, path),
+                   panel_file_problem::not_a_byte, shown(value, path));
         return *byte;
     }
 
@@ -286,7 +290,8 @@ public:
         } else if (const auto byte = as_byte(value, path)) {
             return *byte;
         }
-        refuse(path, accepted + QStringLiteral(", not ") + shown(value, path));
+        refuse(path, accepted + QStringLiteral(", not ") + shown(value, path),
+               panel_file_problem::bad_operation, shown(value, path));
     }
 
     // The number of the key an entry of "keys" describes, 1..16.
@@ -296,7 +301,8 @@ public:
         const QJsonValue number = required(key, QStringLiteral("key"), path, accepted);
         const auto k = as_byte(number, path);
         if (!k || *k < 1 || *k > KEY_COUNT)
-            refuse(path, accepted + QStringLiteral(", not ") + shown(number, path));
+            refuse(path, accepted + QStringLiteral(", not ") + shown(number, path),
+                   panel_file_problem::not_a_key, shown(number, path));
         return *k;
     }
 
@@ -311,7 +317,8 @@ void only_members(const QJsonObject& object, const QStringList& known, const QSt
         if (!known.contains(it.key()))
             refuse(prefix + cut(it.key()),
                    QStringLiteral("is not a member of a panel file (known: %1)")
-                       .arg(known.join(QStringLiteral(", "))));
+                       .arg(known.join(QStringLiteral(", "))),
+                   panel_file_problem::unknown_member);
     }
 }
 
@@ -320,11 +327,16 @@ panel_config parse(const QByteArray& json)
     QJsonParseError parse_error{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &parse_error);
     if (parse_error.error != QJsonParseError::NoError)
-        refuse({}, QStringLiteral("is not valid JSON: %1 at byte %2")
-                       .arg(parse_error.errorString())
-                       .arg(parse_error.offset));
+        refuse({},
+               QStringLiteral("is not valid JSON: %1 at byte %2")
+                   .arg(parse_error.errorString())
+                   .arg(parse_error.offset),
+               panel_file_problem::not_json,
+               QStringLiteral("%1，第 %2 字节处")
+                   .arg(parse_error.errorString())
+                   .arg(parse_error.offset));
     if (!document.isObject())
-        refuse({}, QStringLiteral("must hold one JSON object"));
+        refuse({}, QStringLiteral("must hold one JSON object"), panel_file_problem::not_an_object);
     const literal_scan scan(json);
     const reader read(scan);
     const QJsonObject root = document.object();
@@ -337,8 +349,10 @@ panel_config parse(const QByteArray& json)
     const QJsonValue format =
         reader::required(root, QStringLiteral("format"), QStringLiteral("format"), format_accepted);
     if (format != QJsonValue(PANEL_FILE_FORMAT))
-        refuse(QStringLiteral("format"), format_accepted + QStringLiteral(", not ") +
-                                             read.shown(format, QStringLiteral("format")));
+        refuse(QStringLiteral("format"),
+               format_accepted + QStringLiteral(", not ") +
+                   read.shown(format, QStringLiteral("format")),
+               panel_file_problem::wrong_format, read.shown(format, QStringLiteral("format")));
 
     panel_config config;
     config.module_address =
@@ -356,14 +370,17 @@ panel_config parse(const QByteArray& json)
                    QStringLiteral(", not %1")
                        .arg(keys_value.isArray()
                                 ? QStringLiteral("%1 entries").arg(keys_value.toArray().size())
-                                : read.shown(keys_value, QStringLiteral("keys"))));
+                                : read.shown(keys_value, QStringLiteral("keys"))),
+               panel_file_problem::not_16_keys,
+               keys_value.isArray() ? QStringLiteral("%1 项").arg(keys_value.toArray().size())
+                                    : read.shown(keys_value, QStringLiteral("keys")));
     const QJsonArray keys = keys_value.toArray();
     QSet<int> seen;
     for (qsizetype i = 0; i < keys.size(); ++i) {
         const QString path = QStringLiteral("keys[%1]").arg(i);
         if (!keys[i].isObject())
-            refuse(path,
-                   QStringLiteral("must be an object, not %1").arg(read.shown(keys[i], path)));
+            refuse(path, QStringLiteral("must be an object, not %1").arg(read.shown(keys[i], path)),
+                   panel_file_problem::not_an_object, read.shown(keys[i], path));
         const QJsonObject key = keys[i].toObject();
         only_members(key,
                      {QStringLiteral("key"), QStringLiteral("address"), QStringLiteral("line"),
@@ -372,7 +389,8 @@ panel_config parse(const QByteArray& json)
         const int k = read.key_number(key, path + QStringLiteral(".key"));
         if (seen.contains(k))
             refuse(path + QStringLiteral(".key"),
-                   QStringLiteral("names key %1 a second time; each key 1..16 once").arg(k));
+                   QStringLiteral("names key %1 a second time; each key 1..16 once").arg(k),
+                   panel_file_problem::key_twice, QString::number(k));
         seen.insert(k);
         key_binding& binding = config.keys[std::size_t(k - 1)];
         binding.address =

@@ -19,12 +19,35 @@ namespace lorvane {
 
 inline const QString PANEL_FILE_FORMAT = QStringLiteral("lorvane-panel/1");
 
+// The largest file read: a valid one is under 4 KiB.
+inline constexpr qsizetype PANEL_FILE_MAX_SIZE = 1024 * 1024;
+
+// What kind of thing is wrong with a file, for front ends that word it themselves.
+enum class panel_file_problem {
+    other,
+    not_json,        // `value`: where, as the JSON parser says it
+    not_an_object,   // the file, or an entry of keys
+    unknown_member,  // `field` is the member
+    given_twice,     // a member given twice
+    wrong_format,    // format is not PANEL_FILE_FORMAT
+    missing,         // a member is missing
+    not_a_byte,      // a whole number 0..255 was wanted
+    not_a_key,       // keys[i].key must be 1..16
+    key_twice,       // `value`: the key named a second time
+    not_16_keys,     // keys is not an array of 16 entries
+    bad_operation,   // none of the operation names or texts, nor 0..255
+    too_large,       // longer than PANEL_FILE_MAX_SIZE
+};
+
 // Why a file was refused: the member at fault, as a path ("keys[3].line"; empty for
-// the file as a whole), and what is wrong with it, in English.
+// the file as a whole), what is wrong with it in English, its kind, and the value found
+// as the message shows it (cut when long; empty when missing).
 struct panel_file_error
 {
     QString field;
     QString problem;
+    panel_file_problem kind = panel_file_problem::other;
+    QString value;
 };
 
 // The configuration a file holds, or the first thing wrong with it. Every member must be

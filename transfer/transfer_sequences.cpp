@@ -37,11 +37,8 @@ void transfer_sequences::watch_replies(handler_gate& gate)
         QObject::connect(&deadline, &QTimer::timeout, &deadline,
                          [this, kind] { gate_->run([this, kind] { on_deadline(kind); }); });
     }
-    // The timers are the connections' context: they go with this object.
-    QTimer* context = &waits_[0].deadline;
-    QObject::connect(&link_, &serial_link::frame_sent, context,
-                     [this](const frame& request) { on_request_sent(request); });
-    QObject::connect(&link_, &serial_link::closed, context, [this] {
+    // The timer is the connection's context: it goes with this object.
+    QObject::connect(&link_, &serial_link::closed, &waits_[0].deadline, [this] {
         end_wait(transfer_kind::write);
         end_wait(transfer_kind::read);
     });
@@ -52,13 +49,14 @@ bool transfer_sequences::awaiting_reply() const
     return waits_[0].waiting || waits_[1].waiting;
 }
 
-void transfer_sequences::on_request_sent(const frame& request)
+void transfer_sequences::wait_for_reply(transfer_kind kind, int record)
 {
-    reply_wait& wait =
-        wait_of(request[POS_FUNCTION] == FUNC_WRITE ? transfer_kind::write : transfer_kind::read);
+    if (!gate_ || !link_.is_open())
+        return;  // not watching, or nothing went out
+    reply_wait& wait = wait_of(kind);
     // The latest request of a kind is the one its chain waits for: a second click of the
     // same button takes over from the chain it restarts.
-    wait.record = request[POS_RECORD];
+    wait.record = record;
     wait.waiting = true;
     if (wait.stopped_record == wait.record)
         wait.stopped_record.reset();  // sent again: its reply counts again
@@ -122,6 +120,20 @@ bool transfer_sequences::values_valid_for_write_all()
     return true;
 }
 
+std::optional<panel_config> transfer_sequences::config_for_write()
+{
+    if (!values_valid_for_write_all())
+        return std::nullopt;
+    panel_config config;
+    config.module_address = *byte_of_text(view_.module_address_text());
+    config.refresh_period = *byte_of_text(view_.refresh_period_text());
+    for (int row = 0; row < KEY_COUNT; ++row)
+        config.keys[std::size_t(row)] = {*byte_of_text(view_.key_address_text(row)),
+                                         *byte_of_text(view_.key_line_text(row)),
+                                         view_.key_operation_code(row)};
+    return config;
+}
+
 void transfer_sequences::write_all()
 {
     if (!link_.is_open()) {
@@ -177,6 +189,7 @@ bool transfer_sequences::write_record(record_no record)
     }
     link_.send_write_request(*address, static_cast<std::uint8_t>(record), values.value1,
                              values.value2, values.value3);
+    wait_for_reply(transfer_kind::write, record);
     return true;
 }
 
@@ -188,6 +201,7 @@ bool transfer_sequences::read_record(record_no record)
     if (!address)
         return false;
     link_.send_read_request(*address, static_cast<std::uint8_t>(record), 0, 0, 0);
+    wait_for_reply(transfer_kind::read, record);
     return true;
 }
 

@@ -88,11 +88,15 @@ public:
     // such a reply ends the wait for its kind of chain; any other leaves it running.
     void handle_reply(const frame& reply);
 
-    // Makes every request that goes out wait for its reply (the window does; the command
-    // line keeps its own deadlines and retries). After REPLY_TIMEOUT without a reply that
-    // moves its chain on, the user is told once through the view, run through `gate`; the
-    // late reply to that very request is then ignored, so the chain stays stopped until
-    // that request is sent again. Closing the port ends every wait silently.
+    // The window's values as a configuration, each checked as a write checks it: nothing
+    // when one is not a byte (the user was told, as a write tells).
+    std::optional<panel_config> config_for_write();
+
+    // Makes every request these chains send wait for its reply (the window does; the
+    // engine's sessions keep their own deadlines and retries). After REPLY_TIMEOUT without a reply
+    // that moves its chain on, the user is told once through the view, run through `gate`; the late
+    // reply to that very request is then ignored, so the chain stays stopped until that request is
+    // sent again. Closing the port ends every wait silently.
     void watch_replies(handler_gate& gate);
 
     // True while a request of either kind waits for its reply.
@@ -108,7 +112,7 @@ private:
         std::optional<int> stopped_record;  // a request whose time-out the user was told
     };
     reply_wait& wait_of(transfer_kind kind) { return waits_[kind == transfer_kind::write ? 0 : 1]; }
-    void on_request_sent(const frame& request);
+    void wait_for_reply(transfer_kind kind, int record);
     void on_deadline(transfer_kind kind);
     void end_wait(transfer_kind kind);
     // False for the late reply to a request whose time-out stopped its chain.

@@ -1,7 +1,9 @@
 // Start-up: the application and its one window; the program ends when it is closed.
+// `lorvane FILE` starts with that configuration file opened.
 #include "main_form.h"
 
 #include <QApplication>
+#include <QStringList>
 
 int main(int argc, char* argv[])
 {
@@ -10,5 +12,11 @@ int main(int argc, char* argv[])
 
     lorvane::main_form window;
     window.show();
+    if (const QStringList arguments = QApplication::arguments(); arguments.size() > 1) {
+        // Once the window is up, so that a box about a bad file has its owner on screen.
+        const QString path = arguments[1];
+        QMetaObject::invokeMethod(
+            &window, [&window, path] { window.open_file(path); }, Qt::QueuedConnection);
+    }
     return QApplication::exec();
 }

@@ -1,18 +1,31 @@
 #include "main_form.h"
 
+#include "config_compare.h"
 #include "message_box.h"
+#include "panel_file.h"
 #include "port_listing.h"
+#include "scan_dialog.h"
+#include "window_texts.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCompleter>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QStandardItemModel>
 
 // The icon lives in this static library; make sure the linker keeps its resources.
@@ -113,7 +126,8 @@ void set_up_application()
     QApplication::setFont(standard_font());
 }
 
-main_form::main_form(QWidget* parent) : QWidget(parent), link_(this), transfer_(*this, link_)
+main_form::main_form(QWidget* parent)
+    : QWidget(parent), link_(this), transfer_(*this, link_), check_(link_, {REPLY_TIMEOUT, 0})
 {
     init_resources();
     setObjectName(QStringLiteral("main_form"));
@@ -135,6 +149,8 @@ main_form::main_form(QWidget* parent) : QWidget(parent), link_(this), transfer_(
     connect(Command2, &QPushButton::clicked, this,
             [this] { handlers_.run([this] { Command2_Click(); }); });
     connect(&link_, &serial_link::reply_received, this, [this](const frame& reply) {
+        if (engine_owns_line_)
+            return;  // an answer to the comparison's own requests
         // Handled from the event loop, not inside the port's receive notification: a box
         // shown from there would keep the port from notifying of any later reply.
         QMetaObject::invokeMethod(
@@ -147,6 +163,14 @@ main_form::main_form(QWidget* parent) : QWidget(parent), link_(this), transfer_(
         handlers_.run([this, device] { show_message(port_lost_message(device)); });
     });
     transfer_.watch_replies(handlers_);
+    connect(
+        &check_, &module_session::finished, this,
+        [this](session_outcome outcome) {
+            handlers_.run([this, outcome] { show_check_result(outcome); });
+        },
+        Qt::QueuedConnection);
+    create_actions();
+    setAcceptDrops(true);
 
     Command1->setFocus();
 }
@@ -299,12 +323,206 @@ void main_form::open_comm_Click()
 
 void main_form::Command1_Click()
 {
-    transfer_.write_all();
+    if (line_free_for(false))
+        transfer_.write_all();
 }
 
 void main_form::Command2_Click()
 {
-    transfer_.read_all();
+    if (line_free_for(false))
+        transfer_.read_all();
+}
+
+void main_form::create_actions()
+{
+    const struct
+    {
+        const char* name;
+        QString text;
+        QKeySequence shortcut;
+        void (main_form::*handler)();
+    } actions[] = {
+        {"open_file_action", QStringLiteral("打开配置文件…"), QKeySequence(Qt::CTRL | Qt::Key_O),
+         &main_form::open_file_dialog},
+        {"save_file_action", QStringLiteral("保存配置文件…"), QKeySequence(Qt::CTRL | Qt::Key_S),
+         &main_form::save_file_dialog},
+        {"find_modules_action", QStringLiteral("查找模块…"), QKeySequence(Qt::CTRL | Qt::Key_F),
+         &main_form::find_modules},
+        // Ctrl+R: no text box of the window uses it.
+        {"check_action", QStringLiteral("与模块核对"), QKeySequence(Qt::CTRL | Qt::Key_R),
+         &main_form::check_against_module},
+    };
+    for (const auto& a : actions) {
+        auto* action = new QAction(a.text, this);
+        action->setObjectName(QLatin1String(a.name));
+        action->setShortcut(a.shortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, handler = a.handler] {
+            handlers_.run([this, handler] { (this->*handler)(); });
+        });
+        addAction(action);  // the shortcut works without any menu on show
+        actions_ << action;
+    }
+}
+
+void main_form::contextMenuEvent(QContextMenuEvent* event)
+{
+    // Only the background and the labels: boxes and lists have menus of their own, and a
+    // button is no place for one.
+    QWidget* under = childAt(event->pos());
+    if (under && !qobject_cast<QLabel*>(under)) {
+        event->ignore();
+        return;
+    }
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("window_menu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addActions(actions_);
+    menu->popup(event->globalPos());
+}
+
+namespace {
+
+// The one local file a drag carries, or nothing.
+QString dropped_file(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls()[0].isLocalFile())
+        return {};
+    return data->urls()[0].toLocalFile();
+}
+
+}  // namespace
+
+void main_form::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!dropped_file(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void main_form::dropEvent(QDropEvent* event)
+{
+    const QString path = dropped_file(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    handlers_.run([this, path] { open_file(path); });
+}
+
+bool main_form::line_free_for(bool transfer_too)
+{
+    if (engine_owns_line_) {
+        show_message(QStringLiteral("正在与模块核对，请等核对结束后再试。"));
+        return false;
+    }
+    if (transfer_too && transfer_.awaiting_reply()) {
+        show_message(QStringLiteral("正在传输数据，请等传输结束后再试。"));
+        return false;
+    }
+    return true;
+}
+
+void main_form::open_file_dialog()
+{
+    const QString path = file_dialog::open_name(this, OPEN_FILE_TITLE);
+    if (!path.isEmpty())
+        open_file(path);
+}
+
+bool main_form::open_file(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    const auto refuse = [&](const QString& problem) {
+        show_message(QStringLiteral("无法打开配置文件 %1：%2").arg(name, problem));
+        return false;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(file.errorString());
+    const QByteArray bytes = file.read(PANEL_FILE_MAX_SIZE + 1);
+    if (file.error() != QFileDevice::NoError)
+        return refuse(file.errorString());
+    const auto parsed = bytes.size() > PANEL_FILE_MAX_SIZE
+                            ? panel_file_error{{}, {}, panel_file_problem::too_large, {}}
+                            : parse_panel_file(bytes);
+    if (const auto* error = std::get_if<panel_file_error>(&parsed))
+        return refuse(panel_file_problem_text(*error));
+    const panel_config& config = std::get<panel_config>(parsed);
+    // As a read of that module would put them in.
+    add->setText(text_of_byte(config.module_address));
+    set_refresh_period(config.refresh_period);
+    for (int row = 0; row < KEY_COUNT; ++row) {
+        const key_binding& key = config.keys[std::size_t(row)];
+        set_key_values(row, key.address, key.line, key.operation);
+    }
+    return true;
+}
+
+void main_form::save_file_dialog()
+{
+    const auto config = transfer_.config_for_write();
+    if (!config)
+        return;
+    const QString path = file_dialog::save_name(this, SAVE_FILE_TITLE);
+    if (path.isEmpty())
+        return;
+    // Written beside the old file and put in its place only when whole.
+    QSaveFile file(path);
+    const QByteArray text = panel_file_text(*config);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        show_message(QStringLiteral("无法保存配置文件 %1：%2")
+                         .arg(QFileInfo(path).fileName(), file.errorString()));
+}
+
+void main_form::find_modules()
+{
+    if (!link_.is_open()) {
+        show_message(PORT_CLOSED_MESSAGE);
+        return;
+    }
+    if (!line_free_for(true))
+        return;
+    auto* dialog = new scan_dialog(link_, this);
+    engine_owns_line_ = true;
+    connect(dialog, &QDialog::finished, this, [this] { engine_owns_line_ = false; });
+    connect(dialog, &scan_dialog::module_chosen, this, [this](int address) {
+        add->setText(QString::number(address));
+        handlers_.run([this] { Command2_Click(); });
+    });
+    dialog->start();
+}
+
+void main_form::check_against_module()
+{
+    if (!link_.is_open()) {
+        show_message(PORT_CLOSED_MESSAGE);
+        return;
+    }
+    if (!line_free_for(true))
+        return;
+    const auto config = transfer_.config_for_write();
+    if (!config)
+        return;
+    check_expected_ = *config;
+    engine_owns_line_ = true;
+    check_.start_read(config->module_address);
+}
+
+void main_form::show_check_result(session_outcome outcome)
+{
+    engine_owns_line_ = false;
+    switch (outcome) {
+    case session_outcome::done: {
+        show_message(check_result_text(check_expected_.module_address,
+                                       compare_configs(check_expected_, check_.config())));
+        return;
+    }
+    case session_outcome::no_reply:
+        show_message(no_reply_message(check_.failed_record()));
+        return;
+    case session_outcome::port_lost:  // the lost-port message has said it
+    case session_outcome::stopped:
+        return;
+    }
 }
 
 void main_form::show_port_open()

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "handler_gate.h"
+#include "module_session.h"
 #include "panel_view.h"
 #include "serial_link.h"
 #include "transfer_sequences.h"
@@ -13,6 +14,7 @@
 
 #include <array>
 
+class QAction;
 class QComboBox;
 class QCompleter;
 class QStandardItemModel;
@@ -25,6 +27,8 @@ namespace lorvane {
 inline const QString WINDOW_CAPTION = QStringLiteral("LorvaneV1.1");
 inline const QString OPEN_CAPTION = QStringLiteral("打开");
 inline const QString CLOSE_CAPTION = QStringLiteral("关闭");
+inline const QString OPEN_FILE_TITLE = QStringLiteral("打开配置文件");
+inline const QString SAVE_FILE_TITLE = QStringLiteral("保存配置文件");
 
 // Window geometry is kept in twips (1/20 pt) as the layout was drawn; 15 twips make one
 // logical pixel, and Qt scales logical pixels for high-DPI screens itself.
@@ -69,7 +73,28 @@ public:
     void show_port_open();
     void show_port_closed();
 
+    // The four actions past the buttons, each with its shortcut and an entry in the
+    // context menu of the window's background.
+    void open_file_dialog();      // 打开配置文件…, Ctrl+O
+    void save_file_dialog();      // 保存配置文件…, Ctrl+S
+    void find_modules();          // 查找模块…, Ctrl+F
+    void check_against_module();  // 与模块核对, Ctrl+R
+
+    // Fills the window from a configuration file as a read of that module would; on a
+    // file that cannot be read or is invalid, one box says why and nothing changes.
+    bool open_file(const QString& path);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
+    void create_actions();
+    // False, after telling the user, while a comparison or a transfer of the window
+    // still uses the line.
+    bool line_free_for(bool transfer_too);
+    void show_check_result(session_outcome outcome);
     void create_controls();
     void set_focus_order();
     void refresh_port_list();
@@ -94,6 +119,10 @@ private:
     QCompleter* port_picker_ = nullptr;        // their list, shown on demand
     handler_gate handlers_;                    // clicks, replies, time-outs: one at a time
     transfer_sequences transfer_;
+    module_session check_;           // 与模块核对 reads through the engine
+    panel_config check_expected_;    // what the window showed when it began
+    bool engine_owns_line_ = false;  // a comparison or a module search runs
+    QList<QAction*> actions_;        // in context-menu order
 
     QLabel* Label6 = nullptr;
     QLineEdit* chuankou_num = nullptr;

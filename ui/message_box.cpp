@@ -1,5 +1,6 @@
 #include "message_box.h"
 
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace lorvane::message_box {
@@ -28,3 +29,40 @@ void set_handler(handler h)
 }
 
 }  // namespace lorvane::message_box
+
+namespace lorvane::file_dialog {
+
+namespace {
+handler& installed()
+{
+    static handler h;
+    return h;
+}
+
+const QString FILTER = QStringLiteral("配置文件 (*.json);;所有文件 (*)");
+
+QString ask(QWidget* parent, purpose what, const QString& title)
+{
+    if (installed())
+        return installed()(parent, what, title);
+    return what == purpose::open ? QFileDialog::getOpenFileName(parent, title, {}, FILTER)
+                                 : QFileDialog::getSaveFileName(parent, title, {}, FILTER);
+}
+}  // namespace
+
+QString open_name(QWidget* parent, const QString& title)
+{
+    return ask(parent, purpose::open, title);
+}
+
+QString save_name(QWidget* parent, const QString& title)
+{
+    return ask(parent, purpose::save, title);
+}
+
+void set_handler(handler h)
+{
+    installed() = std::move(h);
+}
+
+}  // namespace lorvane::file_dialog

@@ -1,5 +1,6 @@
-// The one place the tool shows a message box. Tests install a handler that records the
-// text (and may look at the window while the "box" is up) instead of blocking.
+// The one place the tool shows a message box or asks for a file name. Tests install
+// handlers that record the text (and may look at the window while the "box" is up) or
+// answer with a name, instead of blocking.
 #pragma once
 
 #include <QString>
@@ -25,4 +26,20 @@ void show(QWidget* parent, const QString& text);
 void set_handler(handler h);
 
 }  // namespace message_box
+
+namespace file_dialog {
+
+enum class purpose { open, save };
+// Returns the chosen file's path, or an empty string when the user cancelled.
+using handler = std::function<QString(QWidget* parent, purpose what, const QString& title)>;
+
+// A modal file dialog owned by `parent`, titled `title`, offering configuration files
+// (*.json) and all files; for saving it asks before replacing a file.
+QString open_name(QWidget* parent, const QString& title);
+QString save_name(QWidget* parent, const QString& title);
+
+// Replaces the dialogs with `h`; an empty handler restores the real ones.
+void set_handler(handler h);
+
+}  // namespace file_dialog
 }  // namespace lorvane

@@ -1,0 +1,50 @@
+// 查找模块: scans addresses 0..255 with the engine's bus scan, lists each module as it is
+// found (address and refresh period) under a progress bar, and hands back the module the
+// user picks with Return or a double-click. Closing it stops the scan.
+#pragma once
+
+#include "bus_scan.h"
+
+#include <QDialog>
+
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QProgressBar;
+class QPushButton;
+
+namespace lorvane {
+
+inline const QString SCAN_DIALOG_TITLE = QStringLiteral("查找模块");
+
+class scan_dialog final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    scan_dialog(serial_link& link, QWidget* parent);
+
+    // Shows the dialog above its window (window-modal, not blocking) and starts the scan.
+    void start();
+    bool scanning() const { return scan_.running(); }
+
+Q_SIGNALS:
+    // The user picked the module at `address`; the dialog has closed.
+    void module_chosen(int address);
+
+protected:
+    void done(int result) override;
+
+private:
+    void add_module(int address, int refresh_period);
+    void scan_finished(scan_outcome outcome);
+    void choose(QListWidgetItem* item);
+
+    bus_scan scan_;
+    QLabel* status_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QListWidget* modules_ = nullptr;
+    QPushButton* stop_ = nullptr;
+};
+
+}  // namespace lorvane

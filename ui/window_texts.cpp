@@ -1,0 +1,111 @@
+#include "window_texts.h"
+
+#include <QStringList>
+
+namespace lorvane {
+
+namespace {
+
+const QString BYTE_RANGE = QStringLiteral("必须是 0 到 255 之间的整数");
+const QString OPERATION_RANGE =
+    QStringLiteral("必须是 \"none\"、\"toggle\"、\"momentary\"、\"pulse\"、窗口中的一种操作文字，"
+                   "或 0 到 255 之间的整数");
+
+QString member(const panel_file_error& error)
+{
+    return QStringLiteral("成员 %1").arg(error.field);
+}
+
+// What the member accepts, judged by its name.
+QString accepted_of(const QString& field)
+{
+    if (field.endsWith(QStringLiteral(".operation")))
+        return OPERATION_RANGE;
+    if (field.endsWith(QStringLiteral(".key")))
+        return QStringLiteral("必须是 1 到 16 之间的整数");
+    if (field == QStringLiteral("format"))
+        return QStringLiteral("必须是 \"%1\"").arg(PANEL_FILE_FORMAT);
+    if (field == QStringLiteral("keys"))
+        return QStringLiteral("必须是包含 16 项的数组，按键 1 到 16 各一项");
+    return BYTE_RANGE;
+}
+
+QString found(const panel_file_error& error)
+{
+    return error.value.isEmpty() ? QString() : QStringLiteral("，而不是 %1").arg(error.value);
+}
+
+QString operation_shown(std::uint8_t code)
+{
+    const QString text = operation_text_of(code);
+    if (!text.isEmpty())
+        return text;
+    return code == 0 ? QStringLiteral("（无）") : QStringLiteral("（代码 %1）").arg(code);
+}
+
+QString difference_text(const config_difference& d)
+{
+    const QString key = QStringLiteral("按键%1").arg(d.record);
+    switch (d.field) {
+    case config_field::refresh_period:
+        return QStringLiteral("刷新周期：窗口 %1，模块 %2").arg(d.expected).arg(d.found);
+    case config_field::key_address:
+        return QStringLiteral("%1 地址：窗口 %2，模块 %3").arg(key).arg(d.expected).arg(d.found);
+    case config_field::key_line:
+        return QStringLiteral("%1 线路：窗口 %2，模块 %3").arg(key).arg(d.expected).arg(d.found);
+    case config_field::key_operation:
+        return QStringLiteral("%1 操作：窗口 %2，模块 %3")
+            .arg(key, operation_shown(d.expected), operation_shown(d.found));
+    }
+    return {};
+}
+
+}  // namespace
+
+QString panel_file_problem_text(const panel_file_error& error)
+{
+    switch (error.kind) {
+    case panel_file_problem::not_json:
+        return QStringLiteral("不是有效的 JSON 文件（%1）。").arg(error.value);
+    case panel_file_problem::not_an_object:
+        return error.field.isEmpty()
+                   ? QStringLiteral("文件必须包含一个 JSON 对象。")
+                   : QStringLiteral("%1 必须是一个对象%2。").arg(member(error), found(error));
+    case panel_file_problem::unknown_member:
+        return QStringLiteral("%1 不是配置文件的成员。").arg(member(error));
+    case panel_file_problem::given_twice:
+        return QStringLiteral("%1 出现了两次；每个成员只能出现一次。").arg(member(error));
+    case panel_file_problem::missing:
+        return QStringLiteral("缺少%1；它%2。").arg(member(error), accepted_of(error.field));
+    case panel_file_problem::key_twice:
+        return QStringLiteral("%1 第二次给出了按键 %2；按键 1 到 16 各只能出现一次。")
+            .arg(member(error), error.value);
+    case panel_file_problem::too_large:
+        return QStringLiteral("文件过大（配置文件不超过 %1 KiB）。")
+            .arg(PANEL_FILE_MAX_SIZE / 1024);
+    case panel_file_problem::wrong_format:
+    case panel_file_problem::not_a_byte:
+    case panel_file_problem::not_a_key:
+    case panel_file_problem::not_16_keys:
+    case panel_file_problem::bad_operation:
+        return QStringLiteral("%1 %2%3。")
+            .arg(member(error), accepted_of(error.field), found(error));
+    case panel_file_problem::other:
+        break;
+    }
+    return error.field.isEmpty() ? error.problem : member(error) + u' ' + error.problem;
+}
+
+QString check_result_text(int module_address, const std::vector<config_difference>& differences)
+{
+    if (differences.empty())
+        return QStringLiteral("模块 %1 中的配置与窗口中的完全一致。").arg(module_address);
+    QStringList lines{QStringLiteral("模块 %1 中的配置与窗口中有 %2 处不同：")
+                          .arg(module_address)
+                          .arg(differences.size())};
+    for (const config_difference& d : differences)
+        lines << difference_text(d);
+    return lines.join(u'\n');
+}
+
+}  // namespace lorvane
