@@ -3,6 +3,7 @@
 
 #include "pty.h"
 #include "sim_faults.h"
+#include "sim_line.h"
 #include "sim_module.h"
 #include "sim_process.h"
 
@@ -126,6 +127,41 @@ QByteArray exchange(tty_port& port, const QByteArray& request, std::size_t reply
     return to_bytes(port.read_exact(reply_size, REPLY_TIMEOUT_MS));
 }
 
+constexpr std::int64_t MS = 1'000'000;  // ns
+
+// One write a sim_line made, and when.
+struct delivery
+{
+    std::int64_t at_ns;
+    QByteArray bytes;
+};
+
+// Runs `line` on the test's clock up to `until_ns`, stepping from one due moment to the next,
+// and appends what it writes to `out`.
+void play_until(sim_line& line, std::int64_t until_ns, std::vector<delivery>& out)
+{
+    for (std::optional<std::int64_t> due = line.next_due(); due && *due <= until_ns;
+         due = line.next_due()) {
+        line.advance(*due, [&](std::span<const std::uint8_t> bytes) {
+            out.push_back({*due, to_bytes(bytes)});
+            return std::string();
+        });
+    }
+}
+
+QByteArray all_bytes(const std::vector<delivery>& deliveries)
+{
+    QByteArray bytes;
+    for (const auto& d : deliveries)
+        bytes += d.bytes;
+    return bytes;
+}
+
+bool accepted_reply(const QByteArray& bytes)
+{
+    return bytes.size() == FRAME_SIZE && reply_accepted(to_frame(bytes));
+}
+
 }  // namespace
 
 class tst_simulator : public QObject
@@ -157,6 +193,13 @@ private Q_SLOTS:
     void faultPlansDoWhatTheySay();
     void faultsFollowSeedAndRate();
 
+    // Line conditions, on a clock of the test's own.
+    void lineTurnaroundAndLatency_data();
+    void lineTurnaroundAndLatency();
+    void lineHalfDuplexCollisions_data();
+    void lineHalfDuplexCollisions();
+    void garbleNeverLeavesAReply();
+
     // Pseudo-terminal helpers.
     void ptyCarriesBytesBothWays();
     void ptySurvivesClientReopening();
@@ -170,6 +213,9 @@ private Q_SLOTS:
     void programEchoAndFaults();
     void programPacing_data();
     void programPacing();
+    void programTurnaroundAndLatency_data();
+    void programTurnaroundAndLatency();
+    void programHalfDuplex();
     void programSilentAfterKeepsReading();
     void programVerboseLogsFrames();
     void programStopsCleanlyOnSignal_data();
@@ -552,6 +598,151 @@ void tst_simulator::faultsFollowSeedAndRate()
                 0);
 }
 
+void tst_simulator::lineTurnaroundAndLatency_data()
+{
+    QTest::addColumn<int>("turnaround_ms");
+    QTest::addColumn<int>("latency_ms");
+    QTest::addColumn<bool>("echo");
+    QTest::newRow("plain line") << 0 << 0 << false;
+    QTest::newRow("turnaround 5") << 5 << 0 << false;
+    QTest::newRow("latency 16") << 0 << 16 << false;
+    QTest::newRow("turnaround 40, latency 16") << 40 << 16 << false;
+    QTest::newRow("echo, turnaround 5") << 5 << 0 << true;
+    QTest::newRow("echo, latency 16") << 0 << 16 << true;
+}
+
+void tst_simulator::lineTurnaroundAndLatency()
+{
+    QFETCH(int, turnaround_ms);
+    QFETCH(int, latency_ms);
+    QFETCH(bool, echo);
+    line_settings settings;
+    settings.byte_ns = byte_time_ns(10'000);  // 1 ms a byte
+    QCOMPARE(settings.byte_ns, MS);
+    settings.turnaround_ns = turnaround_ms * MS;
+    settings.latency_ns = latency_ms * MS;
+    settings.echo = echo;
+    sim_line line(settings, [](const std::string&) {});
+
+    const QByteArray request = read_request(1, 4);
+    line.receive(0, as_span(request));  // through the line at 8 ms
+    std::vector<delivery> out;
+    play_until(line, 1000 * MS, out);
+    QCOMPARE(all_bytes(out),
+             (echo ? request : QByteArray()) + reply_with(1, FUNC_READ, 4, expected_default(4)));
+    // The reply starts its turnaround after the request and takes 8 byte times; then the
+    // latency timer holds it and hands it over whole, or each byte comes in its own time.
+    // An echo takes no time on the line and comes in front.
+    const std::int64_t last_byte_ns = (8 + turnaround_ms + 8) * MS;
+    QCOMPARE(out.back().at_ns, last_byte_ns + latency_ms * MS);
+    if (latency_ms > 0) {
+        QCOMPARE(out.size(), std::size_t{1});
+    } else {
+        QCOMPARE(out.size(), FRAME_SIZE + (echo ? 1 : 0));
+        if (echo)
+            QCOMPARE(out.front().bytes, request);
+        QCOMPARE(out.front().at_ns, (8 + turnaround_ms + (echo ? 0 : 1)) * MS);
+    }
+}
+
+void tst_simulator::lineHalfDuplexCollisions_data()
+{
+    // Request A (read record 1) goes out at 0 ms and is through at 8 ms, 1 ms a byte; request
+    // B (write record 2) follows at `b_at_ms`.
+    QTest::addColumn<int>("turnaround_ms");
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<int>("b_at_ms");
+    QTest::addColumn<int>("garbled_from");  // first garbled byte of A's reply; -1: none
+
+    QTest::newRow("B sent while A's reply is on the line") << 0 << false << 10 << 2;
+    QTest::newRow("A's reply starts while B comes in") << 5 << false << 7 << 0;
+    QTest::newRow("B right after A's reply") << 0 << false << 16 << -1;
+    // The echo is A itself: it takes no line time, and only the reply is garbled.
+    QTest::newRow("echo, B while A's reply is on the line") << 0 << true << 10 << 2;
+    QTest::newRow("echo, B right after A's reply") << 0 << true << 16 << -1;
+}
+
+void tst_simulator::lineHalfDuplexCollisions()
+{
+    QFETCH(int, turnaround_ms);
+    QFETCH(bool, echo);
+    QFETCH(int, b_at_ms);
+    QFETCH(int, garbled_from);
+    line_settings settings;
+    settings.byte_ns = MS;
+    settings.turnaround_ns = turnaround_ms * MS;
+    settings.echo = echo;
+    settings.half_duplex = true;
+    QStringList log;
+    sim_line line(settings, [&](const std::string& text) { log << QString::fromStdString(text); });
+
+    const QByteArray a = read_request(1, 1);
+    const QByteArray b = to_bytes(make_request(FUNC_WRITE, 1, 2, 9, 9, 9));
+    std::vector<delivery> out;
+    line.receive(0, as_span(a));
+    play_until(line, b_at_ms * MS, out);
+    line.receive(b_at_ms * MS, as_span(b));
+    play_until(line, 1000 * MS, out);
+
+    QByteArray got = all_bytes(out);
+    if (echo) {
+        QVERIFY(got.startsWith(a));
+        got.remove(0, a.size());
+    }
+    const QByteArray a_reply = reply_with(1, FUNC_READ, 1, expected_default(1));
+    const QByteArray a_got = got.left(FRAME_SIZE);
+    QCOMPARE(a_got.size(), a_reply.size());  // garbled bytes still arrive, as many as were sent
+    if (garbled_from < 0) {
+        QCOMPARE(a_got, a_reply);
+        // B was heard and answered.
+        QCOMPARE(got.mid(FRAME_SIZE),
+                 (echo ? b : QByteArray()) + reply_with(1, FUNC_WRITE, 2, {9, 9, 9}));
+        QCOMPARE(line.modules().front().record(2), (record_values{9, 9, 9}));
+        QVERIFY(log.filter(QStringLiteral("collision")).isEmpty());
+        return;
+    }
+    QCOMPARE(a_got.left(garbled_from), a_reply.left(garbled_from));
+    for (qsizetype i = garbled_from; i < a_got.size(); ++i) {
+        QVERIFY2(a_got[i] != a_reply[i], qPrintable(QStringLiteral("byte %1 kept").arg(i)));
+        QVERIFY(a_got[i] != char(REPLY_HEADER));
+    }
+    QVERIFY(!accepted_reply(a_got));
+    // B was lost: no reply, and no module took its write.
+    QCOMPARE(got.size(), FRAME_SIZE);
+    QCOMPARE(line.modules().front().record(2), expected_default(2));
+    QCOMPARE(line.modules().front().answered_count(), std::uint64_t{1});
+    QCOMPARE(log.filter(QStringLiteral("collision on ")).size(), 1);
+    QCOMPARE(log.filter(QStringLiteral("lost")).size(), 2);  // the collision, then B itself
+}
+
+void tst_simulator::garbleNeverLeavesAReply()
+{
+    // A reply, one full of header bytes, and two replies back to back (a doubled reply).
+    const QByteArray plain = reply_with(7, FUNC_READ, 0, {50, 0, 0});
+    const QByteArray headers = reply_with(REPLY_HEADER, FUNC_READ, REPLY_HEADER,
+                                          {REPLY_HEADER, REPLY_HEADER, REPLY_HEADER});
+    for (const QByteArray& original : {plain, headers, plain + plain, headers + plain}) {
+        for (std::uint64_t seed = 0; seed < 2000; ++seed) {
+            fault_random random(seed);
+            for (qsizetype from = 0; from < original.size(); ++from) {
+                std::vector<std::uint8_t> bytes(as_span(original).begin(), as_span(original).end());
+                garble(bytes, as_span(original), static_cast<std::size_t>(from), random);
+                const QByteArray garbled = to_bytes(bytes);
+                QCOMPARE(garbled.left(from), original.left(from));
+                for (qsizetype i = from; i < garbled.size(); ++i)
+                    QVERIFY(garbled[i] != original[i] && garbled[i] != char(REPLY_HEADER));
+                // No eight bytes that take in garbage pass as a reply.
+                constexpr auto size = static_cast<qsizetype>(FRAME_SIZE);
+                for (qsizetype start = 0; start + size <= garbled.size(); ++start) {
+                    if (start + size > from)
+                        QVERIFY2(!accepted_reply(garbled.mid(start, size)),
+                                 garbled.toHex(' ').constData());
+                }
+            }
+        }
+    }
+}
+
 void tst_simulator::ptyCarriesBytesBothWays()
 {
     pty_pair line;
@@ -752,6 +943,82 @@ void tst_simulator::programPacing()
                                                 .arg(minimum.count())));
 }
 
+void tst_simulator::programTurnaroundAndLatency_data()
+{
+    QTest::addColumn<int>("turnaround_ms");
+    QTest::addColumn<int>("latency_ms");
+    QTest::newRow("turnaround") << 250 << 0;
+    QTest::newRow("latency") << 0 << 250;
+    QTest::newRow("both") << 150 << 150;
+}
+
+void tst_simulator::programTurnaroundAndLatency()
+{
+    QFETCH(int, turnaround_ms);
+    QFETCH(int, latency_ms);
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--pace-baud"), QStringLiteral("9600"),
+                       QStringLiteral("--turnaround"), QString::number(turnaround_ms),
+                       QStringLiteral("--latency"), QString::number(latency_ms),
+                       QStringLiteral("--verbose")}));
+    auto port = open_port(sim.path);
+    const QByteArray reply = reply_with(1, FUNC_READ, 5, expected_default(5));
+
+    const auto started = std::chrono::steady_clock::now();
+    port->write_all(as_span(read_request(1, 5)));
+    // Nothing can come back within half the time the line conditions add.
+    QCOMPARE(port->read_some((turnaround_ms + latency_ms) / 2), std::vector<std::uint8_t>{});
+    QByteArray received;
+    if (latency_ms > 0) {
+        // After the silence, the whole reply comes in one write, so one read takes it all.
+        received = to_bytes(port->read_some(REPLY_TIMEOUT_MS));
+    } else {
+        received = to_bytes(port->read_exact(FRAME_SIZE, REPLY_TIMEOUT_MS));
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    QCOMPARE(received, reply);
+    // Request and reply take 16 byte times (16.7 ms) on the line, the conditions the rest.
+    const std::chrono::milliseconds minimum(16 + turnaround_ms + latency_ms);
+    QVERIFY2(elapsed >= minimum,
+             qPrintable(QStringLiteral("took %1 ms")
+                            .arg(std::chrono::duration<double, std::milli>(elapsed).count())));
+
+    QVERIFY(sim.stop_with(SIGTERM));
+    const QString log = QString::fromLocal8Bit(sim.process.readAllStandardError());
+    QCOMPARE(log.contains(QLatin1String("] turnaround on 22 01 F1 05")), turnaround_ms > 0);
+    QCOMPARE(log.contains(QLatin1String("] latency on 22 01 F1 05")), latency_ms > 0);
+}
+
+void tst_simulator::programHalfDuplex()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--pace-baud"), QStringLiteral("9600"),
+                       QStringLiteral("--half-duplex"), QStringLiteral("--verbose")}));
+    auto port = open_port(sim.path);
+
+    // Two requests in one write: the module's reply to the first starts while the second
+    // is still on the line. The reply arrives garbled, and the second request is lost.
+    const QByteArray write2 = to_bytes(make_request(FUNC_WRITE, 1, 2, 9, 9, 9));
+    const QByteArray garbled = exchange(*port, read_request(1, 1) + write2);
+    QCOMPARE(garbled.size(), FRAME_SIZE);
+    QVERIFY2(!accepted_reply(garbled), garbled.toHex(' ').constData());
+    QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+
+    // Requests sent each after the reply before it came in never collide; the lost write
+    // was never applied.
+    for (std::uint8_t record = 0; record <= 4; ++record)
+        QCOMPARE(exchange(*port, read_request(1, record)),
+                 reply_with(1, FUNC_READ, record, expected_default(record)));
+
+    QVERIFY(sim.stop_with(SIGTERM));
+    const QString log = QString::fromLocal8Bit(sim.process.readAllStandardError());
+    QCOMPARE(log.count(QLatin1String("] collision on 22 01 F1 01")), 1);
+    QVERIFY2(
+        log.contains(
+            QStringLiteral("] rx %1  (lost").arg(QString::fromLatin1(write2.toHex(' ').toUpper()))),
+        qPrintable(log));
+}
+
 void tst_simulator::programSilentAfterKeepsReading()
 {
     sim_process sim;
@@ -871,6 +1138,9 @@ void tst_simulator::programRejectsBadOptions_data()
     QTest::newRow("faults without seed") << args({"--faults", ",0.5"});
     QTest::newRow("faults rate above 1") << args({"--faults", "3,1.5"});
     QTest::newRow("echo with value") << args({"--echo=1"});
+    QTest::newRow("turnaround above 1000") << args({"--turnaround", "1001"});
+    QTest::newRow("latency not a number") << args({"--latency", "soon"});
+    QTest::newRow("half duplex without pacing") << args({"--half-duplex"});
 }
 
 void tst_simulator::programRejectsBadOptions()
@@ -892,8 +1162,9 @@ void tst_simulator::programHelp()
     QVERIFY(process.waitForFinished(REPLY_TIMEOUT_MS));
     QCOMPARE(process.exitCode(), 0);
     const QByteArray usage = process.readAllStandardOutput();
-    for (const char* option : {"--address", "--pace-baud", "--silent-after", "--echo", "--faults",
-                               "--verbose", "--link", "--help"})
+    for (const char* option :
+         {"--address", "--pace-baud", "--silent-after", "--echo", "--faults", "--turnaround",
+          "--latency", "--half-duplex", "--verbose", "--link", "--help"})
         QVERIFY2(usage.contains(option), option);
 }
 

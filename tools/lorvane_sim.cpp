@@ -3,8 +3,13 @@
 // a user enters as the tool's port.
 
 #include "pty.h"
-#include "sim_faults.h"
+#include "sim_line.h"
 #include "sim_module.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -32,20 +36,18 @@
 
 namespace {
 
-using lorvane::frame;
-
 constexpr int EXIT_RUNTIME_ERROR = 1;
 constexpr int EXIT_BAD_USAGE = 2;
 
 constexpr std::int64_t NS_PER_MS = 1'000'000;
 constexpr std::int64_t NS_PER_S = 1'000'000'000;
-constexpr std::int64_t BITS_PER_BYTE = 10;  // start bit, 8 data bits, stop bit (8N1)
 // With pacing, stop reading once this much received line time is still to be played out,
 // so a flooding client meets back-pressure as it would on a real line.
 constexpr std::int64_t RX_BACKLOG_LIMIT_NS = NS_PER_S;
 // Pause before polling the master again after it reported a hang-up.
 constexpr std::int64_t HANGUP_BACKOFF_NS = 200 * NS_PER_MS;
 constexpr std::uint32_t MAX_PACE_BAUD = 4'000'000;
+constexpr unsigned MAX_LINE_MS = 1000;  // --turnaround and --latency
 
 constexpr std::string_view USAGE =
     "Usage: lorvane-sim [options]\n"
@@ -65,6 +67,16 @@ constexpr std::string_view USAGE =
     "                       front, is split into 2-4 pieces, comes 100-400 ms late, comes\n"
     "                       after an echo of the request (apart or in the same write), or\n"
     "                       comes twice in one write. The same SEED gives the same faults.\n"
+    "  --turnaround MS      each module starts its reply MS ms (0..1000, default 0) after\n"
+    "                       the request's last byte is through the line; with --echo the\n"
+    "                       echo waits with it\n"
+    "  --latency MS         hold what reaches the PC until MS ms (0..1000, default 0)\n"
+    "                       after its last byte is through the line, then hand it over in\n"
+    "                       one write, as a USB adapter's latency timer does\n"
+    "  --half-duplex        one two-wire bus for both directions: a request that is on\n"
+    "                       the line while a reply is garbles that reply from there on\n"
+    "                       and is lost itself. Needs --pace-baud.\n"
+    "                       Turnaround, latency and collisions are logged with --verbose.\n"
     "  --verbose            log every frame received and sent, and every fault, on stderr\n"
     "  --link PATH          also make PATH a symbolic link to the terminal; PATH must\n"
     "                       not exist yet\n"
@@ -77,19 +89,18 @@ constexpr std::string_view USAGE =
     "\n"
     "Stops cleanly (exit code 0) on SIGINT, SIGTERM or SIGHUP.\n";
 
-struct fault_options
-{
-    std::uint64_t seed = 0;
-    double rate = 0.1;
-};
+using lorvane::sim::fault_settings;
 
 struct options
 {
     std::vector<std::uint8_t> addresses;  // empty: the default address only
     std::uint32_t pace_baud = 0;          // 0: no pacing
     std::optional<std::uint64_t> silent_after;
-    std::optional<fault_options> faults;
+    std::optional<fault_settings> faults;
+    unsigned turnaround_ms = 0;
+    unsigned latency_ms = 0;
     bool echo = false;
+    bool half_duplex = false;
     bool verbose = false;
     bool help = false;
     std::string link;
@@ -126,9 +137,9 @@ std::optional<std::vector<std::uint8_t>> parse_addresses(std::string_view text)
 }
 
 // "SEED" or "SEED,RATE", RATE from 0 to 1.
-std::optional<fault_options> parse_faults(std::string_view text)
+std::optional<fault_settings> parse_faults(std::string_view text)
 {
-    fault_options parsed;
+    fault_settings parsed;
     const auto comma = text.find(',');
     const auto seed = parse_number<std::uint64_t>(text.substr(0, comma), 0,
                                                   std::numeric_limits<std::uint64_t>::max());
@@ -150,83 +161,92 @@ std::optional<fault_options> parse_faults(std::string_view text)
 // Fills `parsed` from the command line; returns an error message, empty on success.
 std::string parse_options(int argc, char** argv, options& parsed)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        std::optional<std::string_view> inline_value;
-        if (const auto equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
-            inline_value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
-        }
-        const auto takes_value = [&]() -> std::optional<std::string_view> {
-            if (inline_value)
-                return inline_value;
-            if (i + 1 < argc)
-                return std::string_view(argv[++i]);
-            return std::nullopt;
-        };
-        const auto flag = [&](bool& target) {
-            if (inline_value)
-                return std::string(arg) + " takes no value";
-            target = true;
-            return std::string();
-        };
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
 
-        if (arg == "--help" || arg == "-h") {
-            if (auto error = flag(parsed.help); !error.empty())
-                return error;
-        } else if (arg == "--verbose") {
-            if (auto error = flag(parsed.verbose); !error.empty())
-                return error;
-        } else if (arg == "--echo") {
-            if (auto error = flag(parsed.echo); !error.empty())
-                return error;
-        } else if (arg == "--address") {
-            const auto text = takes_value();
-            if (!text)
-                return "--address needs a value";
-            const auto value = parse_addresses(*text);
-            if (!value)
-                return "--address takes whole numbers from 0 to 255, each once, separated by "
-                       "commas, not '" +
-                       std::string(*text) + "'";
-            parsed.addresses = *value;
-        } else if (arg == "--faults") {
-            const auto text = takes_value();
-            if (!text)
-                return "--faults needs a value";
-            const auto value = parse_faults(*text);
-            if (!value)
-                return "--faults takes SEED or SEED,RATE (a whole number, then a rate from 0 "
-                       "to 1), not '" +
-                       std::string(*text) + "'";
-            parsed.faults = *value;
-        } else if (arg == "--pace-baud") {
-            const auto text = takes_value();
-            if (!text)
-                return "--pace-baud needs a value";
-            const auto value = parse_number<std::uint32_t>(*text, 1, MAX_PACE_BAUD);
-            if (!value)
-                return "--pace-baud must be a whole number from 1 to " +
-                       std::to_string(MAX_PACE_BAUD) + ", not '" + std::string(*text) + "'";
-            parsed.pace_baud = *value;
-        } else if (arg == "--silent-after") {
-            const auto text = takes_value();
-            if (!text)
-                return "--silent-after needs a value";
-            const auto value =
-                parse_number<std::uint64_t>(*text, 0, std::numeric_limits<std::uint64_t>::max());
-            if (!value)
-                return "--silent-after must be a whole number of at least 0, not '" +
-                       std::string(*text) + "'";
-            parsed.silent_after = *value;
-        } else if (arg == "--link") {
-            const auto text = takes_value();
-            if (!text || text->empty())
-                return "--link needs a path";
-            parsed.link = std::string(*text);
-        } else {
-            return "unknown option '" + std::string(argv[i]) + "'";
-        }
+    // --help prints USAGE, which ends with an example QCommandLineParser's own text has no
+    // place for; the options need no descriptions here.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+    const QCommandLineOption verbose(QStringLiteral("verbose"), {});
+    const QCommandLineOption echo(QStringLiteral("echo"), {});
+    const QCommandLineOption half_duplex(QStringLiteral("half-duplex"), {});
+    const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("N"));
+    const QCommandLineOption faults(QStringLiteral("faults"), {}, QStringLiteral("SEED"));
+    const QCommandLineOption pace_baud(QStringLiteral("pace-baud"), {}, QStringLiteral("B"));
+    const QCommandLineOption silent_after(QStringLiteral("silent-after"), {}, QStringLiteral("N"));
+    const QCommandLineOption turnaround(QStringLiteral("turnaround"), {}, QStringLiteral("MS"));
+    const QCommandLineOption latency(QStringLiteral("latency"), {}, QStringLiteral("MS"));
+    const QCommandLineOption link(QStringLiteral("link"), {}, QStringLiteral("PATH"));
+    QCommandLineParser parser;
+    parser.addOptions({help, verbose, echo, half_duplex, address, faults, pace_baud, silent_after,
+                       turnaround, latency, link});
+    if (!parser.parse(arguments))
+        return parser.errorText().toStdString();
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
+        return "unexpected argument '" + extra.front().toStdString() + "'";
+
+    parsed.help = parser.isSet(help);
+    parsed.verbose = parser.isSet(verbose);
+    parsed.echo = parser.isSet(echo);
+    parsed.half_duplex = parser.isSet(half_duplex);
+    const auto text_of = [&](const QCommandLineOption& option) {
+        return parser.value(option).toStdString();
+    };
+    if (parser.isSet(address)) {
+        const std::string text = text_of(address);
+        const auto value = parse_addresses(text);
+        if (!value)
+            return "--address takes whole numbers from 0 to 255, each once, separated by "
+                   "commas, not '" +
+                   text + "'";
+        parsed.addresses = *value;
+    }
+    if (parser.isSet(faults)) {
+        const std::string text = text_of(faults);
+        const auto value = parse_faults(text);
+        if (!value)
+            return "--faults takes SEED or SEED,RATE (a whole number, then a rate from 0 to 1), "
+                   "not '" +
+                   text + "'";
+        parsed.faults = *value;
+    }
+    if (parser.isSet(pace_baud)) {
+        const std::string text = text_of(pace_baud);
+        const auto value = parse_number<std::uint32_t>(text, 1, MAX_PACE_BAUD);
+        if (!value)
+            return "--pace-baud must be a whole number from 1 to " + std::to_string(MAX_PACE_BAUD) +
+                   ", not '" + text + "'";
+        parsed.pace_baud = *value;
+    }
+    if (parser.isSet(silent_after)) {
+        const std::string text = text_of(silent_after);
+        const auto value =
+            parse_number<std::uint64_t>(text, 0, std::numeric_limits<std::uint64_t>::max());
+        if (!value)
+            return "--silent-after must be a whole number of at least 0, not '" + text + "'";
+        parsed.silent_after = *value;
+    }
+    for (const auto& [option, target] :
+         {std::pair{&turnaround, &parsed.turnaround_ms}, std::pair{&latency, &parsed.latency_ms}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::string text = text_of(*option);
+        const auto value = parse_number<unsigned>(text, 0, MAX_LINE_MS);
+        if (!value)
+            return "--" + option->names().front().toStdString() +
+                   " must be a whole number of ms from 0 to " + std::to_string(MAX_LINE_MS) +
+                   ", not '" + text + "'";
+        *target = *value;
+    }
+    if (parsed.half_duplex && parsed.pace_baud == 0)
+        return "--half-duplex needs --pace-baud: without pacing bytes take no time on the line, "
+               "so a request and a reply can never overlap";
+    if (parser.isSet(link)) {
+        const std::string text = parser.value(link).toLocal8Bit().toStdString();
+        if (text.empty())
+            return "--link needs a path";
+        parsed.link = text;
     }
     return {};
 }
@@ -245,19 +265,6 @@ void sleep_until(std::int64_t when_ns)
     when.tv_sec = static_cast<time_t>(when_ns / NS_PER_S);
     when.tv_nsec = static_cast<long>(when_ns % NS_PER_S);
     ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr);
-}
-
-std::string hex(std::span<const std::uint8_t> bytes)
-{
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        if (!text.empty())
-            text += ' ';
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0F];
-    }
-    return text;
 }
 
 class logger
@@ -346,71 +353,60 @@ void remove_link(const std::string& path, const std::string& target)
         ::unlink(path.c_str());
 }
 
-// One byte's time on the line at `baud`, 8N1, rounded up so that paced exchanges never take
-// less than the real line would; 0 (no pacing) when baud is 0.
-std::int64_t byte_time_ns(std::uint32_t baud)
+lorvane::sim::line_settings line_settings_of(const options& opts)
 {
-    if (baud == 0)
-        return 0;
-    return (BITS_PER_BYTE * NS_PER_S + baud - 1) / baud;
+    lorvane::sim::line_settings settings;
+    settings.addresses = opts.addresses;
+    settings.silent_after = opts.silent_after;
+    settings.faults = opts.faults;
+    settings.echo = opts.echo;
+    settings.byte_ns = lorvane::sim::byte_time_ns(opts.pace_baud);
+    settings.turnaround_ns = static_cast<std::int64_t>(opts.turnaround_ms) * NS_PER_MS;
+    settings.latency_ns = static_cast<std::int64_t>(opts.latency_ms) * NS_PER_MS;
+    settings.half_duplex = opts.half_duplex;
+    return settings;
 }
 
-// A request that has arrived, waiting for the moment its last byte is through the line.
-struct pending_request
-{
-    lorvane::sim::received_request request;
-    std::int64_t complete_ns;
-};
-
-// Bytes on their way out in one write (a reply, or a piece of one); byte i is due at
-// start_ns + (i + 1) * byte_ns.
-struct pending_reply
-{
-    std::vector<std::uint8_t> bytes;
-    std::int64_t start_ns;
-    std::size_t sent = 0;
-};
-
+// Serves the line on the pseudo-terminal: sim_line decides what happens when, this waits
+// for it and moves the bytes.
 class simulator
 {
 public:
     simulator(const options& opts, lorvane::pty_pair& line, int signal_fd, const logger& log)
-        : line_(line), signal_fd_(signal_fd), log_(log), byte_ns_(byte_time_ns(opts.pace_baud)),
-          echo_(opts.echo)
+        : line_(line), signal_fd_(signal_fd), log_(log), paced_(opts.pace_baud > 0),
+          bus_(line_settings_of(opts), [&log](const std::string& text) { log.line(text); })
     {
-        for (const std::uint8_t address : opts.addresses) {
-            modules_.emplace_back(address);
-            modules_.back().set_silent_after(opts.silent_after);
-        }
-        if (opts.faults)
-            faults_.emplace(opts.faults->seed, opts.faults->rate);
     }
 
     // Serves the line until a stop signal arrives; returns the signal number.
     int run()
     {
+        const auto write = [this](std::span<const std::uint8_t> chunk) -> std::string {
+            try {
+                if (line_.write_some(chunk) < chunk.size())
+                    return "client not reading";
+            } catch (const std::system_error& error) {
+                return error.what();
+            }
+            return {};
+        };
         for (;;) {
             const std::int64_t now = monotonic_ns();
-            answer_due_requests(now);
-            send_due_bytes(now);
+            bus_.advance(now, write);
 
             // Decide what to wait for and how long.
-            std::optional<std::int64_t> deadline;
+            std::optional<std::int64_t> deadline = bus_.next_due();
             const auto consider = [&](std::int64_t when) {
                 deadline = deadline ? std::min(*deadline, when) : when;
             };
-            if (!requests_.empty())
-                consider(requests_.front().complete_ns);
-            if (!replies_.empty())
-                consider(byte_due(replies_.front(), replies_.front().sent));
             bool read_master = true;
             if (now < quiet_until_ns_) {
                 read_master = false;
                 consider(quiet_until_ns_);
             }
-            if (byte_ns_ > 0 && rx_line_free_ns_ - now > RX_BACKLOG_LIMIT_NS) {
+            if (paced_ && bus_.rx_line_free() - now > RX_BACKLOG_LIMIT_NS) {
                 read_master = false;
-                consider(rx_line_free_ns_ - RX_BACKLOG_LIMIT_NS);
+                consider(bus_.rx_line_free() - RX_BACKLOG_LIMIT_NS);
             }
 
             int timeout_ms = -1;
@@ -449,11 +445,6 @@ public:
     }
 
 private:
-    std::int64_t byte_due(const pending_reply& reply, std::size_t index) const
-    {
-        return reply.start_ns + static_cast<std::int64_t>(index + 1) * byte_ns_;
-    }
-
     void receive(std::int64_t now, short revents)
     {
         const std::vector<std::uint8_t> bytes = line_.read_some(0);
@@ -465,118 +456,15 @@ private:
             log_.line("line reports hang-up; pausing reads");
             return;
         }
-        const std::uint64_t discarded_before = framer_.discarded();
-        for (const std::uint8_t byte : bytes) {
-            // Each byte is through the line one byte time after both it arrived and the
-            // byte before it was through.
-            rx_line_free_ns_ = std::max(now, rx_line_free_ns_) + byte_ns_;
-            if (auto request = framer_.push(byte, rx_line_free_ns_))
-                requests_.push_back({*request, request->last_stamp});
-        }
-        if (const std::uint64_t skipped = framer_.discarded() - discarded_before; skipped > 0)
-            log_.line("skipped " + std::to_string(skipped) + " byte(s) out of step");
+        bus_.receive(now, bytes);
     }
 
-    void answer_due_requests(std::int64_t now)
-    {
-        while (!requests_.empty() && requests_.front().complete_ns <= now) {
-            const pending_request pending = requests_.front();
-            requests_.pop_front();
-            const frame& request = pending.request.bytes;
-            lorvane::sim::sim_module& module = module_for(request);
-            const lorvane::sim::request_verdict verdict = module.check(request);
-            log_.line("rx " + hex(request) + "  (" +
-                      std::string(lorvane::sim::verdict_text(verdict)) + ")");
-            const std::optional<frame> reply = module.answer(request);
-            if (!reply) {
-                if (echo_)  // the adapter echoes what the PC sends, answered or not
-                    schedule(pending.complete_ns,
-                             {std::nullopt, {}, {{0, {request.begin(), request.end()}}}});
-                continue;
-            }
-            lorvane::sim::reply_plan plan = faults_
-                                                ? faults_->plan(request, *reply, echo_)
-                                                : lorvane::sim::plain_reply(request, *reply, echo_);
-            if (plan.fault)
-                log_.line("fault " + std::string(lorvane::sim::fault_name(*plan.fault)) + " on " +
-                          hex(*reply) + (plan.detail.empty() ? "" : ": " + plan.detail));
-            schedule(pending.complete_ns, plan);
-        }
-    }
-
-    // The module addressed by `request`, or the first one (which then ignores it).
-    lorvane::sim::sim_module& module_for(const frame& request)
-    {
-        for (auto& module : modules_) {
-            if (module.address() == request[lorvane::POS_ADDRESS])
-                return module;
-        }
-        return modules_.front();
-    }
-
-    // Queues the pieces of a plan. The first starts once the request is through (`ready_ns`)
-    // and its delay has passed; each later one its delay after the one before. None starts
-    // before the line is free of earlier output.
-    void schedule(std::int64_t ready_ns, const lorvane::sim::reply_plan& plan)
-    {
-        std::int64_t at = ready_ns;
-        for (const auto& piece : plan.pieces) {
-            at = std::max(at + piece.delay_ns, tx_line_free_ns_);
-            if (piece.bytes.empty())
-                continue;
-            tx_line_free_ns_ = at + static_cast<std::int64_t>(piece.bytes.size()) * byte_ns_;
-            replies_.push_back({piece.bytes, at});
-            at = tx_line_free_ns_;
-        }
-    }
-
-    void send_due_bytes(std::int64_t now)
-    {
-        while (!replies_.empty()) {
-            pending_reply& reply = replies_.front();
-            std::size_t due = reply.sent;
-            while (due < reply.bytes.size() && byte_due(reply, due) <= now)
-                ++due;
-            if (due == reply.sent)
-                return;
-            const auto chunk =
-                std::span<const std::uint8_t>(reply.bytes).subspan(reply.sent, due - reply.sent);
-            std::size_t written = 0;
-            std::string failure;
-            try {
-                written = line_.write_some(chunk);
-            } catch (const std::system_error& error) {
-                failure = error.what();
-            }
-            if (written < chunk.size()) {
-                // A real line does not wait for its listener: bytes nobody takes are lost.
-                // Here that means the client has left 4 KiB or so unread.
-                log_.line("tx " + hex(reply.bytes) + "  dropped: " +
-                          (failure.empty() ? std::string("client not reading") : failure));
-                replies_.pop_front();
-                continue;
-            }
-            reply.sent = due;
-            if (reply.sent < reply.bytes.size())
-                return;
-            log_.line("tx " + hex(reply.bytes));
-            replies_.pop_front();
-        }
-    }
-
-    std::vector<lorvane::sim::sim_module> modules_;
-    std::optional<lorvane::sim::fault_injector> faults_;
-    lorvane::sim::request_framer framer_;
     lorvane::pty_pair& line_;
     int signal_fd_;
     const logger& log_;
-    std::int64_t byte_ns_;              // one byte's line time; 0 without pacing
-    bool echo_;                         // requests come back before their replies
-    std::int64_t rx_line_free_ns_ = 0;  // when the last received byte is through the line
-    std::int64_t tx_line_free_ns_ = 0;  // when the last scheduled reply byte is out
-    std::int64_t quiet_until_ns_ = 0;   // no reads before this (after a hang-up)
-    std::deque<pending_request> requests_;
-    std::deque<pending_reply> replies_;
+    bool paced_;
+    lorvane::sim::sim_line bus_;
+    std::int64_t quiet_until_ns_ = 0;  // no reads before this (after a hang-up)
 };
 
 }  // namespace

@@ -105,6 +105,8 @@ public:
     std::size_t buffered() const noexcept { return count_; }
     // Bytes dropped while looking for the next request.
     std::uint64_t discarded() const noexcept { return discarded_; }
+    // Bytes taken so far: the offset the next pushed byte will have.
+    std::uint64_t fed() const noexcept { return next_offset_; }
     // Forgets buffered bytes; offsets keep counting.
     void clear() noexcept { count_ = 0; }
 
