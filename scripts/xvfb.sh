@@ -30,3 +30,16 @@ start_xvfb()
         return 1
     fi
 }
+
+# use_xvfb WORKDIR: starts Xvfb as start_xvfb does and points this shell's X clients at it,
+# as a user's plain 96 dpi desktop: DISPLAY set, every scaling override cleared, and a
+# private XDG_RUNTIME_DIR in WORKDIR. Returns 1 when the server does not come up.
+use_xvfb()
+{
+    start_xvfb "$1" || return 1
+    export DISPLAY=":$xvfb_display"
+    unset WAYLAND_DISPLAY QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING \
+        QT_FONT_DPI QT_QPA_PLATFORMTHEME
+    export XDG_RUNTIME_DIR="$1/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+}

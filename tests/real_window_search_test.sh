@@ -56,12 +56,7 @@ trap 'exit 1' INT TERM HUP
 
 # shellcheck source=../scripts/xvfb.sh
 source "$(dirname "$0")/../scripts/xvfb.sh"
-start_xvfb "$work" || fail "no X server"
-export DISPLAY=":$xvfb_display"
-unset WAYLAND_DISPLAY QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING \
-    QT_FONT_DPI QT_QPA_PLATFORMTHEME
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+use_xvfb "$work" || fail "no X server"
 
 "$sim" --pace-baud=9600 --address=60,5,200 --verbose >"$work/sim.out" 2>"$work/sim.log" &
 sim_pid=$!

@@ -79,13 +79,7 @@ trap 'exit 1' INT TERM HUP
 
 # shellcheck source=../scripts/xvfb.sh
 source "$(dirname "$0")/../scripts/xvfb.sh"
-start_xvfb "$work" || fail "no X server"
-display=$xvfb_display
-export DISPLAY=":$display"
-unset WAYLAND_DISPLAY QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS QT_ENABLE_HIGHDPI_SCALING \
-    QT_FONT_DPI QT_QPA_PLATFORMTHEME
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+use_xvfb "$work" || fail "no X server"
 
 QT_QPA_PLATFORM=xcb "$program" >"$work/lorvane.log" 2>&1 &
 app_pid=$!

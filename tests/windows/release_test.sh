@@ -9,6 +9,9 @@
 #                               verifies, then the window reads and writes a whole chain;
 #                               once unpaced and once at 9600 baud; and a port that goes
 #                               away under lorvane-cli
+#   release_test.sh search      lorvane.exe FILE: the file's values written through COM5;
+#                               then Ctrl+F finds the three simulated modules and Return
+#                               reads the first one found
 #   release_test.sh installer   the installer, silent: files, start-menu entry, and an
 #                               uninstaller that leaves the system as it found it
 #
@@ -113,7 +116,7 @@ wait_until_gone()
 
 start_window()
 {
-    (cd "$app" && exec /usr/lib/wine/wine64 lorvane.exe) >"$work/lorvane.log" 2>&1 &
+    (cd "$app" && exec /usr/lib/wine/wine64 lorvane.exe "$@") >"$work/lorvane.log" 2>&1 &
     app_pid=$!
     window=$(wait_for_window "$CAPTION") || fail "no window titled $CAPTION appeared"
 }
@@ -316,6 +319,54 @@ check_com()
 }
 
 # ---------------------------------------------------------------------------------------
+# search
+
+check_search()
+{
+    unpack
+    need_display
+    start_sim --pace-baud 9600 --address 1,77,200
+    random_config "$work/config.json"
+    local config_path mark box scan
+    config_path=$(/usr/lib/wine/wine64 winepath -w "$work/config.json" 2>/dev/null)
+
+    # Started with a file: its values are what the window writes.
+    start_window "$config_path"
+    sleep 1  # the file is opened once the window is up
+    click "${PORT_BOX_XY[@]}"
+    xdotool key ctrl+a type 5 || fail "cannot type into the port box"
+    click "${OPEN_XY[@]}"
+    mark=$(wc -l <"$work/sim.log")
+    click "${WRITE_XY[@]}"
+    wait_for_requests "$mark" 17 || fail "the window's write chain stopped early"
+    box=$(wait_for_window "$BOX_TITLE") || fail "no message after the write chain"
+    [ "$(logged_requests "$mark")" = "$(expected_writes window)" ] ||
+        fail "the window did not write the values of the file it was started with"
+    xdotool key --window "$box" Return
+    wait_until_gone "$BOX_TITLE" || fail "the message box did not close"
+    echo "windows_search: lorvane.exe FILE wrote the file's 17 records through COM5"
+
+    # Ctrl+F, then Return on the first module found.
+    xdotool windowfocus --sync "$window" key ctrl+f || fail "cannot press Ctrl+F"
+    scan=$(wait_for_window '查找模块') || fail "no 查找模块 dialog"
+    for _ in $(seq 200); do
+        grep -qF 'rx 55 FF F1 00' "$work/sim.log" && break
+        sleep 0.1
+    done
+    grep -qF 'rx 55 FF F1 00' "$work/sim.log" || fail "the scan never probed address 255"
+    sleep 2  # it listens after its last probe, then looks again where it must
+    import -window "$scan" "$release/wine-scan.png" 2>/dev/null
+    mark=$(wc -l <"$work/sim.log")
+    xdotool windowfocus --sync "$scan" key Return || fail "cannot press Return in the dialog"
+    wait_for_requests "$mark" 17 || fail "no read chain after Return (screenshot: $release/wine-scan.png)"
+    box=$(wait_for_window "$BOX_TITLE") || fail "no message after the read chain"
+    [ "$(logged_requests "$mark" | grep -c '^55 01 F1 ')" = 17 ] ||
+        fail "Return did not read module 1, the first one found"
+    xdotool key --window "$box" Return
+    echo "windows_search: Ctrl+F found the modules through COM5; Return read module 1"
+}
+
+# ---------------------------------------------------------------------------------------
 # installer
 
 system_files()
@@ -355,7 +406,8 @@ check_installer()
 case "$check" in
     window) check_window ;;
     com) check_com ;;
+    search) check_search ;;
     installer) check_installer ;;
-    *) echo "usage: $0 window|com|installer" >&2; exit 1 ;;
+    *) echo "usage: $0 window|com|search|installer" >&2; exit 1 ;;
 esac
 exit 0
