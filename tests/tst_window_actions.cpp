@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QTemporaryDir>
 
 using namespace lorvane;
@@ -98,10 +99,20 @@ void tst_window_actions::open_fills_the_window_as_a_read_would()
         QCOMPARE(w.key_operation(k)->currentText(), operation_text_of(std::uint8_t(k % 5)));
     }
 
-    // The same file by its path, as `lorvane FILE` and a drop open it.
+    // The same file by its path, as `lorvane FILE` opens it, and dropped on the window.
     window_fixture fresh;
     QVERIFY(fresh.form->open_file(files.path));
     QCOMPARE(fresh.snapshot(), w.snapshot());
+    window_fixture dropped;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(files.path)});
+    dropped.form->show();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dropped.form.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dropped.form.get(), &drop);
+    QCOMPARE(dropped.snapshot(), w.snapshot());
 }
 
 void tst_window_actions::invalid_file_changes_nothing()
@@ -159,12 +170,19 @@ void tst_window_actions::save_after_a_read_equals_the_module()
         key.operation = key.operation > 3 ? 0 : key.operation;
     QCOMPARE(saved.readAll(), panel_file_text(expected));
 
+    // A folder that does not exist: one box, nothing written.
+    files.path = dir.filePath(QStringLiteral("absent/saved.json"));
+    press(w, Qt::Key_S);
+    QCOMPARE(w.messages.size(), 2);
+    QVERIFY2(w.messages[1].startsWith(QStringLiteral("无法保存配置文件 saved.json")),
+             qPrintable(w.messages[1]));
+
     // A value that is not a byte: the write's message, no dialog, nothing saved.
     w.key_line(4)->setText(QStringLiteral("x"));
     w.messages.clear();
     press(w, Qt::Key_S);
     QCOMPARE(w.messages, QStringList{QStringLiteral("按键5 的线路必须是 0 到 255 之间的整数")});
-    QCOMPARE(files.titles.size(), 1);
+    QCOMPARE(files.titles.size(), 2);
 }
 
 void tst_window_actions::comparison_reads_without_touching_a_field()
