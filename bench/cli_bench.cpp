@@ -1,4 +1,5 @@
 #include "cli_bench.h"
+#include "bench_sections.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -135,3 +136,49 @@ cli_scan_result measure_cli_scans(const std::string& cli, const std::string& sim
 }
 
 }  // namespace lorvane::bench
+
+namespace {
+
+constexpr double TARGET_FULL_SCAN_S = 16.0;
+
+}  // namespace
+
+void lorvane::bench::cli_section(const bench_options& opts, report& out)
+{
+    std::string& table = out.table;
+    std::string& notes = out.notes;
+    const cli_transfer_times t = measure_cli_transfers(opts.cli, opts.sim, opts.paced_runs);
+    for (const bool write : {true, false}) {
+        const summary s = summarise(write ? t.write_ms : t.read_ms);
+        const double ratio = s.median.value_or(0) / LINE_LIMIT_MS;
+        add_row(table,
+                std::string("lorvane-cli ") + (write ? "write" : "read") +
+                    " at 9600 baud, first request out to last reply in (median of " +
+                    std::to_string(s.count) + ")",
+                range_text(s, 1, "ms") + "; " + fixed(ratio, 3) + " × line limit",
+                "≤ 1.02 × 283.3 ms", verdict(s.median && ratio <= TARGET_PACED_RATIO));
+    }
+    add_row(table,
+            "… the whole write command, start to exit (median of " +
+                std::to_string(t.command_ms.size()) + ")",
+            range_text(summarise(t.command_ms), 1, "ms"), "(diagnostic)", "");
+    const cli_scan_result scan = measure_cli_scans(opts.cli, opts.sim);
+    add_row(table, "lorvane-cli scan 0..255 at 9600 baud, three modules, default wait 60 ms",
+            fixed(scan.full_scan_s, 2) + " s" +
+                (scan.full_scan_found_all ? ", all three found" : ", **not all found**"),
+            "≤ 16 s", verdict(scan.full_scan_found_all && scan.full_scan_s <= TARGET_FULL_SCAN_S));
+    std::string trials;
+    for (const auto& trial : scan.trials)
+        trials += (trials.empty() ? "" : ", ") + std::to_string(trial.wait_ms) +
+                  " ms: " + std::to_string(trial.scans_finding_all) + "/" +
+                  std::to_string(trial.scans);
+    add_row(table, "… scans of 0..50 finding all three, by --wait", trials, "(diagnostic)", "");
+    notes += "- lorvane-cli: each write and read is its own process against "
+             "`lorvane-sim --pace-baud 9600`; the transfer is timed from the CLI's own "
+             "--trace stamps, first TX to the 17th accepted RX (the line limit counts the "
+             "first request's bytes too). A reply can come no sooner than 16 byte times "
+             "(16.7 ms) after its request starts out, so a shorter scan wait finds a module "
+             "only when its timer happens to fire late; the default of 60 ms leaves room for a USB "
+             "adapter's latency timer "
+             "(16 ms each way on common adapters) and a slow module.\n";
+}

@@ -127,6 +127,21 @@ QByteArray exchange(tty_port& port, const QByteArray& request, std::size_t reply
     return to_bytes(port.read_exact(reply_size, REPLY_TIMEOUT_MS));
 }
 
+// The simulator's log so far, read until it holds `count` lines with `marker` or a generous
+// time has passed, so that a test does not stop it before it has dealt with all it was sent.
+QString log_until(sim_process& sim, QLatin1String marker, qsizetype count)
+{
+    sim.process.setReadChannel(QProcess::StandardError);
+    QString log;
+    QDeadlineTimer deadline(REPLY_TIMEOUT_MS);
+    for (;;) {
+        log += QString::fromLocal8Bit(sim.process.readAllStandardError());
+        if (log.count(marker) >= count || deadline.hasExpired())
+            return log;
+        sim.process.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+    }
+}
+
 constexpr std::int64_t MS = 1'000'000;  // ns
 
 // One write a sim_line made, and when.
@@ -892,10 +907,11 @@ void tst_simulator::programEchoAndFaults()
             port->write_all(as_span(read_request(1, record)));
             (void)port->read_some(450);  // longer than the latest reply; whatever came
         }
+        // On a busy machine the last requests may still be unread when the loop ends.
+        const QString log = log_until(sim, QLatin1String("] fault "), 12);
         QVERIFY(sim.stop_with(SIGTERM));
         QStringList faults;
-        for (const QString& line :
-             QString::fromLocal8Bit(sim.process.readAllStandardError()).split(u'\n')) {
+        for (const QString& line : log.split(u'\n')) {
             if (const auto at = line.indexOf(QLatin1String("] fault ")); at >= 0)
                 faults << line.mid(at + 2);
         }
