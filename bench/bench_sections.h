@@ -50,5 +50,6 @@ void paced_section(const bench_options& opts, report& out);     // chain_bench.c
 void startup_section(const bench_options& opts, report& out);   // startup_bench.cpp
 void checksum_section(const bench_options& opts, report& out);  // checksum_bench.cpp
 void cli_section(const bench_options& opts, report& out);       // cli_bench.cpp
+void scan_section(const bench_options& opts, report& out);      // scan_bench.cpp
 
 }  // namespace lorvane::bench

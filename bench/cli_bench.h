@@ -21,13 +21,6 @@ struct cli_scan_result
 {
     double full_scan_s = 0;  // 0..255 at the default wait, three modules
     bool full_scan_found_all = false;
-    struct wait_trial
-    {
-        int wait_ms;
-        int scans;
-        int scans_finding_all;
-    };
-    std::vector<wait_trial> trials;  // shorter waits over a smaller range
 };
 
 cli_scan_result measure_cli_scans(const std::string& cli, const std::string& sim);

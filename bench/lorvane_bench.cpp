@@ -66,7 +66,8 @@ constexpr std::string_view USAGE =
     "  --lorvane PATH      the tool (default: next to this program)\n"
     "  --probe PATH        lorvane-bench-startup (default: next to this program)\n"
     "  --cli PATH          lorvane-cli (default: next to this program)\n"
-    "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli\n"
+    "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli,\n"
+    "                      scan\n"
     "  --help              show this text\n";
 
 struct section
@@ -75,13 +76,11 @@ struct section
     void (*run)(const bench_options& opts, report& out);
 };
 
-// Every section, in the order they run. A new one, such as the bus scan under each line
-// condition, goes in here: a file of its own (scan_bench.cpp, say), its function declared
-// in bench_sections.h, and its name in USAGE. The cli section's scan stays as it is, the
-// per-address figure to compare a new scan with.
+// Every section, in the order they run. A new one goes in here: a file of its own, its
+// function declared in bench_sections.h, and its name in USAGE.
 constexpr section SECTIONS[] = {
     {"latency", latency_section},   {"paced", paced_section}, {"startup", startup_section},
-    {"checksum", checksum_section}, {"cli", cli_section},
+    {"checksum", checksum_section}, {"cli", cli_section},     {"scan", scan_section},
 };
 
 std::optional<int> parse_int(std::string_view text)

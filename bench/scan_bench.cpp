@@ -1,0 +1,149 @@
+// The bus scan at 9600 baud against lorvane-sim playing the line: three modules (0, 77, 255)
+// on a plain line and under the conditions real buses bring (an adapter's 16 ms latency
+// timer, a module's turnaround, a two-wire half-duplex bus), each scan timed from start()
+// to finished() through the engine's bus_scan and the real serial port. Beside it, for
+// comparison, the scan as it was before: one address at a time, each waiting up to 60 ms.
+#include "bench_sections.h"
+#include "bus_scan.h"
+#include "simulator_process.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+namespace lorvane::bench {
+
+namespace {
+
+// A probe and its reply: 16 bytes of 10 bits at 9600 baud, for each of 256 addresses.
+constexpr double SCAN_FLOOR_S = 256 * 16 * 10 / LINE_BAUD;  // 4.27 s
+constexpr int SCAN_RUNS = 3;
+const std::set<int> MODULES{0, 77, 255};
+const QString MODULE_LIST = QStringLiteral("--address=0,77,255");
+
+struct line_condition
+{
+    const char* name;
+    QStringList options;
+    std::optional<double> target_s;  // none: found correctly is the target
+};
+
+struct scan_run
+{
+    double seconds = 0;
+    bool exact = false;  // found exactly the modules on the line
+};
+
+scan_run run_scan(const std::string& port)
+{
+    serial_link link;
+    if (const auto failure = link.open(QString::fromStdString(port)))
+        throw std::runtime_error("cannot open " + port);
+    bus_scan scan(link);
+    QEventLoop loop;
+    std::optional<scan_outcome> outcome;
+    QObject::connect(&scan, &bus_scan::finished, &loop, [&](scan_outcome o) {
+        outcome = o;
+        loop.quit();
+    });
+    QTimer::singleShot(60'000, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    scan.start({});
+    loop.exec();
+    if (outcome != scan_outcome::done)
+        throw std::runtime_error("the scan did not finish");
+    std::set<int> found;
+    for (const found_module& m : scan.found())
+        found.insert(m.address);
+    return {double(clock.nsecsElapsed()) / 1e9, found == MODULES};
+}
+
+// The scan before the engine's: each address probed alone, its reply awaited up to 60 ms.
+double per_address_scan_s(const std::string& port)
+{
+    serial_link link;
+    if (link.open(QString::fromStdString(port)))
+        throw std::runtime_error("cannot open " + port);
+    QEventLoop loop;
+    QTimer wait;
+    wait.setSingleShot(true);
+    wait.setTimerType(Qt::PreciseTimer);
+    int address = 0;
+    QObject::connect(&wait, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&link, &serial_link::reply_received, &loop, [&](const frame& reply) {
+        if (reply[POS_ADDRESS] == address)
+            loop.quit();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    for (; address <= 255; ++address) {
+        link.send_read_request(std::uint8_t(address), 0, 0, 0, 0);
+        wait.start(60);
+        loop.exec();
+        wait.stop();
+    }
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+}  // namespace
+
+void scan_section(const bench_options& opts, report& out)
+{
+    const QStringList paced{QStringLiteral("--pace-baud=9600"), MODULE_LIST};
+    const line_condition conditions[] = {
+        {"plain line", {}, 5.0},
+        {"16 ms latency + 5 ms turnaround + half duplex",
+         {QStringLiteral("--latency=16"), QStringLiteral("--turnaround=5"),
+          QStringLiteral("--half-duplex")},
+         6.0},
+        {"40 ms turnaround + 16 ms latency",
+         {QStringLiteral("--turnaround=40"), QStringLiteral("--latency=16")},
+         std::nullopt},
+        {"40 ms turnaround + 16 ms latency + half duplex",
+         {QStringLiteral("--turnaround=40"), QStringLiteral("--latency=16"),
+          QStringLiteral("--half-duplex")},
+         std::nullopt},
+    };
+    for (const line_condition& c : conditions) {
+        progress(std::string("scan: ") + c.name);
+        const simulator_process sim(opts.sim, paced + c.options);
+        std::vector<double> seconds;
+        int exact = 0;
+        for (int i = 0; i < SCAN_RUNS; ++i) {
+            const scan_run r = run_scan(sim.path());
+            seconds.push_back(r.seconds);
+            exact += r.exact;
+        }
+        const summary s = summarise(seconds);
+        const bool all_exact = exact == SCAN_RUNS;
+        const bool fast = !c.target_s || s.max.value_or(1e9) <= *c.target_s;
+        add_row(out.table,
+                std::string("bus scan 0..255 at 9600 baud, modules 0, 77, 255, ") + c.name +
+                    " (median of " + std::to_string(SCAN_RUNS) + ")",
+                range_text(s, 2, "s") + "; " + fixed(s.median.value_or(0) / SCAN_FLOOR_S, 2) +
+                    " × 4.27 s; exactly the three found in " + std::to_string(exact) + "/" +
+                    std::to_string(SCAN_RUNS),
+                c.target_s ? "≤ " + fixed(*c.target_s, 1) + " s, every run exact"
+                           : std::string("every run exact"),
+                verdict(all_exact && fast));
+    }
+    progress("scan: one address at a time, 60 ms each (the scan before)");
+    const simulator_process sim(opts.sim, paced);
+    add_row(out.table,
+            "… the scan before: one address at a time, each waiting up to 60 ms, plain line",
+            fixed(per_address_scan_s(sim.path()), 2) + " s", "(comparison)", "");
+    out.notes += "- scan: the engine's bus_scan through the real serial port, timed from start() "
+                 "to finished(), against `lorvane-sim --pace-baud 9600 --address 0,77,255` with "
+                 "the line options named. 4.27 s is the line's own floor (256 probes and "
+                 "replies of 16 byte times). A target is met only when every run found "
+                 "exactly the three modules and the slowest run was within it.\n";
+}
+
+}  // namespace lorvane::bench
