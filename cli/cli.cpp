@@ -4,6 +4,7 @@
 #include "module_session.h"
 #include "panel_file.h"
 #include "port_listing.h"
+#include "port_words.h"
 #include "serial_link.h"
 
 #include <QCommandLineParser>
@@ -113,43 +114,6 @@ QString record_name(int record)
 
 const QString INTERRUPTED_TEXT = QStringLiteral("interrupted; the port is closed");
 
-QString lost_port_text(const serial_link& link)
-{
-    return QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
-        .arg(link.port_name());
-}
-
-QString failure_text(const port_failure& failure)
-{
-    const QString system =
-        failure.reason.isEmpty() ? QString() : QStringLiteral(" (system: %1)").arg(failure.reason);
-    switch (failure.kind) {
-    case port_failure_kind::bad_name:
-        return QStringLiteral("--port '%1' names no port; give a number 1..256, a device name "
-                              "(COM3, ttyUSB0) or a path (/dev/ttyUSB0)")
-            .arg(failure.device);
-    case port_failure_kind::not_found:
-        return QStringLiteral("cannot open %1: no such device; check the port name and that "
-                              "the adapter is plugged in%2")
-            .arg(failure.device, system);
-    case port_failure_kind::permission:
-        return QStringLiteral("cannot open %1: permission denied; add yourself to the dialout "
-                              "group (sudo usermod -aG dialout $USER) and log in again%2")
-            .arg(failure.device, system);
-    case port_failure_kind::in_use:
-        return QStringLiteral("cannot open %1: another program is using it; close that program "
-                              "and try again%2")
-            .arg(failure.device, system);
-    case port_failure_kind::unsupported_settings:
-        return QStringLiteral("cannot open %1: it does not support 9600 baud, 8N1%2")
-            .arg(failure.device, system);
-    case port_failure_kind::already_open:
-    case port_failure_kind::other:
-        break;
-    }
-    return QStringLiteral("cannot open %1%2").arg(failure.device, system);
-}
-
 // The command line, once checked: which command, its files, and every option's value.
 struct command_line
 {
@@ -222,11 +186,32 @@ void trace_link(serial_link& link)
     });
 }
 
-// Opens the port (traced when asked for); on failure, the exit code after telling why.
-std::optional<int> open_port(serial_link& link, const QString& port)
+// Opens the port (traced when asked for), waiting for a network port to connect; on
+// failure or Ctrl-C meanwhile, the exit code after telling why.
+std::optional<int> open_port(serial_link& link, const QString& port, interrupt_watch& interrupts)
 {
     trace_link(link);
-    if (const auto failure = link.open(port)) {
+    std::optional<port_failure> failure = link.open(port);
+    bool interrupted = false;
+    if (!failure && link.is_opening()) {
+        QEventLoop loop;
+        QObject::connect(&link, &serial_link::opened, &loop, &QEventLoop::quit);
+        QObject::connect(&link, &serial_link::open_failed, &loop, [&](const port_failure& f) {
+            failure = f;
+            loop.quit();
+        });
+        QObject::connect(&interrupts, &interrupt_watch::interrupted, &loop, [&] {
+            interrupted = true;
+            loop.quit();
+        });
+        loop.exec();
+    }
+    if (interrupted) {
+        link.close();
+        out.error(INTERRUPTED_TEXT);
+        return EXIT_INTERRUPTED;
+    }
+    if (failure) {
         out.error(failure_text(*failure));
         return failure->kind == port_failure_kind::bad_name ? EXIT_USAGE : EXIT_PORT;
     }
@@ -335,7 +320,7 @@ int command_ports()
 int command_read(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    if (const auto failed = open_port(link, args.port))
+    if (const auto failed = open_port(link, args.port, interrupts))
         return *failed;
     const std::uint8_t address = args.address.value_or(DEFAULT_MODULE_ADDRESS);
     module_session session(link, args.session, interrupts, progress_of(address, "reading"));
@@ -394,7 +379,7 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
     }
 
     serial_link link;
-    if (const auto failed = open_port(link, args.port))
+    if (const auto failed = open_port(link, args.port, interrupts))
         return *failed;
     for (std::size_t i = 0; i < configs.size(); ++i) {
         const panel_config& config = configs[i];
@@ -428,7 +413,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
     const std::uint8_t address = args.address.value_or(expected.module_address);
 
     serial_link link;
-    if (const auto failed = open_port(link, args.port))
+    if (const auto failed = open_port(link, args.port, interrupts))
         return *failed;
     module_session reader(link, args.session, interrupts, progress_of(address, "reading"));
     const int code = verify_module(reader, link, expected, address, args.session);
@@ -440,7 +425,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
 int command_scan(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    if (const auto failed = open_port(link, args.port))
+    if (const auto failed = open_port(link, args.port, interrupts))
         return *failed;
 
     struct found_module
@@ -553,7 +538,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("[FILE...]"));
     parser.addOptions({
         {QStringLiteral("port"),
-         QStringLiteral("serial port: a number n (the n-th port), a device name or a path"),
+         QStringLiteral("serial port: a number n (the n-th port), a device name, a path, or a "
+                        "network serial server, tcp://HOST:PORT or rfc2217://HOST:PORT"),
          QStringLiteral("P")},
         {QStringLiteral("address"), QStringLiteral("module address 0..255"), QStringLiteral("N")},
         {QStringLiteral("output"), QStringLiteral("read: write the file here, not to stdout"),
