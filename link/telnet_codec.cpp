@@ -84,6 +84,12 @@ bool accepted_option(std::uint8_t option)
 
 void decoder::feed(QByteArrayView bytes, QByteArray& line, std::vector<event>& events)
 {
+    feed(bytes, line, [&events](const event& e) { events.push_back(e); });
+}
+
+void decoder::feed(QByteArrayView bytes, QByteArray& line,
+                   const std::function<void(const event&)>& on_event)
+{
     for (qsizetype i = 0; i < bytes.size();) {
         const auto b = static_cast<std::uint8_t>(bytes[i]);
         bool consumed = true;
@@ -109,11 +115,11 @@ void decoder::feed(QByteArrayView bytes, QByteArray& line, std::vector<event>& e
             } else if (b == SB) {
                 state_ = state::sb_option;
             } else {
-                events.push_back({event::kind::command, b, 0, {}});
+                on_event({event::kind::command, b, 0, {}});
             }
             break;
         case state::option:
-            events.push_back({event::kind::negotiation, verb_, b, {}});
+            on_event({event::kind::negotiation, verb_, b, {}});
             state_ = state::data;
             break;
         case state::sb_option:
@@ -139,7 +145,7 @@ void decoder::feed(QByteArrayView bytes, QByteArray& line, std::vector<event>& e
                     sb_overflow_ = true;
                 state_ = state::sb_data;
             } else if (b == SE) {
-                end_subnegotiation(events);
+                end_subnegotiation(on_event);
                 state_ = state::data;
             } else {
                 // A command inside a subnegotiation ends it unfinished: drop what it held and
@@ -155,10 +161,10 @@ void decoder::feed(QByteArrayView bytes, QByteArray& line, std::vector<event>& e
     }
 }
 
-void decoder::end_subnegotiation(std::vector<event>& events)
+void decoder::end_subnegotiation(const std::function<void(const event&)>& on_event)
 {
     if (!sb_overflow_)
-        events.push_back({event::kind::subnegotiation, SB, sb_option_, sb_data_});
+        on_event({event::kind::subnegotiation, SB, sb_option_, sb_data_});
     sb_data_.clear();
     sb_overflow_ = false;
 }
@@ -184,15 +190,13 @@ QByteArray com_port_session::settings_request()
 
 QByteArray com_port_session::receive(QByteArrayView bytes, QByteArray& line)
 {
-    std::vector<event> events;
-    decoder_.feed(bytes, line, events);
     QByteArray reply;
-    for (const event& e : events) {
+    decoder_.feed(bytes, line, [&](const event& e) {
         if (e.what == event::kind::negotiation)
             negotiate(e, reply);
         else if (e.what == event::kind::subnegotiation && e.option == OPTION_COM_PORT)
             acknowledgement(e.data);
-    }
+    });
     return reply;
 }
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace lorvane::telnet {
@@ -76,11 +77,15 @@ public:
     void set_binary(bool binary) { binary_ = binary; }
 
     void feed(QByteArrayView bytes, QByteArray& line, std::vector<event>& events);
+    // The same, each event handed to `on_event` as soon as it is complete, so that what it
+    // changes (BINARY mode) applies to the bytes behind it.
+    void feed(QByteArrayView bytes, QByteArray& line,
+              const std::function<void(const event&)>& on_event);
 
 private:
     enum class state { data, cr, iac, option, sb_option, sb_data, sb_iac };
 
-    void end_subnegotiation(std::vector<event>& events);
+    void end_subnegotiation(const std::function<void(const event&)>& on_event);
 
     state state_ = state::data;
     std::uint8_t verb_ = 0;
