@@ -116,6 +116,9 @@ void tst_telnet_codec::data_is_escaped()
     session.start();
     QByteArray line;
     session.receive(bytes({IAC, DO, OPTION_BINARY}), line);
+    // The server's own BINARY takes effect for the very next byte: a NUL after a CR is data.
+    session.receive(bytes({IAC, WILL, OPTION_BINARY, 0x0D, 0x00}), line);
+    QCOMPARE(line.toHex(' '), bytes({0x0D, 0x00}).toHex(' '));
     QCOMPARE(
         session.encode(frame).toHex(' '),
         bytes({0x55, 0xFF, 0xFF, 0xF0, 0x0D, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x47}).toHex(' '));
