@@ -101,32 +101,30 @@ QString port_lost_message(const QString& device)
     return QStringLiteral("串口 %1 已断开（设备被拔出或不再可用），串口已关闭。").arg(device);
 }
 
-serial_link::serial_link(QObject* parent) : QObject(parent)
+serial_link::serial_link(QObject* parent)
+    : QObject(parent), local_(make_serial_device()),
+      network_(std::make_unique<network_serial_device>()), port_(local_.get())
 {
-    use_device(false);
+    for (serial_device* device : {local_.get(), network_.get()}) {
+        connect(device, &serial_device::bytes_received, this, &serial_link::MSComm1_OnComm);
+        connect(device, &serial_device::failed, this, &serial_link::on_device_failed);
+        connect(device, &serial_device::opened, this, [this] {
+            loss_pending_ = false;
+            Q_EMIT opened();
+        });
+        connect(device, &serial_device::open_failed, this,
+                [this](const port_failure& failure) { Q_EMIT open_failed(failure); });
+    }
 }
 
 serial_link::~serial_link() = default;
 
-// The device for the next open: the system's serial device, or the network device. Kept
-// while it is open or opening, so that such a port reports itself as already open.
+// The device for the next open: the system's serial device, or the network device. The
+// current one stays while it is open or opening, so that it reports itself as already open.
 void serial_link::use_device(bool network)
 {
-    if (port_ && (network == network_ || port_->is_open() || port_->is_opening()))
-        return;
-    if (network)
-        port_ = std::make_unique<network_serial_device>();
-    else
-        port_ = make_serial_device();
-    network_ = network;
-    connect(port_.get(), &serial_device::bytes_received, this, &serial_link::MSComm1_OnComm);
-    connect(port_.get(), &serial_device::failed, this, &serial_link::on_device_failed);
-    connect(port_.get(), &serial_device::opened, this, [this] {
-        loss_pending_ = false;
-        Q_EMIT opened();
-    });
-    connect(port_.get(), &serial_device::open_failed, this,
-            [this](const port_failure& failure) { Q_EMIT open_failed(failure); });
+    if (!port_->is_open() && !port_->is_opening())
+        port_ = network ? network_.get() : local_.get();
 }
 
 std::optional<port_failure> serial_link::open(const QString& port_text)

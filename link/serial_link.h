@@ -85,8 +85,9 @@ private:
     void on_device_failed();
     void drop_lost_port();
 
-    std::unique_ptr<serial_device> port_;
-    bool network_ = false;  // port_ is the network device
+    std::unique_ptr<serial_device> local_;    // the system's serial ports
+    std::unique_ptr<serial_device> network_;  // ports behind network serial servers
+    serial_device* port_;                     // the one last opened (or tried)
     reply_collector collector_;
     frame write_request_{};
     frame read_request_{};
