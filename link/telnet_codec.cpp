@@ -61,7 +61,7 @@ QByteArray requested_value(std::uint8_t code)
     case SET_DATASIZE:
         return one(DATA_SIZE_8);
     case SET_PARITY:
-        return one(PARITY_NONE);
+        return one(LINE_PARITY_NONE);
     case SET_STOPSIZE:
         return one(STOP_SIZE_1);
     case SET_CONTROL:

@@ -43,7 +43,7 @@ inline constexpr std::uint8_t SERVER_OFFSET = 100;
 // control; and the purge of both of the server's buffers.
 inline constexpr std::uint32_t BAUD_RATE = 9600;
 inline constexpr std::uint8_t DATA_SIZE_8 = 8;
-inline constexpr std::uint8_t PARITY_NONE = 1;
+inline constexpr std::uint8_t LINE_PARITY_NONE = 1;
 inline constexpr std::uint8_t STOP_SIZE_1 = 1;
 inline constexpr std::uint8_t CONTROL_NO_FLOW = 1;
 inline constexpr std::uint8_t PURGE_BOTH = 3;
