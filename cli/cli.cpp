@@ -7,9 +7,11 @@
 #include "interrupt_watch.h"
 #include "messages.h"
 #include "module_session.h"
+#include "network_port.h"
 #include "panel_file.h"
 #include "port_listing.h"
 #include "port_name.h"
+#include "port_words.h"
 #include "serial_link.h"
 
 #include <QCommandLineParser>
@@ -134,11 +136,31 @@ void trace_link(serial_link& link)
                      [](const QByteArray& bytes) { out.trace_bytes("RX", bytes); });
 }
 
-// Opens the port (traced when asked for); on failure, the exit code after telling why.
-std::optional<int> open_port(serial_link& link, const QString& port)
+// Opens the port (traced when asked for), waiting for a network port to connect; on
+// failure or Ctrl-C meanwhile, the exit code after telling why.
+std::optional<int> open_port(serial_link& link, const QString& port, interrupt_watch& interrupts)
 {
     trace_link(link);
-    if (const auto failure = link.open(port)) {
+    std::optional<port_failure> failure = link.open(port);
+    bool interrupted = false;
+    if (!failure && link.is_opening()) {
+        QEventLoop loop;
+        QObject::connect(&link, &serial_link::opened, &loop, &QEventLoop::quit);
+        QObject::connect(&link, &serial_link::open_failed, &loop, [&](const port_failure& f) {
+            failure = f;
+            loop.quit();
+        });
+        QObject::connect(&interrupts, &interrupt_watch::interrupted, &loop, [&] {
+            interrupted = true;
+            loop.quit();
+        });
+        loop.exec();
+    }
+    if (interrupted) {
+        link.close();
+        return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
+    }
+    if (failure) {
         out.error(failure_text(*failure));
         return failure->kind == port_failure_kind::bad_name ? EXIT_USAGE : EXIT_PORT;
     }
@@ -191,7 +213,7 @@ int report(session_outcome result, const module_session& session, const serial_l
         return EXIT_NO_REPLY;
     }
     case session_outcome::port_lost:
-        out.error(lost_port_text(link.port_name()));
+        out.error(lost_port_text(link));
         return EXIT_PORT;
     case session_outcome::stopped:
         return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
@@ -260,7 +282,7 @@ int command_ports()
 int command_read(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    if (const auto failed = open_port(link, args.port))
+    if (const auto failed = open_port(link, args.port, interrupts))
         return *failed;
     const std::uint8_t address = args.address.value_or(DEFAULT_MODULE_ADDRESS);
     module_session session(link, args.session);
@@ -327,7 +349,7 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
     }
 
     serial_link link;
-    if (const auto failed = open_port(link, args.port))
+    if (const auto failed = open_port(link, args.port, interrupts))
         return *failed;
     for (std::size_t i = 0; i < configs.size(); ++i) {
         const panel_config& config = configs[i];
@@ -361,7 +383,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
     const std::uint8_t address = args.address.value_or(expected.module_address);
 
     serial_link link;
-    if (const auto failed = open_port(link, args.port))
+    if (const auto failed = open_port(link, args.port, interrupts))
         return *failed;
     const int code = verify_module(link, expected, address, args.session, interrupts, "reading");
     if (code == EXIT_DONE)
@@ -372,7 +394,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
 int command_scan(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    if (const auto failed = open_port(link, args.port))
+    if (const auto failed = open_port(link, args.port, interrupts))
         return *failed;
 
     bus_scan scan(link);
@@ -393,7 +415,7 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     loop.exec();
     link.close();
     if (result == scan_outcome::port_lost) {
-        out.error(lost_port_text(link.port_name()));
+        out.error(lost_port_text(link));
         return EXIT_PORT;
     }
     if (result == scan_outcome::stopped)
@@ -454,7 +476,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
                                  QStringLiteral("[FILE...]"));
     parser.addOptions({
         {QStringLiteral("port"),
-         QStringLiteral("serial port: a number n (the n-th port), a device name or a path"),
+         QStringLiteral("serial port: a number n (the n-th port), a device name, a path, or a "
+                        "network serial server, tcp://HOST:PORT or rfc2217://HOST:PORT"),
          QStringLiteral("P")},
         {QStringLiteral("address"), QStringLiteral("module address 0..255"), QStringLiteral("N")},
         {QStringLiteral("output"),
@@ -513,8 +536,11 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         if (!parser.isSet(QStringLiteral("port")))
             throw usage_error{QStringLiteral("'%1' needs --port").arg(args.command)};
         args.port = parser.value(QStringLiteral("port"));
-        if (!system_port_name(args.port).ok())
-            throw usage_error{bad_port_text(args.port)};
+        const bool names_a_port = is_network_port_text(args.port)
+                                      ? parse_network_port(args.port).ok()
+                                      : system_port_name(args.port).ok();
+        if (!names_a_port)
+            throw usage_error{failure_text({port_failure_kind::bad_name, args.port, {}})};
     }
     if (parser.isSet(QStringLiteral("address")))
         args.address = std::uint8_t(number_option(parser, QStringLiteral("address"), 0, 255));

@@ -11,48 +11,6 @@ QString record_name(int record)
                        : QStringLiteral("record %1 (key %1)").arg(record);
 }
 
-QString bad_port_text(const QString& port)
-{
-    return QStringLiteral("--port '%1' names no port; give a number 1..256, a device name "
-                          "(COM3, ttyUSB0) or a path (/dev/ttyUSB0)")
-        .arg(port);
-}
-
-QString lost_port_text(const QString& port)
-{
-    return QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
-        .arg(port);
-}
-
-QString failure_text(const port_failure& failure)
-{
-    const QString system =
-        failure.reason.isEmpty() ? QString() : QStringLiteral(" (system: %1)").arg(failure.reason);
-    switch (failure.kind) {
-    case port_failure_kind::bad_name:
-        return bad_port_text(failure.device);
-    case port_failure_kind::not_found:
-        return QStringLiteral("cannot open %1: no such device; check the port name and that "
-                              "the adapter is plugged in%2")
-            .arg(failure.device, system);
-    case port_failure_kind::permission:
-        return QStringLiteral("cannot open %1: permission denied; add yourself to the dialout "
-                              "group (sudo usermod -aG dialout $USER) and log in again%2")
-            .arg(failure.device, system);
-    case port_failure_kind::in_use:
-        return QStringLiteral("cannot open %1: another program is using it; close that program "
-                              "and try again%2")
-            .arg(failure.device, system);
-    case port_failure_kind::unsupported_settings:
-        return QStringLiteral("cannot open %1: it does not support 9600 baud, 8N1%2")
-            .arg(failure.device, system);
-    case port_failure_kind::already_open:
-    case port_failure_kind::other:
-        break;
-    }
-    return QStringLiteral("cannot open %1%2").arg(failure.device, system);
-}
-
 QString trace_verdict(const frame& block, bool passed, const frame& request)
 {
     const auto hex = [](std::uint8_t byte) {

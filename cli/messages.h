@@ -15,13 +15,6 @@ namespace lorvane::cli {
 // "record 0 (refresh period)", "record 5 (key 5)".
 QString record_name(int record);
 
-// A --port text that names no port, with what it accepts.
-QString bad_port_text(const QString& port);
-// An open port that went away.
-QString lost_port_text(const QString& port);
-// A port that could not be opened: why, and what the user can do about it.
-QString failure_text(const port_failure& failure);
-
 // What became of a received 8-byte block, for the trace: "rejected (...)" by the header or
 // checksum test,
 // "accepted" (it answers `request`, the request on the line, and moves the transfer or

@@ -1,7 +1,8 @@
 // The serial port under the link, as one narrow interface: open a device at 9600 baud,
 // 8N1, no flow control; discard what was received; send 8 bytes; hand over what arrives.
 // The implementation over QSerialPort serves Linux, and Windows wherever Qt SerialPort
-// is available; a Win32 one serves Windows builds without it.
+// is available; a Win32 one serves Windows builds without it; a third one reaches a serial
+// port behind a network serial server over TCP.
 #pragma once
 
 #include "frame.h"
@@ -25,6 +26,10 @@ enum class port_failure_kind {
     in_use,                // another program holds it
     already_open,          // this program holds it already
     unsupported_settings,  // opened, but 9600 8N1 cannot be set
+    host_not_found,        // network: the server's name does not resolve
+    connection_refused,    // network: nothing listens on that port
+    timed_out,             // network: no answer to the connection in time
+    settings_refused,      // network: the server refused the line settings (or never confirmed)
     other,
 };
 
@@ -45,12 +50,16 @@ public:
     using QObject::QObject;
     ~serial_device() override = default;
 
-    // Opens `device` (a system name such as "COM3" or "ttyUSB0", or a path) for reading
-    // and writing and sets 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
-    // Bytes received before the open are dropped. On failure the device stays closed.
+    // Opens `device` (a system name such as "COM3" or "ttyUSB0", a path, or for the network
+    // device a server's URL) for reading and writing and sets 9600 baud, 8 data bits, no
+    // parity, 1 stop bit, no flow control. Bytes received before the open are dropped. On
+    // failure the device stays closed. A local device settles at once; a network device is
+    // left opening, and opened() or open_failed() follows from the event loop.
     virtual std::optional<port_failure> open(const QString& device) = 0;
+    // Closes the device, or gives up an open still under way (no outcome is reported then).
     virtual void close() = 0;
     virtual bool is_open() const = 0;
+    virtual bool is_opening() const { return false; }
 
     // Drops every byte received so far: the driver's queue and any buffer of our own.
     virtual void discard_input() = 0;
@@ -60,6 +69,9 @@ public:
     virtual QIODevice& input() = 0;
 
 Q_SIGNALS:
+    // The outcome of an open that was left opening.
+    void opened();
+    void open_failed(const lorvane::port_failure& failure);
     // More bytes are waiting in input().
     void bytes_received();
     // The open device stopped working (adapter unplugged, far end gone). May come more

@@ -33,8 +33,11 @@ public:
     explicit serial_link(QObject* parent = nullptr);
     ~serial_link() override;
 
-    // Opens the port that `port_text` names at 9600 baud, 8N1, no flow control. Returns
-    // why when the text names no port or the port cannot be opened; it then stays closed.
+    // Opens the port that `port_text` names at 9600 baud, 8N1, no flow control: a local
+    // serial port, or one behind a network serial server (tcp://HOST:PORT,
+    // rfc2217://HOST:PORT). Returns why when the text names no port or the port cannot be
+    // opened; it then stays closed. A local port is open on return; a network port is left
+    // opening (is_opening()), and opened() or open_failed() follows from the event loop.
     std::optional<port_failure> open(const QString& port_text);
 
     // Closes the port if it is open, and tells closed() listeners.
@@ -42,6 +45,8 @@ public:
 
     // The port's own open flag, read afresh: the only record of the port state.
     bool is_open() const;
+    // True while a network port is being opened.
+    bool is_opening() const;
 
     // The device of the port last opened (or tried), as the user named it.
     QString port_name() const;
@@ -68,6 +73,9 @@ public:
     const frame& reply_buffer() const { return collector_.reply_buffer(); }
 
 Q_SIGNALS:
+    // The outcome of an open left opening: the port is open now, or it stays closed.
+    void opened();
+    void open_failed(const lorvane::port_failure& failure);
     // An 8-byte reply passed the checksum and header test; `reply` is reply_buffer().
     void reply_received(const lorvane::frame& reply);
     // Every request that went out on the line, and every 8-byte block tested, for tracing.
@@ -81,12 +89,15 @@ Q_SIGNALS:
     void bytes_arrived(const QByteArray& bytes);
 
 private:
+    void use_device(bool network);
     void transmit(const frame& request);
     void MSComm1_OnComm();
     void on_device_failed();
     void drop_lost_port();
 
-    std::unique_ptr<serial_device> port_;
+    std::unique_ptr<serial_device> local_;    // the system's serial ports
+    std::unique_ptr<serial_device> network_;  // ports behind network serial servers
+    serial_device* port_;                     // the one last opened (or tried)
     reply_collector collector_;
     frame write_request_{};
     frame read_request_{};

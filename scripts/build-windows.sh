@@ -18,7 +18,7 @@ started=$(date +%s)
 source "$root/scripts/packages.sh"
 ensure_packages g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
     gcc-mingw-w64-base cmake ninja-build qt6-base-dev qt6-base-dev-tools dpkg-dev xz-utils \
-    wine wine64 nsis zip unzip xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk
+    wine wine64 nsis zip unzip xvfb xauth xdotool x11-utils imagemagick fonts-noto-cjk ser2net
 ensure_deb_src
 
 step=$(date +%s)

@@ -25,6 +25,8 @@ public:
 
     // The path to type into the port box.
     QString path() const;
+    // The module's end of the line; its line settings are the tool's end's.
+    int master_fd() const { return pty_.master_fd(); }
 
     lorvane::sim::sim_module& module() { return module_; }
 

@@ -1,4 +1,6 @@
-// Which device the text of the port-number box names, on both kinds of system.
+// Which device the text of the port-number box names, on both kinds of system, and which
+// network serial server a URL in it names.
+#include "network_port.h"
 #include "port_name.h"
 
 #include <QTest>
@@ -12,6 +14,8 @@ class tst_port_name : public QObject
 private Q_SLOTS:
     void mapping_data();
     void mapping();
+    void network_ports_data();
+    void network_ports();
 };
 
 void tst_port_name::mapping_data()
@@ -57,6 +61,59 @@ void tst_port_name::mapping()
     QCOMPARE(result.ok(), !device.isEmpty());
     if (!result.ok())
         QVERIFY(result.message.contains(QStringLiteral("串口号")));
+}
+
+void tst_port_name::network_ports_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("parsed");  // "protocol host port", or the fault and part
+    QTest::newRow("tcp name") << QStringLiteral("tcp://gw-3.example:4001")
+                              << QStringLiteral("raw gw-3.example 4001");
+    QTest::newRow("rfc2217 ipv4") << QStringLiteral(" RFC2217://192.168.1.50:65535 ")
+                                  << QStringLiteral("rfc2217 192.168.1.50 65535");
+    QTest::newRow("ipv6") << QStringLiteral("tcp://[::1]:1") << QStringLiteral("raw ::1 1");
+    QTest::newRow("scheme") << QStringLiteral("socket://h:1") << QStringLiteral("scheme socket");
+    QTest::newRow("no host") << QStringLiteral("tcp://:4001") << QStringLiteral("host ");
+    QTest::newRow("ipv6 unbracketed")
+        << QStringLiteral("tcp://::1:4001") << QStringLiteral("host ::1");
+    QTest::newRow("ipv6 unclosed")
+        << QStringLiteral("tcp://[::1:4001") << QStringLiteral("host [::1:4001");
+    QTest::newRow("not ipv6") << QStringLiteral("tcp://[1.2.3.4]:4001")
+                              << QStringLiteral("host [1.2.3.4]");
+    QTest::newRow("user") << QStringLiteral("tcp://me@h:4001") << QStringLiteral("host me@h");
+    QTest::newRow("no port") << QStringLiteral("tcp://h") << QStringLiteral("port ");
+    QTest::newRow("port 0") << QStringLiteral("tcp://h:0") << QStringLiteral("port 0");
+    QTest::newRow("port 65536") << QStringLiteral("tcp://h:65536") << QStringLiteral("port 65536");
+    QTest::newRow("path") << QStringLiteral("tcp://h:4001/x") << QStringLiteral("port 4001/x");
+    QTest::newRow("ipv6 no port") << QStringLiteral("tcp://[::1]") << QStringLiteral("port ");
+}
+
+void tst_port_name::network_ports()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, parsed);
+    QVERIFY(is_network_port_text(text));
+    const network_port_result result = parse_network_port(text);
+    if (result.ok()) {
+        const network_port& port = *result.port;
+        QCOMPARE(QStringLiteral("%1 %2 %3")
+                     .arg(port.protocol == network_protocol::rfc2217 ? QStringLiteral("rfc2217")
+                                                                     : QStringLiteral("raw"),
+                          port.host, QString::number(port.port)),
+                 parsed);
+        return;
+    }
+    const char* faults[] = {"scheme", "host", "port"};
+    QCOMPARE(QStringLiteral("%1 %2").arg(QLatin1String(faults[static_cast<int>(result.fault)]),
+                                         result.part),
+             parsed);
+    // The window's message names the part and, for the port, the accepted range.
+    const QString message = network_port_refusal_message(result, text);
+    QVERIFY2(message.contains(text.trimmed()), qPrintable(message));
+    if (result.fault == url_fault::port)
+        QVERIFY2(message.contains(QStringLiteral("1 到 65535")), qPrintable(message));
+    // A system port name never takes the URL shape.
+    QVERIFY(!is_network_port_text(QStringLiteral("/dev/ttyUSB0")));
 }
 
 QTEST_APPLESS_MAIN(tst_port_name)

@@ -158,6 +158,11 @@ main_form::main_form(QWidget* parent)
             [this, reply] { handlers_.run([this, reply] { transfer_.handle_reply(reply); }); },
             Qt::QueuedConnection);
     });
+    // A network port opens in the background; the window changes only once it has.
+    connect(&link_, &serial_link::opened, this, &main_form::show_port_open);
+    connect(&link_, &serial_link::open_failed, this, [this](const port_failure& failure) {
+        handlers_.run([this, failure] { show_message(port_failure_message(failure)); });
+    });
     connect(&link_, &serial_link::port_lost, this, [this](const QString& device) {
         show_port_closed();
         handlers_.run([this, device] { show_message(port_lost_message(device)); });
@@ -309,12 +314,15 @@ void main_form::Form_Load()
 
 void main_form::open_comm_Click()
 {
+    if (link_.is_opening())
+        return;  // a network port is still connecting; its outcome shows by itself
     if (!link_.is_open()) {
         if (const auto failure = link_.open(chuankou_num->text())) {
             show_message(port_failure_message(*failure));
             return;
         }
-        show_port_open();
+        if (link_.is_open())
+            show_port_open();
     } else if (link_.is_open()) {
         link_.close();
         show_port_closed();

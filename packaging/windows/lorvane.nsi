@@ -1,7 +1,8 @@
 ; The Lorvane installer for 64-bit Windows, built by packaging/windows/pack.sh with
 ;   makensis -DVERSION=1.1.0 -DSTAGE=<folder of the unpacked release> -DOUTFILE=<setup.exe>
-; It copies the release into Program Files, adds one start-menu entry and an uninstaller
-; (with its entry under Apps / Programs and Features), and touches nothing else.
+; It copies the release into Program Files (the programs and every DLL of the folder, Qt6Network.dll
+; among them), adds one start-menu entry and an uninstaller (with its entry under Apps /
+; Programs and Features), and touches nothing else.
 
 ; A 64-bit installer: it installs a 64-bit program, and runs where no 32-bit layer is.
 Target amd64-unicode

@@ -4,8 +4,9 @@
 #   packaging/windows/pack.sh BUILD_DIR QT_PREFIX VERSION
 #
 # Leaves BUILD_DIR/lorvane-VERSION-win64.zip and BUILD_DIR/lorvane-VERSION-setup.exe. The
-# folder holds the two programs, the Qt and C++ runtime DLLs they load (all stripped), the
-# windows platform plugin and the vista style, a README, and the licence texts.
+# folder holds the two programs, the Qt and C++ runtime DLLs they load (all stripped; Qt
+# Network for ports behind network serial servers), the windows platform plugin and the
+# vista style, a README, and the licence texts.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -28,7 +29,7 @@ dll_of()
 }
 
 install -m 644 "$build/lorvane.exe" "$build/lorvane-cli.exe" "$stage/"
-install -m 644 "$qt"/bin/Qt6{Core,Gui,Widgets}.dll "$stage/"
+install -m 644 "$qt"/bin/Qt6{Core,Gui,Widgets,Network}.dll "$stage/"
 install -m 644 "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
 install -m 644 "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
 for dll in libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll; do

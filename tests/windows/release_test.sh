@@ -12,6 +12,8 @@
 #   release_test.sh search      lorvane.exe FILE: the file's values written through COM5;
 #                               then Ctrl+F finds the three simulated modules and Return
 #                               reads the first one found
+#   release_test.sh network     lorvane-sim behind the Linux ser2net: lorvane-cli.exe writes,
+#                               reads and verifies through tcp:// and rfc2217:// on 127.0.0.1
 #   release_test.sh installer   the installer, silent: files, start-menu entry, and an
 #                               uninstaller that leaves the system as it found it
 #
@@ -40,6 +42,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/lorvane-windows.XXXXXX")
 xvfb_pid=
 sim_pid=
 app_pid=
+ser2net_pid=
 
 fail()
 {
@@ -53,7 +56,7 @@ cleanup()
 {
     [ -n "${WINEPREFIX:-}" ] && /usr/lib/wine/wineserver -k 2>/dev/null
     local pid
-    for pid in $app_pid $sim_pid $xvfb_pid; do
+    for pid in $app_pid $ser2net_pid $sim_pid $xvfb_pid; do
         kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
     done
     rm -rf "$work"
@@ -367,6 +370,76 @@ check_search()
 }
 
 # ---------------------------------------------------------------------------------------
+# network
+
+# A loopback TCP port no socket uses just now (from the kernel's tables).
+free_port()
+{
+    local port hex
+    while :; do
+        port=$((40000 + RANDOM % 20000))
+        hex=$(printf ':%04X' "$port")
+        awk -v p="$hex" 'FNR > 1 && substr($2, length($2) - 4) == p { found = 1 }
+                         END { exit !found }' /proc/net/tcp /proc/net/tcp6 2>/dev/null ||
+            { echo "$port"; return; }
+    done
+}
+
+listening()
+{
+    awk -v a="$(printf '0100007F:%04X' "$1")" '$2 == a && $4 == "0A" { found = 1 }
+                                               END { exit !found }' /proc/net/tcp
+}
+
+check_network()
+{
+    local ser2net raw_port telnet_port pts url mode mark config_path
+    ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
+    [ -x "$ser2net" ] || fail "ser2net is missing (Debian package ser2net)"
+    unpack
+    start_sim
+    pts=$(head -n 1 "$work/sim.out")
+    raw_port=$(free_port)
+    telnet_port=$(free_port)
+    [ "$raw_port" != "$telnet_port" ] || telnet_port=$((raw_port + 1))
+    # The RFC 2217 port starts at another baud rate: the client sets it.
+    printf '%s\n' "connection: &raw" "  accepter: tcp,127.0.0.1,$raw_port" \
+        "  connector: serialdev,$pts,9600n81,local" "connection: &rfc2217" \
+        "  accepter: telnet(rfc2217),tcp,127.0.0.1,$telnet_port" \
+        "  connector: serialdev,$pts,19200n81,local" >"$work/ser2net.yaml"
+    "$ser2net" -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
+    ser2net_pid=$!
+    for _ in $(seq 50); do
+        listening "$raw_port" && listening "$telnet_port" && break
+        sleep 0.1
+    done
+    listening "$raw_port" && listening "$telnet_port" ||
+        fail "ser2net did not start: $(cat "$work/ser2net.log")"
+
+    for mode in raw rfc2217; do
+        url=tcp://127.0.0.1:$raw_port
+        [ "$mode" = rfc2217 ] && url=rfc2217://127.0.0.1:$telnet_port
+        random_config "$work/config.json"
+        config_path=$(/usr/lib/wine/wine64 winepath -w "$work/config.json" 2>/dev/null)
+        # Each command waits a moment: ser2net frees the device shortly after a client left.
+        sleep 0.5
+        mark=$(wc -l <"$work/sim.log")
+        cli write --port "$url" --quiet "$config_path" 2>"$work/cli.err" ||
+            fail "$mode: lorvane-cli write through $url failed: $(cat "$work/cli.err")"
+        [ "$(logged_requests "$mark")" = "$(expected_writes cli)" ] ||
+            fail "$mode: the module did not receive the file's 17 write requests"
+        sleep 0.5
+        cli read --port "$url" >"$work/back.json" 2>"$work/cli.err" ||
+            fail "$mode: lorvane-cli read through $url failed: $(cat "$work/cli.err")"
+        grep -q '"format": "lorvane-panel/1"' "$work/back.json" || fail "$mode: read gave no file"
+        sleep 0.5
+        cli verify --port "$url" --quiet "$config_path" 2>"$work/cli.err" ||
+            fail "$mode: lorvane-cli verify through $url failed: $(cat "$work/cli.err")"
+        echo "windows_network: $mode: lorvane-cli.exe wrote, read and verified through $url"
+    done
+}
+
+# ---------------------------------------------------------------------------------------
 # installer
 
 system_files()
@@ -384,7 +457,7 @@ check_installer()
     /usr/lib/wine/wineserver -w
     program="$WINEPREFIX/drive_c/Program Files/Lorvane"
     start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Lorvane"
-    for file in lorvane.exe lorvane-cli.exe Qt6Widgets.dll platforms/qwindows.dll \
+    for file in lorvane.exe lorvane-cli.exe Qt6Widgets.dll Qt6Network.dll platforms/qwindows.dll \
                 styles/qwindowsvistastyle.dll uninstall.exe LICENSE.txt licenses/qt/LGPL-3.0-only.txt; do
         [ -f "$program/$file" ] || fail "not installed: $file"
     done
@@ -407,7 +480,8 @@ case "$check" in
     window) check_window ;;
     com) check_com ;;
     search) check_search ;;
+    network) check_network ;;
     installer) check_installer ;;
-    *) echo "usage: $0 window|com|search|installer" >&2; exit 1 ;;
+    *) echo "usage: $0 window|com|search|network|installer" >&2; exit 1 ;;
 esac
 exit 0

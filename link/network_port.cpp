@@ -1,0 +1,121 @@
+#include "network_port.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+
+namespace lorvane {
+
+namespace {
+
+const QRegularExpression& url_shape()
+{
+    static const QRegularExpression shape(
+        QStringLiteral(R"(\A([A-Za-z][A-Za-z0-9+.\-]*)://(.*)\z)"),
+        QRegularExpression::DotMatchesEverythingOption);
+    return shape;
+}
+
+// A host name: dot-separated labels of letters, digits and inner hyphens (an IPv4 address
+// has this shape too), with an optional final dot.
+bool is_host_name(const QString& host)
+{
+    static const QRegularExpression name(QStringLiteral(
+        R"(\A[A-Za-z0-9](?:[A-Za-z0-9\-]*[A-Za-z0-9])?(?:\.[A-Za-z0-9](?:[A-Za-z0-9\-]*[A-Za-z0-9])?)*\.?\z)"));
+    return name.match(host).hasMatch();
+}
+
+std::optional<std::uint16_t> port_number(const QString& text)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return std::nullopt;
+    int n = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        n = n * 10 + (c.unicode() - u'0');
+    }
+    if (n < 1 || n > MAX_TCP_PORT)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(n);
+}
+
+network_port_result refused(url_fault fault, const QString& part)
+{
+    return {std::nullopt, fault, part};
+}
+
+const QString URL_FORMS = QStringLiteral("tcp://主机:端口 或 rfc2217://主机:端口");
+const QString URL_EXAMPLE = QStringLiteral("tcp://192.168.1.50:4001");
+
+}  // namespace
+
+bool is_network_port_text(const QString& text)
+{
+    return url_shape().match(text.trimmed()).hasMatch();
+}
+
+network_port_result parse_network_port(const QString& text)
+{
+    const auto url = url_shape().match(text.trimmed());
+    if (!url.hasMatch())
+        return refused(url_fault::scheme, QString());
+    const QString scheme = url.captured(1).toLower();
+    network_port port;
+    if (scheme == QStringLiteral("tcp"))
+        port.protocol = network_protocol::raw_tcp;
+    else if (scheme == QStringLiteral("rfc2217"))
+        port.protocol = network_protocol::rfc2217;
+    else
+        return refused(url_fault::scheme, url.captured(1));
+
+    const QString rest = url.captured(2);
+    QString port_text;
+    if (rest.startsWith(u'[')) {
+        const qsizetype close = rest.indexOf(u']');
+        const QString address = close < 0 ? QString() : rest.mid(1, close - 1);
+        if (close < 0 || QHostAddress(address).protocol() != QAbstractSocket::IPv6Protocol)
+            return refused(url_fault::host, close < 0 ? rest : rest.left(close + 1));
+        port.host = address;
+        const QString after = rest.mid(close + 1);
+        if (!after.startsWith(u':'))
+            return refused(url_fault::port, after);
+        port_text = after.mid(1);
+    } else {
+        const qsizetype colon = rest.lastIndexOf(u':');
+        port.host = colon < 0 ? rest : rest.left(colon);
+        if (port.host.isEmpty() || !is_host_name(port.host))
+            return refused(url_fault::host, port.host);
+        if (colon < 0)
+            return refused(url_fault::port, QString());
+        port_text = rest.mid(colon + 1);
+    }
+    const auto number = port_number(port_text);
+    if (!number)
+        return refused(url_fault::port, port_text);
+    port.port = *number;
+    return {port, url_fault::port, QString()};
+}
+
+QString network_port_refusal_message(const network_port_result& refused, const QString& text)
+{
+    const QString url = text.trimmed();
+    switch (refused.fault) {
+    case url_fault::scheme:
+        return QStringLiteral("网络串口地址 %1 的协议“%2”不可用：地址应为 %3（例如 %4）")
+            .arg(url, refused.part, URL_FORMS, URL_EXAMPLE);
+    case url_fault::host:
+        return QStringLiteral("网络串口地址 %1 的主机“%2”无效：主机应为主机名、IPv4 地址，"
+                              "或写在方括号内的 IPv6 地址（例如 %3、tcp://[::1]:4001）")
+            .arg(url, refused.part, URL_EXAMPLE);
+    case url_fault::port:
+        break;
+    }
+    if (refused.part.isEmpty())
+        return QStringLiteral("网络串口地址 %1 缺少端口号：端口号必须是 1 到 %2 之间的整数"
+                              "（例如 %3）")
+            .arg(url, QString::number(MAX_TCP_PORT), URL_EXAMPLE);
+    return QStringLiteral("网络串口地址 %1 的端口号必须是 1 到 %2 之间的整数，不能是“%3”")
+        .arg(url, QString::number(MAX_TCP_PORT), refused.part);
+}
+
+}  // namespace lorvane

@@ -1,0 +1,54 @@
+// Network serial servers, named in the port box by URL: tcp://HOST:PORT for a server that
+// passes the line's bytes as they are (its port set to 9600 8N1 already), rfc2217://HOST:PORT
+// for one that speaks Telnet with the COM-PORT-OPTION and takes the line settings from us.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace lorvane {
+
+enum class network_protocol { raw_tcp, rfc2217 };
+
+inline constexpr int MAX_TCP_PORT = 65535;
+
+struct network_port
+{
+    network_protocol protocol = network_protocol::raw_tcp;
+    QString host;  // a name, an IPv4 address, or an IPv6 address without its brackets
+    std::uint16_t port = 0;
+
+    friend bool operator==(const network_port&, const network_port&) = default;
+};
+
+// The part of a network port text that is wrong.
+enum class url_fault {
+    scheme,  // not tcp:// or rfc2217://
+    host,    // missing, or neither a name, an IPv4 address nor a bracketed IPv6 address
+    port,    // missing, or not a whole number 1..65535
+};
+
+struct network_port_result
+{
+    std::optional<network_port> port;   // set on success
+    url_fault fault = url_fault::port;  // on refusal: which part
+    QString part;                       // on refusal: that part as typed (may be empty)
+    bool ok() const { return port.has_value(); }
+};
+
+// True when `text` has the shape of a URL ("name://..."): such a text names a network
+// serial server or nothing, never a local device.
+bool is_network_port_text(const QString& text);
+
+// Reads "tcp://HOST:PORT" or "rfc2217://HOST:PORT" (scheme in any case, spaces around the
+// whole ignored). HOST is a name ("gw-3.example"), an IPv4 address or an IPv6 address in
+// brackets ("[::1]"); PORT a whole number 1..65535. Nothing may follow the port.
+network_port_result parse_network_port(const QString& text);
+
+// The window's words for a refused network port text: the part that is wrong, what it must
+// be, and an example.
+QString network_port_refusal_message(const network_port_result& refused, const QString& text);
+
+}  // namespace lorvane
