@@ -12,6 +12,7 @@
 // Needs ser2net on the PATH (or in LORVANE_SER2NET); lorvane-cli and lorvane-sim are taken
 // from beside this program.
 #include "bench_support.h"
+#include "cli_trace.h"
 #include "frame.h"
 #include "panel_config.h"
 #include "panel_file.h"
@@ -20,7 +21,6 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -44,30 +44,6 @@ namespace {
 constexpr double LINE_LIMIT_MS = 17 * 16 * 10 * 1000.0 / 9600;  // both frames of 17 exchanges
 constexpr double TARGET_RATIO = 1.05;
 
-// From the first TX to the 17th accepted RX in lorvane-cli's --trace, in ms.
-double traced_chain_ms(const QString& trace)
-{
-    static const QRegularExpression line(
-        QStringLiteral(R"(trace (\d+\.\d+) ms (TX|RX) .*?( accepted)?$)"),
-        QRegularExpression::MultilineOption);
-    double first_tx = -1;
-    double last_rx = -1;
-    int accepted = 0;
-    for (auto it = line.globalMatch(trace); it.hasNext();) {
-        const auto m = it.next();
-        const double at = m.captured(1).toDouble();
-        if (m.captured(2) == QStringLiteral("TX") && first_tx < 0)
-            first_tx = at;
-        if (!m.captured(3).isEmpty()) {
-            last_rx = at;
-            ++accepted;
-        }
-    }
-    if (first_tx < 0 || accepted != 17)
-        throw std::runtime_error("a traced chain did not show 17 accepted replies");
-    return last_rx - first_tx;
-}
-
 double cli_chain_ms(const QString& cli, const QString& url, const QString& file)
 {
     QProcess process;
@@ -76,7 +52,7 @@ double cli_chain_ms(const QString& cli, const QString& url, const QString& file)
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
         throw std::runtime_error("lorvane-cli write through " + url.toStdString() +
                                  " failed: " + process.readAllStandardError().toStdString());
-    return traced_chain_ms(QString::fromUtf8(process.readAllStandardError()));
+    return lorvane::bench::traced_transfer_ms(QString::fromUtf8(process.readAllStandardError()));
 }
 
 // The minimal client: one blocking socket, each request sent whole, poll() until the reply's
