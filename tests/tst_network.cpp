@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@
 #include <cstdio>
 
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -244,6 +246,19 @@ void tst_network::open_failures_and_their_exit_codes()
         QCOMPARE(result.err.count(u'\n'), c.code == 1 ? 2 : 1);
     }
     QVERIFY(peer.raw().empty());
+
+    // Ctrl-C while the connection is still being made ends the wait at once.
+    QProcess waiting;
+    waiting.start(qEnvironmentVariable("LORVANE_CLI"),
+                  {QStringLiteral("read"),
+                   port_of(QStringLiteral("tcp://127.0.0.1:%1").arg(unanswered.port))});
+    QVERIFY(waiting.waitForStarted(5000));
+    QTest::qWait(500);
+    QCOMPARE(::kill(pid_t(waiting.processId()), SIGINT), 0);
+    QVERIFY(waiting.waitForFinished(1500));  // well before the 3 s time-out
+    QCOMPARE(waiting.exitCode(), 130);
+    QVERIFY(
+        QString::fromUtf8(waiting.readAllStandardError()).contains(QStringLiteral("interrupted")));
 
     // A server whose port another client holds accepts and closes at once: in use.
     QTcpSocket holder;

@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 
 using namespace lorvane;
@@ -62,6 +63,7 @@ panel_config sample()
 void press(window_fixture& w, Qt::Key key)
 {
     w.form->show();
+    w.form->activateWindow();  // again after a dialog of its own had the focus
     QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
     QTest::keyClick(w.form.get(), key, Qt::ControlModifier);
 }
@@ -239,6 +241,26 @@ void tst_window_actions::module_search_selects_and_reads()
     QCOMPARE(w.edit(QStringLiteral("add"))->text(), QStringLiteral("3"));
     QTRY_COMPARE_WITH_TIMEOUT(w.messages, QStringList{QStringLiteral("全部数据读取完毕")}, 5000);
     QCOMPARE(w.button(QStringLiteral("Command2"))->text(), QStringLiteral("从模块读取"));
+
+    // A double-click reads the module it names, here the second one.
+    w.messages.clear();
+    press(w, Qt::Key_F);
+    dialog = w.form->findChild<QDialog*>(QStringLiteral("scan_dialog"));
+    QVERIFY(dialog);
+    list = dialog->findChild<QListWidget*>(QStringLiteral("scan_modules"));
+    QTRY_COMPARE_WITH_TIMEOUT(list->count(), 3, 15000);
+    const QPoint second = list->visualItemRect(list->item(1)).center();
+    for (const QEvent::Type type :
+         {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+          QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        const bool down = type != QEvent::MouseButtonRelease;
+        QMouseEvent event(type, second, list->viewport()->mapToGlobal(second), Qt::LeftButton,
+                          down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &event);
+    }
+    QTRY_VERIFY(!w.form->findChild<QDialog*>(QStringLiteral("scan_dialog")));
+    QCOMPARE(w.edit(QStringLiteral("add"))->text(), QStringLiteral("40"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.messages, QStringList{QStringLiteral("全部数据读取完毕")}, 5000);
 }
 
 void tst_window_actions::closed_port_and_menu()
