@@ -53,6 +53,7 @@ void bus_scan::start(const scan_options& options)
     next_address_ = options_.first;
     patient_address_ = -1;
     stream_.clear();
+    tail_after_junk_ = false;
     // The first probe goes out from the event loop: the caller has returned by then, and a
     // closed port ends the scan with a signal rather than inside start().
     QMetaObject::invokeMethod(
@@ -114,7 +115,8 @@ void bus_scan::on_timer()
         return;
     }
     case phase::listening:
-        take(stream_.flush());
+        take(stream_.flush(), tail_after_junk_ ? stream_.waiting() : 0);
+        tail_after_junk_ = false;
         phase_ = phase::patient;
         next_patient_probe();
         return;
@@ -151,18 +153,23 @@ void bus_scan::on_bytes(const QByteArray& bytes)
 {
     if (!running())
         return;
-    take(stream_.feed(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                std::size_t(bytes.size()))));
+    const std::size_t known = tail_after_junk_ ? stream_.waiting() : 0;
+    const auto items = stream_.feed(std::span(
+        reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
+    take(items, known);
+    tail_after_junk_ = stream_.waiting() > 0 && !items.empty() &&
+                       items.back().what == frame_stream::item::kind::junk;
 }
 
-void bus_scan::take(const std::vector<frame_stream::item>& items)
+void bus_scan::take(const std::vector<frame_stream::item>& items, std::size_t known_junk)
 {
     for (const frame_stream::item& item : items) {
         if (!running())
             return;
         if (item.what == frame_stream::item::kind::junk) {
-            if (phase_ != phase::patient)
-                suspect_around(item);
+            const std::size_t seen = &item == &items.front() ? known_junk : 0;
+            if (phase_ != phase::patient && item.bytes.size() > seen)
+                suspect_around(std::span(item.bytes).subspan(seen));
             continue;
         }
         if (item.what != frame_stream::item::kind::reply)
@@ -188,9 +195,13 @@ void bus_scan::take(const std::vector<frame_stream::item>& items)
 }
 
 // Junk arrived: name the addresses that may have answered, or lost their probe, there.
-void bus_scan::suspect_around(const frame_stream::item& junk)
+void bus_scan::suspect_around(std::span<const std::uint8_t> junk)
 {
     const std::int64_t now = now_us();
+    const auto probed = [&](int address) {
+        return address >= options_.first && address <= options_.last &&
+               probed_at_us_[std::size_t(address - options_.first)].has_value();
+    };
     const auto suspect_probed_within = [&](std::int64_t window_us) {
         for (int address = options_.first; address <= options_.last; ++address) {
             const auto& at = probed_at_us_[std::size_t(address - options_.first)];
@@ -200,18 +211,17 @@ void bus_scan::suspect_around(const frame_stream::item& junk)
     };
     // A reply garbled part-way still names its module in its first bytes; the probe that
     // garbled it was sent while it was on the line, just before it reached us.
-    if (junk.bytes.size() >= 2 && junk.bytes[0] == REPLY_HEADER) {
-        const int named = junk.bytes[1];
-        if (named >= options_.first && named <= options_.last &&
-            probed_at_us_[std::size_t(named - options_.first)]) {
-            suspects_.insert(named);
-            suspect_probed_within(COLLISION_WINDOW_US);
-            return;
+    bool named = false;
+    for (std::size_t i = 0; i + 1 < junk.size(); ++i) {
+        if (junk[i] == REPLY_HEADER && probed(junk[i + 1])) {
+            suspects_.insert(junk[i + 1]);
+            named = true;
         }
     }
-    // Nothing to go by: any probe whose answer could still be under way.
+    // Without a name, any probe whose answer could still be under way.
     suspect_probed_within(
-        std::chrono::duration_cast<std::chrono::microseconds>(options_.wait).count());
+        named ? COLLISION_WINDOW_US
+              : std::chrono::duration_cast<std::chrono::microseconds>(options_.wait).count());
 }
 
 }  // namespace lorvane

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <set>
+#include <span>
 #include <vector>
 
 namespace lorvane {
@@ -78,8 +79,10 @@ private:
 
     void on_timer();
     void on_bytes(const QByteArray& bytes);
-    void take(const std::vector<frame_stream::item>& items);
-    void suspect_around(const frame_stream::item& junk);
+    // The first `known_junk` bytes of the first item were seen before, behind junk whose
+    // suspects have been named already.
+    void take(const std::vector<frame_stream::item>& items, std::size_t known_junk);
+    void suspect_around(std::span<const std::uint8_t> junk);
     void next_patient_probe();
     void probe(int address);
     void finish(scan_outcome outcome);
@@ -97,6 +100,9 @@ private:
     int next_address_ = 0;                                   // of the first pass
     int patient_address_ = -1;
     int patient_retries_left_ = 0;
+    // The stream holds bytes that came right behind junk: whatever they turn out to be,
+    // they arrived with that junk, whose suspects have been named already.
+    bool tail_after_junk_ = false;
 };
 
 }  // namespace lorvane

@@ -1,6 +1,7 @@
 // The frame codec: golden frames byte for byte, the reply acceptance rules, and
 // exhaustive corruption of valid replies.
 #include "frame.h"
+#include "frame_stream.h"
 
 #include <QByteArray>
 #include <QTest>
@@ -31,6 +32,7 @@ private Q_SLOTS:
     void reply_acceptance();
     void every_reply_round_trips();
     void single_byte_substitutions_never_pass_as_another_reply();
+    void stream_cuts_replies_echoes_and_junk();
 };
 
 void tst_frame::request_golden_data()
@@ -147,6 +149,50 @@ void tst_frame::single_byte_substitutions_never_pass_as_another_reply()
         }
     }
     QCOMPARE(checked, 2L * 17 * 7 * 8 * 255);
+}
+
+void tst_frame::stream_cuts_replies_echoes_and_junk()
+{
+    using item = frame_stream::item;
+    const auto bytes = [](std::initializer_list<frame> frames,
+                          std::vector<std::uint8_t> more = {}) {
+        std::vector<std::uint8_t> all;
+        for (const frame& f : frames)
+            all.insert(all.end(), f.begin(), f.end());
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    const frame reply = make_reply(7, FUNC_READ, 0, 50, 0, 0);
+    const frame echo = make_request(FUNC_READ, 8, 0, 0, 0, 0);
+    frame_stream stream;
+
+    // A reply split over two pieces comes out whole, once complete.
+    QVERIFY(stream.feed(std::span(reply).first(3)).empty());
+    auto items = stream.feed(std::span(reply).subspan(3));
+    QCOMPARE(items.size(), std::size_t{1});
+    QVERIFY(items[0].what == item::kind::reply && items[0].as_frame() == reply);
+
+    // Junk in front is one item; an echo and the reply behind it stay whole.
+    items = stream.feed(bytes({echo, reply}, {}));
+    QCOMPARE(items.size(), std::size_t{2});
+    QVERIFY(items[0].what == item::kind::echo && items[1].what == item::kind::reply);
+    frame garbled = reply;
+    garbled[5] ^= 0x5A;
+    items = stream.feed(bytes({garbled, reply}));
+    QCOMPARE(items.size(), std::size_t{2});
+    QVERIFY(items[0].what == item::kind::junk);
+    QCOMPARE(items[0].bytes, std::vector<std::uint8_t>(garbled.begin(), garbled.end()));
+    QVERIFY(items[1].what == item::kind::reply);
+
+    // A tail that may still start a frame waits; flushed, it is junk.
+    items = stream.feed(std::vector<std::uint8_t>{0x01, 0x55, 0x02});
+    QCOMPARE(items.size(), std::size_t{1});
+    QCOMPARE(items[0].bytes, std::vector<std::uint8_t>{0x01});
+    QCOMPARE(stream.waiting(), std::size_t{2});
+    items = stream.flush();
+    QCOMPARE(items.size(), std::size_t{1});
+    QCOMPARE(items[0].bytes, (std::vector<std::uint8_t>{0x55, 0x02}));
+    QCOMPARE(stream.waiting(), std::size_t{0});
 }
 
 QTEST_APPLESS_MAIN(tst_frame)
