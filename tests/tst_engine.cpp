@@ -164,6 +164,9 @@ void tst_engine::scan_finds_exactly_the_modules_data()
     QTest::newRow("all three") << paced + QStringList{QStringLiteral("--latency=16"),
                                                       QStringLiteral("--turnaround=5"),
                                                       QStringLiteral("--half-duplex")};
+    // A reply that meets the next probe from its first byte on names no module.
+    QTest::newRow("turnaround 12 ms, half duplex")
+        << paced + QStringList{QStringLiteral("--turnaround=12"), QStringLiteral("--half-duplex")};
     QTest::newRow("slow, half duplex")
         << paced + QStringList{QStringLiteral("--latency=16"), QStringLiteral("--turnaround=40"),
                                QStringLiteral("--half-duplex")};
