@@ -204,21 +204,18 @@ void serial_link::set_streaming(bool on)
 void serial_link::send_probe(std::uint8_t address)
 {
     read_request_ = make_request(FUNC_READ, address, 0, 0, 0, 0);
-    last_request_ = read_request_;
-    if (!port_->is_open())
-        return;
-    port_->send(read_request_);
-    Q_EMIT frame_sent(read_request_);
+    transmit(read_request_, keep_input::yes);
 }
 
-void serial_link::transmit(const frame& request)
+void serial_link::transmit(const frame& request, keep_input keep)
 {
     last_request_ = request;
     if (!port_->is_open())
         return;  // a closed port swallows requests silently; the buttons warn themselves
     // Each exchange starts from an empty receive side. This is the only
-    // resynchronisation of the byte stream.
-    port_->discard_input();
+    // resynchronisation of the byte stream; the scan keeps what came, late replies too.
+    if (keep == keep_input::no)
+        port_->discard_input();
     port_->send(request);
     Q_EMIT frame_sent(request);
 }

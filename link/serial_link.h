@@ -90,7 +90,8 @@ Q_SIGNALS:
 
 private:
     void use_device(bool network);
-    void transmit(const frame& request);
+    enum class keep_input { no, yes };
+    void transmit(const frame& request, keep_input keep = keep_input::no);
     void MSComm1_OnComm();
     void on_device_failed();
     void drop_lost_port();

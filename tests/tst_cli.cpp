@@ -1,6 +1,7 @@
 // lorvane-cli as a user runs it (path in LORVANE_CLI): against lorvane-sim for whole
 // round trips, batches and scans, and against the module logic inside this test for the
 // faults a test must arrange (a lost reply, a hang-up, a module that never answers).
+#include "cli_process.h"
 #include "module_peer.h"
 #include "panel_file.h"
 #include "sim_process.h"
@@ -31,44 +32,6 @@ using namespace lorvane;
 
 namespace {
 
-struct cli_result
-{
-    int code = -1;
-    QByteArray out;
-    QString err;
-};
-
-// Runs lorvane-cli to its end with the event loop running (so a module_peer answers),
-// feeding `input` on stdin (none: stdin stays open); `prepare` may change the process
-// before it starts, `meanwhile` is called once it has started.
-cli_result run_cli(const QStringList& arguments, std::optional<QByteArray> input = QByteArray(),
-                   const std::function<void(QProcess&)>& meanwhile = {},
-                   const std::function<void(QProcess&)>& prepare = {})
-{
-    QProcess process;
-    process.setProgram(qEnvironmentVariable("LORVANE_CLI"));
-    process.setArguments(arguments);
-    if (prepare)
-        prepare(process);
-    process.start();
-    if (input) {
-        process.write(*input);
-        process.closeWriteChannel();
-    }
-    if (meanwhile && process.waitForStarted(5000))
-        meanwhile(process);
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(30000, &loop, [&] { process.kill(); });
-    if (process.state() != QProcess::NotRunning)
-        loop.exec();
-    const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    if (!process.isReadable())  // both channels went to files
-        return {code, {}, {}};
-    return {code, process.readAllStandardOutput(),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
 panel_config random_config(std::uint8_t address)
 {
     auto* random = QRandomGenerator::global();
@@ -93,11 +56,6 @@ QByteArray read_file(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QString port_of(const QString& path)
-{
-    return QStringLiteral("--port=") + path;
 }
 
 // Runs the program through the shell instead, as `sh -c SCRIPT lorvane-cli ARGUMENTS...`:

@@ -1,6 +1,7 @@
 // Modules behind a network serial server: lorvane-cli (path in LORVANE_CLI), the link and the
 // window through a real ser2net, raw and RFC 2217, with lorvane-sim or the module logic
 // inside this test on the far side's pseudo-terminal; and the ways an open can fail.
+#include "cli_process.h"
 #include "module_peer.h"
 #include "panel_file.h"
 #include "ser2net_process.h"
@@ -27,33 +28,6 @@
 using namespace lorvane;
 
 namespace {
-
-struct cli_result
-{
-    int code = -1;
-    QByteArray out;
-    QString err;
-};
-
-// Runs lorvane-cli to its end with the event loop running (a module_peer answers meanwhile).
-cli_result run_cli(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(qEnvironmentVariable("LORVANE_CLI"), arguments);
-    process.closeWriteChannel();
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(30000, &loop, [&] { process.kill(); });
-    if (process.state() != QProcess::NotRunning)
-        loop.exec();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
-}
-
-QString port_of(const QString& url)
-{
-    return QStringLiteral("--port=") + url;
-}
 
 // A loopback port whose listener takes no connection: its queue of one is filled at once, so
 // the system drops every further connection request unanswered.

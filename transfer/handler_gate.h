@@ -16,9 +16,6 @@ public:
     // every handler that was waiting before this one.
     void run(std::function<void()> handler);
 
-    // True while a handler runs (a box shown by it may be open).
-    bool busy() const { return running_; }
-
 private:
     std::deque<std::function<void()>> waiting_;
     bool running_ = false;

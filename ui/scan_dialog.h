@@ -26,7 +26,6 @@ public:
 
     // Shows the dialog above its window (window-modal, not blocking) and starts the scan.
     void start();
-    bool scanning() const { return scan_.running(); }
 
 Q_SIGNALS:
     // The user picked the module at `address`; the dialog has closed.
