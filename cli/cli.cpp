@@ -266,11 +266,15 @@ int command_ports()
     const std::vector<port_entry> ports = available_ports();
     QByteArray lines;
     for (const port_entry& port : ports) {
-        lines +=
-            (port.description.isEmpty() ? one_line(port.name)
-                                        : one_line(port.name) + u'\t' + one_line(port.description))
-                .toUtf8() +
-            '\n';
+        QString description = port.description;
+        if (!port.manufacturer.isEmpty() && !description.contains(port.manufacturer))
+            description += (description.isEmpty() ? QString() : QStringLiteral(" (")) +
+                           port.manufacturer +
+                           (description.isEmpty() ? QString() : QStringLiteral(")"));
+        lines += (description.isEmpty() ? one_line(port.name)
+                                        : one_line(port.name) + u'\t' + one_line(description))
+                     .toUtf8() +
+                 '\n';
     }
     if (const int code = print_result(lines))
         return code;

@@ -44,9 +44,6 @@ network_port_result refused(url_fault fault, const QString& part)
     return {std::nullopt, fault, part};
 }
 
-const QString URL_FORMS = QStringLiteral("tcp://主机:端口 或 rfc2217://主机:端口");
-const QString URL_EXAMPLE = QStringLiteral("tcp://192.168.1.50:4001");
-
 }  // namespace
 
 bool is_network_port_text(const QString& text)
@@ -94,28 +91,6 @@ network_port_result parse_network_port(const QString& text)
         return refused(url_fault::port, port_text);
     port.port = *number;
     return {port, url_fault::port, QString()};
-}
-
-QString network_port_refusal_message(const network_port_result& refused, const QString& text)
-{
-    const QString url = text.trimmed();
-    switch (refused.fault) {
-    case url_fault::scheme:
-        return QStringLiteral("网络串口地址 %1 的协议“%2”不可用：地址应为 %3（例如 %4）")
-            .arg(url, refused.part, URL_FORMS, URL_EXAMPLE);
-    case url_fault::host:
-        return QStringLiteral("网络串口地址 %1 的主机“%2”无效：主机应为主机名、IPv4 地址，"
-                              "或写在方括号内的 IPv6 地址（例如 %3、tcp://[::1]:4001）")
-            .arg(url, refused.part, URL_EXAMPLE);
-    case url_fault::port:
-        break;
-    }
-    if (refused.part.isEmpty())
-        return QStringLiteral("网络串口地址 %1 缺少端口号：端口号必须是 1 到 %2 之间的整数"
-                              "（例如 %3）")
-            .arg(url, QString::number(MAX_TCP_PORT), URL_EXAMPLE);
-    return QStringLiteral("网络串口地址 %1 的端口号必须是 1 到 %2 之间的整数，不能是“%3”")
-        .arg(url, QString::number(MAX_TCP_PORT), refused.part);
 }
 
 }  // namespace lorvane

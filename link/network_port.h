@@ -47,8 +47,4 @@ bool is_network_port_text(const QString& text);
 // brackets ("[::1]"); PORT a whole number 1..65535. Nothing may follow the port.
 network_port_result parse_network_port(const QString& text);
 
-// The window's words for a refused network port text: the part that is wrong, what it must
-// be, and an example.
-QString network_port_refusal_message(const network_port_result& refused, const QString& text);
-
 }  // namespace lorvane

@@ -92,8 +92,7 @@ std::optional<port_failure> network_serial_device::open(const QString& device)
         return port_failure{port_failure_kind::already_open, device, {}};
     const network_port_result parsed = parse_network_port(device);
     if (!parsed.ok())
-        return port_failure{port_failure_kind::bad_name, device,
-                            network_port_refusal_message(parsed, device)};
+        return port_failure{port_failure_kind::bad_name, device, {}};
 
     device_ = device;
     ++attempt_;

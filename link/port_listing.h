@@ -10,8 +10,9 @@ namespace lorvane {
 
 struct port_entry
 {
-    QString name;         // what to type into the port box: "ttyUSB0", "COM3"
-    QString description;  // the driver's or maker's description, may be empty
+    QString name;          // what to type into the port box: "ttyUSB0", "COM3"
+    QString description;   // the driver's description, may be empty
+    QString manufacturer;  // the adapter's maker, may be empty
 };
 
 // The system's serial ports, sorted by name. Pseudo-terminals are never listed.

@@ -4,13 +4,6 @@
 
 namespace lorvane {
 
-QString port_name_refusal_message()
-{
-    return QStringLiteral("串口号必须是 1 到 %1 之间的整数，或串口设备名（例如 COM3、ttyUSB0、"
-                          "/dev/ttyUSB0）")
-        .arg(MAX_PORT_NUMBER);
-}
-
 namespace {
 
 bool is_ascii_digits(const QString& text)
@@ -31,16 +24,16 @@ port_name_result system_port_name(const QString& text, port_platform platform)
         bool ok = false;
         const int n = name.toInt(&ok);
         if (!ok || n < 1 || n > MAX_PORT_NUMBER)
-            return {{}, port_name_refusal_message()};
+            return {};
         if (platform == port_platform::windows)
-            return {QStringLiteral("COM%1").arg(n), {}};
-        return {QStringLiteral("/dev/ttyS%1").arg(n - 1), {}};
+            return {QStringLiteral("COM%1").arg(n)};
+        return {QStringLiteral("/dev/ttyS%1").arg(n - 1)};
     }
 
     // A bare device name: a letter, then letters, digits, '_', '-' or '.'.
     static const QRegularExpression device_name(QStringLiteral(R"(\A[A-Za-z][A-Za-z0-9_.\-]*\z)"));
     if (device_name.match(name).hasMatch())
-        return {name, {}};
+        return {name};
 
     // A path: absolute, printable, no spaces at its ends (already trimmed).
     const bool is_path = platform == port_platform::windows
@@ -50,8 +43,8 @@ port_name_result system_port_name(const QString& text, port_platform platform)
     for (QChar c : name)
         printable = printable && c.isPrint();
     if (is_path && printable && name.size() > 1)
-        return {name, {}};
-    return {{}, port_name_refusal_message()};
+        return {name};
+    return {};
 }
 
 }  // namespace lorvane

@@ -17,19 +17,15 @@ inline constexpr port_platform HOST_PLATFORM = port_platform::linux_like;
 
 inline constexpr int MAX_PORT_NUMBER = 256;
 
-// The device to open for `text`, or the message explaining why the text names none.
+// The device to open for `text`, or nothing when the text names none.
 // A whole number n = 1..256 is the system's n-th serial port (COMn; /dev/ttyS<n-1>);
 // a device name ("COM12", "ttyUSB0") or a path ("/dev/ttyUSB0", "/dev/pts/7") is taken
 // as it is. Surrounding spaces are ignored.
 struct port_name_result
 {
-    QString device;   // set on success
-    QString message;  // set on refusal
+    QString device;  // set on success, empty on refusal
     bool ok() const { return !device.isEmpty(); }
 };
 port_name_result system_port_name(const QString& text, port_platform platform = HOST_PLATFORM);
-
-// The message for a text that names no port: what the box accepts, with examples.
-QString port_name_refusal_message();
 
 }  // namespace lorvane

@@ -146,14 +146,8 @@ std::unique_ptr<serial_device> make_serial_device()
 std::vector<port_entry> system_ports()
 {
     std::vector<port_entry> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        QString description = info.description();
-        if (!info.manufacturer().isEmpty() && !description.contains(info.manufacturer()))
-            description = description.isEmpty() ? info.manufacturer()
-                                                : description + QStringLiteral("（") +
-                                                      info.manufacturer() + QStringLiteral("）");
-        ports.push_back({info.portName(), description});
-    }
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        ports.push_back({info.portName(), info.description(), info.manufacturer()});
     return ports;
 }
 

@@ -19,12 +19,6 @@
 
 namespace lorvane {
 
-// The window's words for a port that could not be opened, naming the device, the
-// system's reason and what the user can do about it.
-QString port_failure_message(const port_failure& failure);
-// The window's words for a port that went away while open.
-QString port_lost_message(const QString& device);
-
 class serial_link : public QObject
 {
     Q_OBJECT

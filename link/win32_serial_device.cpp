@@ -10,8 +10,8 @@
 #include <cstring>
 
 // clang-format off: initguid.h must come before devguid.h to define the class GUIDs.
-#include <initguid.h>
 #include <devguid.h>
+#include <initguid.h>
 #include <setupapi.h>
 // clang-format on
 
@@ -87,8 +87,7 @@ qint64 byte_queue::readData(char* data, qint64 max_size)
     return n;
 }
 
-win32_serial_device::win32_serial_device()
-    : read_event_(new_event()), write_event_(new_event())
+win32_serial_device::win32_serial_device() : read_event_(new_event()), write_event_(new_event())
 {
     read_notifier_ = new QWinEventNotifier(read_event_, this);
     read_notifier_->setEnabled(false);
@@ -282,12 +281,14 @@ std::vector<port_entry> system_ports()
         RegCloseKey(map);
     }
     // The descriptions: the friendly names of the devices in the Ports class.
-    const HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    const HDEVINFO set =
+        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (set != INVALID_HANDLE_VALUE) {
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof(info);
         for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
-            const HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+            const HKEY key =
+                SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
             if (key == INVALID_HANDLE_VALUE)
                 continue;
             const QString name = registry_string(key, L"PortName");

@@ -247,8 +247,8 @@ void tst_main_form::open_failure_names_the_port()
 void tst_main_form::port_box_offers_the_listed_ports()
 {
     module_peer peer;
-    const std::vector<port_entry> listed{{QStringLiteral("ttyLorvaneA"), QStringLiteral("A")},
-                                         {peer.path(), QStringLiteral("测试串口")}};
+    const std::vector<port_entry> listed{{QStringLiteral("ttyLorvaneA"), QStringLiteral("A"), {}},
+                                         {peer.path(), QStringLiteral("测试串口"), {}}};
     set_port_source([&] { return listed; });
     window_fixture w;
     w.form->show();

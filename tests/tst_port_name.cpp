@@ -2,6 +2,7 @@
 // network serial server a URL in it names.
 #include "network_port.h"
 #include "port_name.h"
+#include "port_texts.h"
 
 #include <QTest>
 
@@ -59,8 +60,10 @@ void tst_port_name::mapping()
         system_port_name(text, windows ? port_platform::windows : port_platform::linux_like);
     QCOMPARE(result.device, device);
     QCOMPARE(result.ok(), !device.isEmpty());
-    if (!result.ok())
-        QVERIFY(result.message.contains(QStringLiteral("串口号")));
+    if (!result.ok()) {
+        const QString message = port_failure_message({port_failure_kind::bad_name, text, {}});
+        QVERIFY2(message.contains(QStringLiteral("串口号")), qPrintable(message));
+    }
 }
 
 void tst_port_name::network_ports_data()

@@ -4,6 +4,7 @@
 #include "message_box.h"
 #include "panel_file.h"
 #include "port_listing.h"
+#include "port_texts.h"
 #include "scan_dialog.h"
 #include "window_texts.h"
 
@@ -289,10 +290,11 @@ void main_form::refresh_port_list()
     QStringList tips;
     for (const port_entry& port : available_ports()) {
         auto* item = new QStandardItem(port.name);
-        item->setToolTip(port.description);
+        const QString description = port_description(port);
+        item->setToolTip(description);
         port_list_->appendRow(item);
-        tips << (port.description.isEmpty() ? port.name
-                                            : port.name + QStringLiteral("：") + port.description);
+        tips << (description.isEmpty() ? port.name
+                                       : port.name + QStringLiteral("：") + description);
     }
     chuankou_num->setToolTip(
         tips.isEmpty() ? QStringLiteral("串口号：输入 1 表示第一个串口，或输入设备名/路径")
