@@ -13,6 +13,7 @@
 #include "sim_module.h"
 #include "simulator_process.h"
 #include "transfer_sequences.h"
+#include "window_texts.h"
 
 #include <QComboBox>
 #include <QEventLoop>

@@ -66,29 +66,58 @@ scan_run run_scan(const std::string& port)
 }
 
 // The scan before the engine's: each address probed alone, its reply awaited up to 60 ms.
+class per_address_scan final : public line_operation
+{
+public:
+    explicit per_address_scan(serial_link& link) : link_(link)
+    {
+        wait_.setSingleShot(true);
+        wait_.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&wait_, &QTimer::timeout, this, [this] { next(); });
+    }
+    void start() { submit_to(link_); }
+
+private:
+    void begin() override { probe(); }
+    item_fate take(const frame_stream::item& item) override
+    {
+        if (item.what == frame_stream::item::kind::reply &&
+            item.as_frame()[POS_ADDRESS] == address_) {
+            wait_.stop();
+            next();
+        }
+        return item_fate::accepted;
+    }
+    void probe()
+    {
+        send(make_request(FUNC_READ, std::uint8_t(address_), 0, 0, 0, 0));
+        wait_.start(60);
+    }
+    void next()
+    {
+        if (++address_ > 255)
+            finish(operation_end::done);
+        else
+            probe();
+    }
+
+    serial_link& link_;
+    QTimer wait_;
+    int address_ = 0;
+};
+
 double per_address_scan_s(const std::string& port)
 {
     serial_link link;
     if (link.open(QString::fromStdString(port)))
         throw std::runtime_error("cannot open " + port);
     QEventLoop loop;
-    QTimer wait;
-    wait.setSingleShot(true);
-    wait.setTimerType(Qt::PreciseTimer);
-    int address = 0;
-    QObject::connect(&wait, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&link, &serial_link::reply_received, &loop, [&](const frame& reply) {
-        if (reply[POS_ADDRESS] == address)
-            loop.quit();
-    });
+    per_address_scan scan(link);
+    QObject::connect(&scan, &line_operation::finished, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
-    for (; address <= 255; ++address) {
-        link.send_read_request(std::uint8_t(address), 0, 0, 0, 0);
-        wait.start(60);
-        loop.exec();
-        wait.stop();
-    }
+    scan.start();
+    loop.exec();
     return double(clock.nsecsElapsed()) / 1e9;
 }
 

@@ -121,26 +121,33 @@ int number_option(const QCommandLineParser& parser, const QString& name, int low
     return *value;
 }
 
-// Connects the link's frames to the trace, when asked for.
-void trace_link(serial_link& link)
+// Connects the link's frames to the trace, when asked for. The scan's bytes are shown as
+// they came, not cut into frames; everything else as the frames cut from them.
+void trace_link(serial_link& link, bool raw_bytes)
 {
     if (!out.tracing())
         return;
     QObject::connect(&link, &serial_link::frame_sent,
                      [](const frame& request) { out.trace("TX", request); });
-    QObject::connect(&link, &serial_link::frame_received, [&link](const frame& block, bool passed) {
-        out.trace("RX", block, trace_verdict(block, passed, link.last_request()));
-    });
-    // The scan takes the line's bytes as they come, not as 8-byte replies.
-    QObject::connect(&link, &serial_link::bytes_arrived,
-                     [](const QByteArray& bytes) { out.trace_bytes("RX", bytes); });
+    if (raw_bytes) {
+        QObject::connect(&link, &serial_link::bytes_received,
+                         [](const QByteArray& bytes) { out.trace_bytes("RX", bytes); });
+        return;
+    }
+    QObject::connect(&link, &serial_link::item_received,
+                     [](const frame_stream::item& item, item_fate fate, const frame& request) {
+                         const QByteArray bytes(reinterpret_cast<const char*>(item.bytes.data()),
+                                                qsizetype(item.bytes.size()));
+                         out.trace_bytes("RX", bytes, trace_verdict(item, fate, request));
+                     });
 }
 
 // Opens the port (traced when asked for), waiting for a network port to connect; on
 // failure or Ctrl-C meanwhile, the exit code after telling why.
-std::optional<int> open_port(serial_link& link, const QString& port, interrupt_watch& interrupts)
+std::optional<int> open_port(serial_link& link, const QString& port, interrupt_watch& interrupts,
+                             bool raw_trace = false)
 {
-    trace_link(link);
+    trace_link(link, raw_trace);
     std::optional<port_failure> failure = link.open(port);
     bool interrupted = false;
     if (!failure && link.is_opening()) {
@@ -213,6 +220,7 @@ int report(session_outcome result, const module_session& session, const serial_l
         return EXIT_NO_REPLY;
     }
     case session_outcome::port_lost:
+    case session_outcome::port_closed:
         out.error(lost_port_text(link));
         return EXIT_PORT;
     case session_outcome::stopped:
@@ -398,7 +406,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
 int command_scan(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    if (const auto failed = open_port(link, args.port, interrupts))
+    if (const auto failed = open_port(link, args.port, interrupts, true))
         return *failed;
 
     bus_scan scan(link);
@@ -408,9 +416,13 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
         result = outcome;
         loop.quit();
     });
-    QObject::connect(&scan, &bus_scan::progress, &loop, [&](int probed, int) {
-        out.progress(QStringLiteral("scanning address %1 (%2 found)")
-                         .arg(args.first + probed - 1)
+    QObject::connect(&scan, &bus_scan::progress, &loop, [&](int done, int total) {
+        out.progress(QStringLiteral("%1 address %2 (%3/%4, %5 found)")
+                         .arg(scan.second_look() ? QStringLiteral("second look at")
+                                                 : QStringLiteral("scanning"))
+                         .arg(scan.current_address())
+                         .arg(done)
+                         .arg(total)
                          .arg(scan.found().size()));
     });
     QObject::connect(&interrupts, &interrupt_watch::interrupted, &loop, [&] { scan.stop(); });
@@ -418,7 +430,7 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
         {args.first, args.last, std::chrono::milliseconds(args.wait_ms), args.session.retries});
     loop.exec();
     link.close();
-    if (result == scan_outcome::port_lost) {
+    if (result == scan_outcome::port_lost || result == scan_outcome::port_closed) {
         out.error(lost_port_text(link));
         return EXIT_PORT;
     }
@@ -444,6 +456,17 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     }
     if (const int code = print_result(text))
         return code;
+    // Doubt is never kept quiet: a module may have been missed.
+    if (scan.noisy())
+        out.error(QStringLiteral("warning: the line is noisy: the second look stopped with %1 "
+                                 "suspect address(es) unchecked; a module may have been missed "
+                                 "(check the wiring, termination and shielding)")
+                      .arg(scan.unchecked()));
+    else if (scan.garbled() > 0)
+        out.error(QStringLiteral("warning: %1 replies arrived garbled; a module may have been "
+                                 "missed (try --retries %2)")
+                      .arg(scan.garbled())
+                      .arg(args.session.retries + 1));
     out.info(QStringLiteral("%1 module(s) found at addresses %2..%3")
                  .arg(found.size())
                  .arg(args.first)
@@ -493,8 +516,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         {QStringLiteral("last"), QStringLiteral("scan: last address (default 255)"),
          QStringLiteral("N")},
         {QStringLiteral("wait"),
-         QStringLiteral("scan: how long the second look at an address that may have "
-                        "answered waits for its answer (default 100)"),
+         QStringLiteral("scan: how long each address is given to answer, in the pass and in "
+                        "the second look (default 155)"),
          QStringLiteral("MS")},
         {QStringLiteral("json"), QStringLiteral("scan: print a JSON array")},
         {QStringLiteral("timeout"),

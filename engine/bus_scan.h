@@ -1,18 +1,28 @@
-// Finding the modules on a line, at the line's own pace. A first pass probes every address
-// of the range back to back, one probe every PROBE_PITCH, without waiting for answers and
-// without discarding anything: every reply names its module, so one that comes late (a
-// slow module, an adapter that holds bytes for its latency timer) still says who answered.
-// Bytes that form no reply mean that some module may have answered there (on a two-wire
-// line a reply that meets the next probe is garbled, and that probe is lost); the
-// addresses that may have caused them get a second, patient look afterwards: one probe at
-// a time, each waiting up to `wait` for its answer, sent again up to `retries` times.
+// Finding the modules on a line, at the line's own pace, as an operation on the line.
+//
+// A pass probes every address of the range back to back, one probe every PROBE_PITCH, without
+// waiting for answers and without discarding anything: every reply names its module, so one
+// that comes late (a slow module, an adapter that holds bytes for its latency timer) still says
+// who answered. After its last probe the pass listens for `wait`, the time every address is
+// given to answer.
+//
+// Bytes that form no reply mean that some module may have answered there: on a two-wire line
+// a reply that meets the next probe is garbled, and that probe is lost. Every address probed
+// within `wait` before such junk arrived is a suspect, and so is every probed address the junk
+// names behind a reply header. Suspects get a second, patient look: one probe at a time, each
+// waiting up to `wait` for its answer, sent again up to `retries` times. When a module the
+// junk names answers now (one not known before the junk came), that module's reply was the
+// junk; its other suspects are spared, except those probed while that reply may have been on
+// the line (their probe may have been lost). Junk that no module is found to account for is
+// counted as doubt: a module may have been missed. With `retries`, the addresses that stayed
+// silent get up to that many more passes. The second look of a line that is mostly noise ends
+// once it has taken as long as its pass, and the scan says the line is noisy.
 #pragma once
 
-#include "frame_stream.h"
+#include "line_operation.h"
 #include "serial_link.h"
 
 #include <QElapsedTimer>
-#include <QObject>
 #include <QTimer>
 
 #include <chrono>
@@ -27,17 +37,16 @@ namespace lorvane {
 // A probe and its reply take 16 byte times at 9600 baud, 8N1 (16.7 ms); the pitch leaves
 // 1.8 ms between a prompt module's reply and the next probe.
 inline constexpr std::chrono::microseconds PROBE_PITCH{18'500};
-// The patient look's wait for each answer, and how long the first pass listens after its
-// last probe: room for a module that turns around in 40 ms behind a 16 ms latency timer
-// (8.3 + 40 + 8.3 + 16 = 73 ms), with margin.
-inline constexpr std::chrono::milliseconds DEFAULT_SCAN_WAIT{100};
+// How long each address is given to answer: room for a module that starts its reply 100 ms
+// after the request behind a 32 ms latency timer (8.3 + 100 + 8.3 + 32 = 149 ms), with margin.
+inline constexpr std::chrono::milliseconds DEFAULT_SCAN_WAIT{155};
 
 struct scan_options
 {
     int first = 0;
     int last = 255;
     std::chrono::milliseconds wait = DEFAULT_SCAN_WAIT;
-    int retries = 0;  // further probes of an address in the patient look
+    int retries = 0;  // further probes of a suspect, and further passes over silent addresses
 };
 
 struct found_module
@@ -46,46 +55,78 @@ struct found_module
     int refresh_period;
 };
 
-enum class scan_outcome { done, port_lost, stopped };
+// How a scan ended: done, port_closed, port_lost or stopped.
+using scan_outcome = operation_end;
 
-class bus_scan final : public QObject
+class bus_scan final : public line_operation
 {
     Q_OBJECT
 
 public:
     explicit bus_scan(serial_link& link, QObject* parent = nullptr);
-    ~bus_scan() override;
 
-    // Scans options.first..options.last on the open port; ends with finished(). A start
-    // while a scan runs is ignored.
+    // Queues a scan of options.first..options.last behind whatever runs on the line; ends
+    // with finished(), never from inside start(). A start while the scan is busy is ignored.
     void start(const scan_options& options);
-    // Ends a running scan with scan_outcome::stopped; nothing more is sent.
-    void stop();
 
-    bool running() const { return phase_ != phase::idle; }
     // The modules found so far, in the order found.
     const std::vector<found_module>& found() const { return found_; }
+    // Garbled replies no module was found to account for: a module may have been missed.
+    int garbled() const;
+    // True when the second look was cut short because the line kept sending junk; the
+    // suspects it left unchecked are counted by unchecked().
+    bool noisy() const { return noisy_; }
+    int unchecked() const { return unchecked_; }
+    // The address probed last, and whether it was a second look rather than a pass.
+    int current_address() const { return current_address_; }
+    bool second_look() const { return phase_ == phase::patient; }
 
 Q_SIGNALS:
     // A module answered a probe: an accepted read reply for record 0 naming its address.
     void module_found(int address, int refresh_period);
-    // `probed` addresses of `total` have had their first probe.
-    void progress(int probed, int total);
-    // The scan is over; emitted once per start, never from inside start().
-    void finished(lorvane::scan_outcome outcome);
+    // `done` probes of `total` known so far have gone out; `total` grows as suspects appear
+    // and shrinks as they are spared. Never after finished().
+    void progress(int done, int total);
 
 private:
-    enum class phase { idle, first_pass, listening, patient };
+    enum class phase { idle, pass, listening, patient };
+
+    // One piece of junk: how many replies it may hold, and who may have sent it.
+    struct junk_record
+    {
+        int replies = 1;  // one per 8 bytes, at least one
+        int found = 0;    // modules found among its suspects since it came
+        int pass = 0;     // the pass it came in (-1: during a second look)
+        std::int64_t arrived_us = 0;
+        std::optional<std::int64_t> owner_probed_us;  // a module it named was found: its probe
+        std::set<int> known_before;                   // found before it came: it cannot be theirs
+        std::vector<int> named;  // addresses behind a reply header in it, in order
+        // Addresses probed within `wait` before it came, newest first, with their probe time.
+        std::vector<std::pair<std::int64_t, int>> window;
+        bool resolved() const { return found >= replies; }
+        bool suspects(int address) const;
+        // The suspects still worth a look: all of them, or once a module it named has
+        // accounted for it, those probed while that module's reply may have been on the line.
+        std::vector<int> candidates() const;
+    };
+
+    void begin() override;
+    item_fate take(const frame_stream::item& item) override;
+    void chunk_taken() override;
+    void ending(operation_end end) override;
 
     void on_timer();
-    void on_bytes(const QByteArray& bytes);
-    // The first `known_junk` bytes of the first item were seen before, behind junk whose
-    // suspects have been named already.
-    void take(const std::vector<frame_stream::item>& items, std::size_t known_junk);
-    void suspect_around(std::span<const std::uint8_t> junk);
+    void start_pass(std::vector<int> addresses);
     void next_patient_probe();
+    std::optional<int> next_suspect() const;
+    int suspects_left() const;
+    void end_of_round();
+    void take_reply(const frame& reply);
+    void take_junk(std::span<const std::uint8_t> junk);
     void probe(int address);
-    void finish(scan_outcome outcome);
+    void report_progress();
+    bool known(int address) const;
+    bool probed(int address) const;
     std::int64_t now_us() const { return clock_.nsecsElapsed() / 1000; }
 
     serial_link& link_;
@@ -93,16 +134,29 @@ private:
     phase phase_ = phase::idle;
     QTimer timer_;
     QElapsedTimer clock_;
-    frame_stream stream_;
     std::vector<found_module> found_;
-    std::vector<std::optional<std::int64_t>> probed_at_us_;  // by address - first
-    std::set<int> suspects_;                                 // for the patient look
-    int next_address_ = 0;                                   // of the first pass
+    std::vector<std::optional<std::int64_t>> probed_at_us_;  // by address - first: last probe
+    std::vector<int> pass_;                                  // addresses of the current pass
+    std::size_t pass_next_ = 0;
+    int pass_index_ = 0;
+    std::int64_t pass_started_us_ = 0;
+    std::int64_t patient_deadline_us_ = 0;  // the noise bound of this round's second look
+    std::vector<junk_record> junk_;
+    std::set<int> looked_at_;  // have had their second look
     int patient_address_ = -1;
     int patient_retries_left_ = 0;
-    // The stream holds bytes that came right behind junk: whatever they turn out to be,
+    int passes_left_ = 0;
+    int done_ = 0;
+    int pass_total_ = 0;
+    int current_address_ = 0;
+    bool noisy_ = false;
+    int unchecked_ = 0;
+    // Bytes at the stream's tail that came right behind junk: whatever they turn out to be,
     // they arrived with that junk, whose suspects have been named already.
-    bool tail_after_junk_ = false;
+    std::size_t known_tail_ = 0;
+    bool first_item_of_chunk_ = true;
+    bool last_item_was_junk_ = false;
+    bool chunk_had_items_ = false;
 };
 
 }  // namespace lorvane

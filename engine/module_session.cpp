@@ -2,31 +2,17 @@
 
 namespace lorvane {
 
-reply_fit fit_of(const frame& reply, const frame& request)
-{
-    if (reply[POS_ADDRESS] != request[POS_ADDRESS])
-        return reply_fit::other_address;
-    if (reply[POS_FUNCTION] != request[POS_FUNCTION])
-        return reply_fit::other_function;
-    if (reply[POS_RECORD] != request[POS_RECORD])
-        return reply_fit::other_record;
-    return reply_fit::answers;
-}
-
 module_session::module_session(serial_link& link, const session_options& options, QObject* parent)
-    : QObject(parent), link_(link), options_(options), transfer_(*this, link, this)
+    : line_operation(parent), link_(link), options_(options)
 {
     deadline_.setSingleShot(true);
     deadline_.setTimerType(Qt::PreciseTimer);
     connect(&deadline_, &QTimer::timeout, this, &module_session::on_deadline);
-    connect(&link_, &serial_link::frame_sent, this, &module_session::on_sent);
-    connect(&link_, &serial_link::reply_received, this, &module_session::on_reply);
-    connect(&link_, &serial_link::port_lost, this, [this] { finish(session_outcome::port_lost); });
 }
 
 void module_session::start_write(const panel_config& config)
 {
-    if (running_)
+    if (busy())
         return;
     config_ = config;
     start(transfer_kind::write);
@@ -34,7 +20,7 @@ void module_session::start_write(const panel_config& config)
 
 void module_session::start_read(std::uint8_t address)
 {
-    if (running_)
+    if (busy())
         return;
     config_ = panel_config{};
     config_.module_address = address;
@@ -44,140 +30,90 @@ void module_session::start_read(std::uint8_t address)
 void module_session::start(transfer_kind kind)
 {
     kind_ = kind;
-    running_ = true;
-    awaited_record_ = 0;
-    // From the event loop, so that a front end has connected and returned before any
-    // signal comes, and a closed port reports as a lost one rather than hanging.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!running_)
-                return;  // stopped before it began
-            if (!link_.is_open()) {
-                finish(session_outcome::port_lost);
-                return;
-            }
-            if (kind_ == transfer_kind::write)
-                transfer_.write_record(0);
-            else
-                transfer_.read_record(0);
-        },
-        Qt::QueuedConnection);
+    record_ = 0;
+    confirmed_ = 0;
+    reply_times_ms_.clear();
+    submit_to(link_);
 }
 
-void module_session::stop()
+void module_session::begin()
 {
-    finish(session_outcome::stopped);
+    send_record();
 }
 
-void module_session::finish(session_outcome outcome)
+void module_session::send_record()
 {
-    if (!running_)
+    const record_values values =
+        kind_ == transfer_kind::write ? values_of_record(config_, record_) : record_values{};
+    const frame request = make_request(kind_ == transfer_kind::write ? FUNC_WRITE : FUNC_READ,
+                                       config_.module_address, static_cast<std::uint8_t>(record_),
+                                       values.value1, values.value2, values.value3);
+    if (!send(request)) {
+        finish(operation_end::port_closed);
         return;
-    running_ = false;
-    deadline_.stop();
-    Q_EMIT finished(outcome);
-}
-
-void module_session::on_sent(const frame& request)
-{
-    if (!running_)
-        return;
-    if (!resending_)
-        retries_left_ = options_.retries;  // each new request has its own retries
-    resending_ = false;
-    awaited_record_ = request[POS_RECORD];
+    }
+    since_sent_.start();
     deadline_.start(options_.timeout);
 }
 
-void module_session::on_reply(const frame& reply)
+item_fate module_session::take(const frame_stream::item& item)
 {
-    // Only the reply to the request on the line moves the transfer on. The window takes
-    // any record the module names; here a late reply to an earlier send of a retried
-    // request would otherwise start a second chain beside the first.
-    if (!running_)
-        return;
-    if (const reply_fit fit = fit_of(reply, link_.last_request()); fit != reply_fit::answers) {
+    switch (item.what) {
+    case frame_stream::item::kind::echo:
+        return item_fate::echo;
+    case frame_stream::item::kind::junk:
+        return item_fate::junk;
+    case frame_stream::item::kind::reply:
+        break;
+    }
+    const frame reply = item.as_frame();
+    // Only the reply to the request on the line moves the transfer on: a late reply to an
+    // earlier send of a retried request, another module's reply, or a reply of the other
+    // function would otherwise move a chain that is not this one.
+    if (const reply_fit fit = fit_of(reply, request()); fit != reply_fit::answers) {
         Q_EMIT reply_ignored(reply, fit);
-        return;
+        return fit == reply_fit::other_address    ? item_fate::other_address
+               : fit == reply_fit::other_function ? item_fate::other_function
+                                                  : item_fate::other_record;
     }
     deadline_.stop();
-    transfer_.handle_reply(reply);
+    reply_times_ms_.push_back(double(since_sent_.nsecsElapsed()) / 1e6);
+    if (kind_ == transfer_kind::read)
+        store_record(config_, record_, {reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]});
+    confirmed_ = record_ + 1;
+    Q_EMIT progress(confirmed_);
+    if (!running())
+        return item_fate::accepted;  // stopped by a listener
+    if (record_ == LAST_RECORD) {
+        finish(operation_end::done);
+        return item_fate::accepted;
+    }
+    ++record_;
+    retries_left_ = options_.retries;
+    send_record();
+    return item_fate::accepted;
 }
 
 void module_session::on_deadline()
 {
+    if (!running())
+        return;
     if (retries_left_ > 0) {
         --retries_left_;
-        resending_ = true;
-        link_.resend_last_request();  // restarts the deadline through on_sent
+        if (send(request())) {  // the same request, byte for byte
+            since_sent_.start();
+            deadline_.start(options_.timeout);
+        } else {
+            finish(operation_end::port_closed);
+        }
         return;
     }
-    finish(session_outcome::no_reply);
+    finish(operation_end::no_reply);
 }
 
-void module_session::record_confirmed(transfer_kind, int record)
+void module_session::ending(operation_end)
 {
-    if (running_)
-        Q_EMIT progress(record + 1);
-}
-
-void module_session::transfer_completed(transfer_kind)
-{
-    finish(session_outcome::done);
-}
-
-QString module_session::module_address_text() const
-{
-    return text_of_byte(config_.module_address);
-}
-
-QString module_session::refresh_period_text() const
-{
-    return text_of_byte(config_.refresh_period);
-}
-
-void module_session::set_refresh_period_text(const QString& text)
-{
-    set_refresh_period(byte_of_text(text).value_or(0));
-}
-
-QString module_session::key_address_text(int row) const
-{
-    return text_of_byte(config_.keys.at(std::size_t(row)).address);
-}
-
-QString module_session::key_line_text(int row) const
-{
-    return text_of_byte(config_.keys.at(std::size_t(row)).line);
-}
-
-QString module_session::key_operation_text(int row) const
-{
-    return operation_text_of(key_operation_code(row));
-}
-
-void module_session::set_key_texts(int row, const QString& address, const QString& line,
-                                   const QString& operation)
-{
-    set_key_values(row, byte_of_text(address).value_or(0), byte_of_text(line).value_or(0),
-                   operation_code_of(operation));
-}
-
-operation_code module_session::key_operation_code(int row) const
-{
-    return config_.keys.at(std::size_t(row)).operation;
-}
-
-void module_session::set_refresh_period(std::uint8_t value)
-{
-    config_.refresh_period = value;
-}
-
-void module_session::set_key_values(int row, std::uint8_t address, std::uint8_t line,
-                                    operation_code operation)
-{
-    config_.keys.at(std::size_t(row)) = {address, line, operation};
+    deadline_.stop();
 }
 
 }  // namespace lorvane

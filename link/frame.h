@@ -19,6 +19,9 @@ inline constexpr std::uint8_t REPLY_HEADER = 0x22;
 inline constexpr std::uint8_t FUNC_WRITE = 0xF0;  // write one record
 inline constexpr std::uint8_t FUNC_READ = 0xF1;   // read one record
 
+// The two kinds of transfer, as their function codes name them.
+enum class transfer_kind { write, read };
+
 // Byte positions inside a frame.
 inline constexpr std::size_t POS_HEADER = 0;
 inline constexpr std::size_t POS_ADDRESS = 1;

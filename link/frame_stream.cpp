@@ -16,10 +16,16 @@ std::vector<frame_stream::item> frame_stream::feed(std::span<const std::uint8_t>
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
     std::vector<item> items;
     std::vector<std::uint8_t> junk;
+    std::uint64_t junk_at = 0;
     const auto end_junk = [&] {
         if (!junk.empty())
-            items.push_back({item::kind::junk, std::move(junk)});
+            items.push_back({item::kind::junk, std::move(junk), junk_at});
         junk.clear();
+    };
+    const auto add_junk = [&](std::size_t at, std::uint8_t byte) {
+        if (junk.empty())
+            junk_at = consumed_ + at;
+        junk.push_back(byte);
     };
     std::size_t at = 0;
     while (at < pending_.size()) {
@@ -29,7 +35,7 @@ std::vector<frame_stream::item> frame_stream::feed(std::span<const std::uint8_t>
         if (left < FRAME_SIZE) {
             if (header)
                 break;  // may still become a frame
-            junk.push_back(first);
+            add_junk(at, first);
             ++at;
             continue;
         }
@@ -39,23 +45,26 @@ std::vector<frame_stream::item> frame_stream::feed(std::span<const std::uint8_t>
         if (reply || request_accepted(f)) {
             end_junk();
             items.push_back({reply ? item::kind::reply : item::kind::echo,
-                             std::vector<std::uint8_t>(f.begin(), f.end())});
+                             std::vector<std::uint8_t>(f.begin(), f.end()), consumed_ + at});
             at += FRAME_SIZE;
         } else {
-            junk.push_back(first);  // out of step: look again one byte further
+            add_junk(at, first);  // out of step: look again one byte further
             ++at;
         }
     }
     end_junk();
     pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(at));
+    consumed_ += at;
     return items;
 }
 
 std::vector<frame_stream::item> frame_stream::flush()
 {
     std::vector<item> items;
-    if (!pending_.empty())
-        items.push_back({item::kind::junk, std::move(pending_)});
+    const std::size_t size = pending_.size();
+    if (size > 0)
+        items.push_back({item::kind::junk, std::move(pending_), consumed_});
+    consumed_ += size;
     pending_.clear();
     return items;
 }

@@ -6,17 +6,25 @@
 
 #include <QIODevice>
 
+#include <span>
+
 namespace lorvane {
 
-serial_link::serial_link(QObject* parent)
-    : QObject(parent), local_(make_serial_device()),
-      network_(std::make_unique<network_serial_device>()), port_(local_.get())
+serial_link::serial_link(QObject* parent) : serial_link(nullptr, nullptr, parent) {}
+
+serial_link::serial_link(std::unique_ptr<serial_device> local,
+                         std::unique_ptr<serial_device> network, QObject* parent)
+    : QObject(parent), local_(local ? std::move(local) : make_serial_device()),
+      network_(network ? std::move(network) : std::make_unique<network_serial_device>()),
+      port_(local_.get())
 {
     for (serial_device* device : {local_.get(), network_.get()}) {
-        connect(device, &serial_device::bytes_received, this, &serial_link::MSComm1_OnComm);
+        connect(device, &serial_device::bytes_received, this, &serial_link::on_bytes_received);
         connect(device, &serial_device::failed, this, &serial_link::on_device_failed);
         connect(device, &serial_device::opened, this, [this] {
             loss_pending_ = false;
+            stream_.clear();
+            ++generation_;
             Q_EMIT opened();
         });
         connect(device, &serial_device::open_failed, this,
@@ -24,7 +32,23 @@ serial_link::serial_link(QObject* parent)
     }
 }
 
-serial_link::~serial_link() = default;
+serial_link::~serial_link()
+{
+    // The operations outlive their line here only while their owners tear down; they end
+    // silently, for nobody is left to hear them.
+    for (const QPointer<line_operation>& op : queue_) {
+        if (op) {
+            op->state_ = line_operation::state::finished;
+            op->line_ = nullptr;
+        }
+    }
+    if (running_) {
+        running_->state_ = line_operation::state::finished;
+        running_->line_ = nullptr;
+    }
+    queue_.clear();
+    running_ = nullptr;
+}
 
 // The device for the next open: the system's serial device, or the network device. The
 // current one stays while it is open or opening, so that it reports itself as already open.
@@ -38,8 +62,7 @@ std::optional<port_failure> serial_link::open(const QString& port_text)
 {
     const QString text = port_text.trimmed();
     if (is_network_port_text(text)) {
-        const network_port_result url = parse_network_port(text);
-        if (!url.ok())
+        if (!parse_network_port(text).ok())
             return port_failure{port_failure_kind::bad_name, text, {}};
         use_device(true);
         device_ = text;
@@ -53,6 +76,8 @@ std::optional<port_failure> serial_link::open(const QString& port_text)
     if (auto failure = port_->open(device_))
         return failure;
     loss_pending_ = false;
+    stream_.clear();
+    ++generation_;
     return std::nullopt;
 }
 
@@ -60,6 +85,9 @@ void serial_link::close()
 {
     const bool was_open = port_->is_open();
     port_->close();
+    stream_.clear();
+    ++generation_;
+    finish_all(operation_end::port_closed);
     if (was_open)
         Q_EMIT closed();
 }
@@ -79,64 +107,119 @@ QString serial_link::port_name() const
     return device_;
 }
 
-void serial_link::send_write_request(std::uint8_t address, std::uint8_t record, std::uint8_t value1,
-                                     std::uint8_t value2, std::uint8_t value3)
+bool serial_link::claim(line_operation& operation)
 {
-    write_request_ = make_request(FUNC_WRITE, address, record, value1, value2, value3);
-    transmit(write_request_);
+    if (running_ == &operation)
+        return true;
+    if (!is_open() || running_ || !queue_.empty() || operation.busy())
+        return false;
+    operation.line_ = this;
+    operation.state_ = line_operation::state::running;
+    running_ = &operation;
+    operation.begin();
+    return true;
 }
 
-void serial_link::send_read_request(std::uint8_t address, std::uint8_t record, std::uint8_t value1,
-                                    std::uint8_t value2, std::uint8_t value3)
+void serial_link::enqueue(line_operation& operation)
 {
-    read_request_ = make_request(FUNC_READ, address, record, value1, value2, value3);
-    transmit(read_request_);
+    queue_.push_back(&operation);
+    schedule_next();
 }
 
-void serial_link::resend_last_request()
+void serial_link::withdraw(line_operation& operation)
 {
-    transmit(last_request_);
+    if (running_ == &operation) {
+        running_ = nullptr;
+        schedule_next();
+    }
+    std::erase_if(queue_, [&](const QPointer<line_operation>& op) { return op == &operation; });
 }
 
-void serial_link::set_streaming(bool on)
+void serial_link::operation_ended(line_operation& operation)
 {
-    streaming_ = on;
-    if (on && port_->is_open())
+    withdraw(operation);
+}
+
+void serial_link::schedule_next()
+{
+    // From the event loop: never inside submit(), and never inside the handler of the
+    // operation that just ended.
+    if (start_pending_ || queue_.empty())
+        return;
+    start_pending_ = true;
+    QMetaObject::invokeMethod(this, &serial_link::start_next, Qt::QueuedConnection);
+}
+
+void serial_link::start_next()
+{
+    start_pending_ = false;
+    while (!running_ && !queue_.empty()) {
+        const QPointer<line_operation> next = queue_.front();
+        queue_.pop_front();
+        if (!next || next->state_ != line_operation::state::queued)
+            continue;
+        if (!is_open()) {
+            next->finish(operation_end::port_closed);
+            continue;
+        }
+        next->state_ = line_operation::state::running;
+        running_ = next;
+        next->begin();
+    }
+}
+
+void serial_link::finish_all(operation_end end)
+{
+    std::vector<QPointer<line_operation>> ending(queue_.begin(), queue_.end());
+    if (running_)
+        ending.insert(ending.begin(), running_);
+    for (const QPointer<line_operation>& op : ending) {
+        if (op)
+            op->finish(end);
+    }
+}
+
+bool serial_link::transmit(line_operation& operation, const frame& request, bool discard)
+{
+    if (running_ != &operation || !port_->is_open())
+        return false;  // a closed port swallows requests silently
+    // Each exchange starts from an empty receive side: this is the only resynchronisation
+    // of the byte stream. The scan keeps what came, late replies too.
+    if (discard) {
         port_->discard_input();
-}
-
-void serial_link::send_probe(std::uint8_t address)
-{
-    read_request_ = make_request(FUNC_READ, address, 0, 0, 0, 0);
-    transmit(read_request_, keep_input::yes);
-}
-
-void serial_link::transmit(const frame& request, keep_input keep)
-{
-    last_request_ = request;
-    if (!port_->is_open())
-        return;  // a closed port swallows requests silently; the buttons warn themselves
-    // Each exchange starts from an empty receive side. This is the only
-    // resynchronisation of the byte stream; the scan keeps what came, late replies too.
-    if (keep == keep_input::no)
-        port_->discard_input();
+        stream_.clear();
+        ++generation_;
+    }
     port_->send(request);
     Q_EMIT frame_sent(request);
+    return true;
 }
 
-void serial_link::MSComm1_OnComm()
+void serial_link::on_bytes_received()
 {
-    if (streaming_) {
-        const QByteArray bytes = port_->input().readAll();
-        if (!bytes.isEmpty())
-            Q_EMIT bytes_arrived(bytes);
+    const QByteArray bytes = port_->input().readAll();
+    if (bytes.isEmpty())
         return;
+    ++chunk_;
+    Q_EMIT bytes_received(bytes);
+    const std::vector<frame_stream::item> items = stream_.feed(std::span(
+        reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
+    const std::uint64_t generation = generation_;
+    const QPointer<line_operation> op = running_;
+    for (const frame_stream::item& item : items) {
+        if (generation_ != generation)
+            break;  // a send from the operation discarded everything received so far
+        item_fate fate = item.what == frame_stream::item::kind::echo   ? item_fate::echo
+                         : item.what == frame_stream::item::kind::junk ? item_fate::junk
+                                                                       : item_fate::unclaimed;
+        if (op && op->running())
+            fate = op->take(item);
+        else if (item.what == frame_stream::item::kind::reply)
+            Q_EMIT unclaimed_reply(item.as_frame(), item.in_step(), generation, chunk_);
+        Q_EMIT item_received(item, fate, op ? op->request() : frame{});
     }
-    const auto outcome = collector_.collect(
-        port_->input(), [this](const frame& block, bool ok) { Q_EMIT frame_received(block, ok); });
-    if (outcome != reply_collector::outcome::accepted)
-        return;
-    Q_EMIT reply_received(collector_.reply_buffer());
+    if (op && op->running())
+        op->chunk_taken();
 }
 
 void serial_link::on_device_failed()
@@ -153,7 +236,11 @@ void serial_link::drop_lost_port()
     loss_pending_ = false;
     if (!port_->is_open())
         return;  // the user closed it meanwhile
-    close();
+    port_->close();
+    stream_.clear();
+    ++generation_;
+    finish_all(operation_end::port_lost);
+    Q_EMIT closed();
     Q_EMIT port_lost(device_);
 }
 

@@ -1,19 +1,25 @@
-// The serial line to the panel module: opening and closing the port, sending the two
-// kinds of request, collecting replies, and noticing a port that went away. How long to
-// wait for a reply is for the transfers to judge: only they know which reply counts. The port
-// itself is a serial_device; users of the link see port texts, frames, failure kinds and signals
-// only.
+// The serial line to the panel module and its one owner: opening and closing the port, and
+// running the operations that use it (a module's transfer, a comparison, a scan, the window's
+// chains) one at a time, in the order they were submitted. Received bytes are cut into frames
+// here, once, and every item goes to the operation running when it arrived; a reply that
+// arrives while none runs is offered to whoever listens (the window's chains take such
+// replies). Closing or losing the port finishes the running operation and every queued one,
+// once each; nothing is ever sent into a closed port. How long to wait for a reply is each
+// operation's business. Users of the link see port texts, frames, kinds and signals only.
 #pragma once
 
 #include "frame.h"
-#include "reply_collector.h"
+#include "frame_stream.h"
+#include "line_operation.h"
 #include "serial_device.h"
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -25,6 +31,10 @@ class serial_link : public QObject
 
 public:
     explicit serial_link(QObject* parent = nullptr);
+    // With the devices to use instead of the system's serial ports and the network device
+    // (either may be null for the usual one): a test scripts what the line delivers.
+    serial_link(std::unique_ptr<serial_device> local, std::unique_ptr<serial_device> network,
+                QObject* parent = nullptr);
     ~serial_link() override;
 
     // Opens the port that `port_text` names at 9600 baud, 8N1, no flow control: a local
@@ -34,7 +44,8 @@ public:
     // opening (is_opening()), and opened() or open_failed() follows from the event loop.
     std::optional<port_failure> open(const QString& port_text);
 
-    // Closes the port if it is open, and tells closed() listeners.
+    // Closes the port if it is open: the running operation and every queued one finish with
+    // port_closed, then closed() tells the listeners.
     void close();
 
     // The port's own open flag, read afresh: the only record of the port state.
@@ -45,61 +56,74 @@ public:
     // The device of the port last opened (or tried), as the user named it.
     QString port_name() const;
 
-    // Fill the request buffer of its function (always), then, if the port is open,
-    // discard everything received so far and send the 8 bytes in one write.
-    void send_write_request(std::uint8_t address, std::uint8_t record, std::uint8_t value1,
-                            std::uint8_t value2, std::uint8_t value3);
-    void send_read_request(std::uint8_t address, std::uint8_t record, std::uint8_t value1,
-                           std::uint8_t value2, std::uint8_t value3);
-    // Sends the last request again, byte for byte, as a send does (for retries).
-    void resend_last_request();
+    // Starts `operation` at once if the port is open and no operation runs or waits; false
+    // otherwise. For the window's chains, which send as the user clicks.
+    bool claim(line_operation& operation);
+    // The operation that holds the line now, if any.
+    line_operation* running() const { return running_.data(); }
+    // True when no operation runs or waits.
+    bool idle() const { return !running_ && queue_.empty(); }
 
-    // For the bus scan. While streaming, received bytes are handed over as they arrive
-    // (bytes_arrived) instead of being collected into replies, and send_probe() sends the
-    // read request for record 0 of `address` without discarding what has arrived, so that
-    // a late reply still counts. Turning streaming on discards what is waiting.
-    void set_streaming(bool on);
-    void send_probe(std::uint8_t address);
-
-    const frame& write_request() const { return write_request_; }
-    const frame& read_request() const { return read_request_; }
-    const frame& last_request() const { return last_request_; }
-    const frame& reply_buffer() const { return collector_.reply_buffer(); }
+    // Counts the discards of what was received (each send that starts an exchange, and each
+    // open or close). A reply handled later than it arrived still counts only while this
+    // has not moved on: a send since then has discarded it.
+    std::uint64_t input_generation() const { return generation_; }
+    // Counts the chunks of bytes received: items with the same count arrived together.
+    std::uint64_t input_chunk() const { return chunk_; }
 
 Q_SIGNALS:
     // The outcome of an open left opening: the port is open now, or it stays closed.
     void opened();
     void open_failed(const lorvane::port_failure& failure);
-    // An 8-byte reply passed the checksum and header test; `reply` is reply_buffer().
-    void reply_received(const lorvane::frame& reply);
-    // Every request that went out on the line, and every 8-byte block tested, for tracing.
-    void frame_sent(const lorvane::frame& request);
-    void frame_received(const lorvane::frame& block, bool accepted);
-    // The open port failed (adapter unplugged, far end gone); it has been closed.
+    // The open port failed (adapter unplugged, far end gone, a server that floods us); every
+    // operation has been finished with port_lost and the port closed.
     void port_lost(const QString& device);
     // The port was closed, by close() or after it failed; no reply can come any more.
     void closed();
-    // While streaming: bytes as they arrived, in order.
-    void bytes_arrived(const QByteArray& bytes);
+
+    // Every request that went out on the line, for tracing.
+    void frame_sent(const lorvane::frame& request);
+    // Every chunk of bytes as it arrived, before it is cut into frames (the scan's trace).
+    void bytes_received(const QByteArray& bytes);
+    // Every item cut from them and what became of it; `request` is the request of the
+    // operation that judged it (all zero when none ran).
+    void item_received(const lorvane::frame_stream::item& item, lorvane::item_fate fate,
+                       const lorvane::frame& request);
+    // A reply that passed the checksum and header test while no operation ran. `in_step`
+    // tells whether it began at an 8-byte step of its exchange; `generation` and `chunk` are
+    // input_generation() and input_chunk() at its arrival.
+    void unclaimed_reply(const lorvane::frame& reply, bool in_step, std::uint64_t generation,
+                         std::uint64_t chunk);
 
 private:
+    friend class line_operation;
+
     void use_device(bool network);
-    enum class keep_input { no, yes };
-    void transmit(const frame& request, keep_input keep = keep_input::no);
-    void MSComm1_OnComm();
+    void on_bytes_received();
     void on_device_failed();
     void drop_lost_port();
+    // Finishes the running and every queued operation with `end`, once each.
+    void finish_all(operation_end end);
+    void start_next();
+    void schedule_next();
+
+    // For operations.
+    void enqueue(line_operation& operation);
+    void withdraw(line_operation& operation);
+    bool transmit(line_operation& operation, const frame& request, bool discard);
+    void operation_ended(line_operation& operation);
 
     std::unique_ptr<serial_device> local_;    // the system's serial ports
     std::unique_ptr<serial_device> network_;  // ports behind network serial servers
     serial_device* port_;                     // the one last opened (or tried)
-    reply_collector collector_;
-    frame write_request_{};
-    frame read_request_{};
-    frame last_request_{};
+    frame_stream stream_;
+    QPointer<line_operation> running_;
+    std::deque<QPointer<line_operation>> queue_;
     QString device_;  // the name as the user gave it; "/dev/pts/7" stays whole
-    bool streaming_ = false;
-    bool loss_pending_ = false;  // a close of a failed port is queued; say it once
+    std::uint64_t generation_ = 0;
+    std::uint64_t chunk_ = 0;
+    bool loss_pending_ = false;   // a close of a failed port is queued; say it once
+    bool start_pending_ = false;  // start_next() is queued on the event loop
 };
 
 }  // namespace lorvane

@@ -4,6 +4,7 @@
 #include "cli_process.h"
 #include "module_peer.h"
 #include "panel_file.h"
+#include "recording_operation.h"
 #include "ser2net_process.h"
 #include "sim_process.h"
 #include "window_fixture.h"
@@ -174,10 +175,12 @@ void tst_network::line_settings_reach_the_port()
     // Stray bytes that arrived before a send are dropped by it, 0xFF among them.
     peer.send_raw({0xFF, 0x22, 0xFF});
     QTest::qWait(200);
-    QSignalSpy replies(&link, &serial_link::reply_received);
-    link.send_read_request(1, 0, 0xFF, 0xFF, 0xFF);
-    QVERIFY(replies.wait(2000));
-    QCOMPARE(hex(peer.requests().back()), hex(link.read_request()));
+    recording_operation op;
+    const frame request = make_request(FUNC_READ, 1, 0, 0xFF, 0xFF, 0xFF);
+    op.requests = {request};
+    QVERIFY(link.claim(op));
+    QTRY_COMPARE_WITH_TIMEOUT(op.replies().size(), std::size_t{1}, 2000);
+    QCOMPARE(hex(peer.requests().back()), hex(request));
     QCOMPARE(peer.raw().size(), std::size_t{8});
 }
 

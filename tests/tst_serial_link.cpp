@@ -1,7 +1,10 @@
-// The serial link over a real pseudo-terminal: what goes out on the line, how replies
-// are collected from fragments and bursts, the discard before each send, the reply
-// time-out, and a port that goes away underneath.
+// The line's owner: over a real pseudo-terminal, what goes out on the line, how replies are
+// cut from fragments and bursts, the discard before each send, and a port that goes away
+// underneath; over a scripted device, that operations run one at a time in order, hear only
+// what arrives while they run, and finish exactly once however the line ends.
 #include "module_peer.h"
+#include "recording_operation.h"
+#include "scripted_device.h"
 #include "serial_link.h"
 
 #include <QSignalSpy>
@@ -32,6 +35,18 @@ double cpu_ms()
 
 const frame WRITE_REPLY_0 = make_reply(1, FUNC_WRITE, 0, 50, 0, 0);
 
+operation_end end_of(const QSignalSpy& finished)
+{
+    return finished.last().at(0).value<operation_end>();
+}
+
+struct scripted_line
+{
+    scripted_device* device = new scripted_device;
+    serial_link link{std::unique_ptr<serial_device>(device), nullptr};
+    scripted_line() { link.open(QStringLiteral("/dev/ttyScripted")); }
+};
+
 }  // namespace
 
 class tst_serial_link : public QObject
@@ -40,14 +55,14 @@ class tst_serial_link : public QObject
 
 private Q_SLOTS:
     void requests_go_out_byte_for_byte();
-    void closed_port_fills_buffer_and_stays_silent();
-    void fragmented_reply_is_collected_whole();
-    void one_notification_takes_exactly_eight_bytes();
-    void rejected_replies_are_not_passed_on();
+    void fragmented_reply_is_cut_whole();
+    void right_reply_is_never_kept_behind_another();
+    void rejected_bytes_are_no_reply();
     void send_discards_everything_waiting();
-    void late_replies_pass_and_closing_is_told();
     void far_end_hanging_up_closes_the_port_once();
     void low_latency_request_is_harmless_on_a_pty();
+    void operations_run_one_at_a_time_in_order();
+    void closing_or_losing_the_port_finishes_every_operation_once();
 };
 
 void tst_serial_link::requests_go_out_byte_for_byte()
@@ -56,94 +71,93 @@ void tst_serial_link::requests_go_out_byte_for_byte()
     peer.answering = false;
     serial_link link;
     QCOMPARE(link.open(peer.path()), std::nullopt);
-    link.send_write_request(1, 0, 50, 0, 0);
-    link.send_write_request(1, 1, 1, 1, 1);
-    link.send_read_request(1, 0, 0, 0, 0);
-    link.send_read_request(1, 16, 0, 0, 0);
+    recording_operation op;
+    op.requests = {make_request(FUNC_WRITE, 1, 0, 50, 0, 0),
+                   make_request(FUNC_WRITE, 1, 1, 1, 1, 1), make_request(FUNC_READ, 1, 0, 0, 0, 0),
+                   make_request(FUNC_READ, 1, 16, 0, 0, 0)};
+    QVERIFY(link.claim(op));
     QVERIFY(peer.wait_for_requests(4));
     QCOMPARE(hex(peer.requests()[0]), QStringLiteral("55 01 F0 00 32 00 00 78"));
     QCOMPARE(hex(peer.requests()[1]), QStringLiteral("55 01 F0 01 01 01 01 4A"));
     QCOMPARE(hex(peer.requests()[2]), QStringLiteral("55 01 F1 00 00 00 00 47"));
     QCOMPARE(hex(peer.requests()[3]), QStringLiteral("55 01 F1 10 00 00 00 57"));
     QCOMPARE(peer.raw().size(), std::size_t{32});  // nothing else on the line
-    QCOMPARE(hex(link.write_request()), QStringLiteral("55 01 F0 01 01 01 01 4A"));
-    QCOMPARE(hex(link.read_request()), QStringLiteral("55 01 F1 10 00 00 00 57"));
-}
 
-void tst_serial_link::closed_port_fills_buffer_and_stays_silent()
-{
-    module_peer peer;
-    serial_link link;
-    QCOMPARE(link.open(peer.path()), std::nullopt);
+    // Closed, the line sends nothing for anyone.
     link.close();
-    QVERIFY(!link.is_open());
-    link.send_write_request(1, 0, 50, 0, 0);
-    link.send_read_request(2, 3, 0, 0, 0);
-    QCOMPARE(hex(link.write_request()), QStringLiteral("55 01 F0 00 32 00 00 78"));
-    QCOMPARE(hex(link.read_request()), QStringLiteral("55 02 F1 03 00 00 00 4B"));
+    QVERIFY(!op.transmit(make_request(FUNC_WRITE, 1, 0, 50, 0, 0)));
+    QVERIFY(!link.claim(op));
     QTest::qWait(100);
-    QVERIFY(peer.raw().empty());
+    QCOMPARE(peer.raw().size(), std::size_t{32});
 }
 
-void tst_serial_link::fragmented_reply_is_collected_whole()
+void tst_serial_link::fragmented_reply_is_cut_whole()
 {
     module_peer peer;
     serial_link link;
-    QSignalSpy replies(&link, &serial_link::reply_received);
+    QSignalSpy unclaimed(&link, &serial_link::unclaimed_reply);
     QCOMPARE(link.open(peer.path()), std::nullopt);
     const auto reply = bytes_of(WRITE_REPLY_0);
     peer.send_raw({reply.begin(), reply.begin() + 3});
     QTest::qWait(50);
-    QCOMPARE(replies.size(), 0);
+    QCOMPARE(unclaimed.size(), 0);
     peer.send_raw({reply.begin() + 3, reply.end()});
-    QTRY_COMPARE(replies.size(), 1);
-    QCOMPARE(hex(link.reply_buffer()), QStringLiteral("22 01 F0 00 32 00 00 45"));
+    QTRY_COMPARE(unclaimed.size(), 1);
+    QCOMPARE(hex(unclaimed.last().at(0).value<frame>()), QStringLiteral("22 01 F0 00 32 00 00 45"));
+    QVERIFY(unclaimed.last().at(1).toBool());  // in step
 
     // Byte by byte, with the event loop running between bytes.
     for (std::uint8_t b : bytes_of(make_reply(1, FUNC_READ, 9, 1, 9, 3))) {
         peer.send_raw({b});
         QTest::qWait(5);
     }
-    QTRY_COMPARE(replies.size(), 2);
-    QCOMPARE(hex(link.reply_buffer()), hex(make_reply(1, FUNC_READ, 9, 1, 9, 3)));
+    QTRY_COMPARE(unclaimed.size(), 2);
+    QCOMPARE(hex(unclaimed.last().at(0).value<frame>()), hex(make_reply(1, FUNC_READ, 9, 1, 9, 3)));
 }
 
-void tst_serial_link::one_notification_takes_exactly_eight_bytes()
+void tst_serial_link::right_reply_is_never_kept_behind_another()
 {
-    module_peer peer;
-    serial_link link;
-    QSignalSpy replies(&link, &serial_link::reply_received);
-    QCOMPARE(link.open(peer.path()), std::nullopt);
-
+    // A duplicate and the next reply in one chunk, as a USB adapter's latency timer hands
+    // them over: the operation hears both at once, and may act on the second.
+    scripted_line line;
+    recording_operation op;
+    QVERIFY(line.link.claim(op));
     auto two = bytes_of(WRITE_REPLY_0);
     const auto second = bytes_of(make_reply(1, FUNC_WRITE, 1, 1, 1, 1));
     two.insert(two.end(), second.begin(), second.end());
-    peer.send_raw(two);
-    QTRY_COMPARE(replies.size(), 1);
-    QTest::qWait(100);
-    QCOMPARE(replies.size(), 1);  // the second reply waits for another notification
-    QCOMPARE(hex(link.reply_buffer()), hex(WRITE_REPLY_0));
+    line.device->deliver(two);
+    QCOMPARE(op.replies().size(), std::size_t{2});
+    QCOMPARE(hex(op.replies()[1]), hex(make_reply(1, FUNC_WRITE, 1, 1, 1, 1)));
 
-    // A later notification reads the waiting 8 bytes.
-    peer.send_raw({0x00});
-    QTRY_COMPARE(replies.size(), 2);
-    QCOMPARE(hex(link.reply_buffer()), hex(make_reply(1, FUNC_WRITE, 1, 1, 1, 1)));
+    // A send while taking the first discards the second with everything received so far.
+    op.items.clear();
+    op.on_item = [&](const frame_stream::item&) {
+        op.transmit(make_request(FUNC_READ, 1, 2, 0, 0, 0));
+    };
+    line.device->deliver(two);
+    QCOMPARE(op.items.size(), std::size_t{1});
 }
 
-void tst_serial_link::rejected_replies_are_not_passed_on()
+void tst_serial_link::rejected_bytes_are_no_reply()
 {
-    module_peer peer;
-    serial_link link;
-    QSignalSpy replies(&link, &serial_link::reply_received);
-    QCOMPARE(link.open(peer.path()), std::nullopt);
+    scripted_line line;
+    recording_operation op;
+    QVERIFY(line.link.claim(op));
     frame bad_sum = WRITE_REPLY_0;
     bad_sum[POS_CHECKSUM] = static_cast<std::uint8_t>(bad_sum[POS_CHECKSUM] + 1);
-    peer.send_frame(bad_sum);
-    peer.send_raw({0x01});  // one more notification for the echo below
-    QTest::qWait(50);
-    peer.send_frame(make_request(FUNC_WRITE, 1, 0, 50, 0, 0));  // an echoed request
-    QTest::qWait(100);
-    QCOMPARE(replies.size(), 0);
+    line.device->deliver(bad_sum);
+    line.device->deliver(make_request(FUNC_WRITE, 1, 0, 50, 0, 0));  // an echoed request
+    line.device->deliver(std::vector<std::uint8_t>{0x00});
+    QVERIFY(op.replies().empty());
+    // A reply behind three stray bytes is found, but not in step with its exchange.
+    op.transmit(make_request(FUNC_WRITE, 1, 0, 50, 0, 0));
+    op.items.clear();
+    auto late = std::vector<std::uint8_t>{0x22, 0x01, 0xF1};
+    const auto reply = bytes_of(WRITE_REPLY_0);
+    late.insert(late.end(), reply.begin(), reply.end());
+    line.device->deliver(late);
+    QCOMPARE(op.replies().size(), std::size_t{1});
+    QVERIFY(!op.items.back().in_step());
 }
 
 void tst_serial_link::send_discards_everything_waiting()
@@ -151,43 +165,24 @@ void tst_serial_link::send_discards_everything_waiting()
     module_peer peer;
     peer.answering = false;
     serial_link link;
-    QSignalSpy replies(&link, &serial_link::reply_received);
     QCOMPARE(link.open(peer.path()), std::nullopt);
-    // Five stray bytes reach Qt's own buffer (fewer than 8: nothing is read out) ...
+    recording_operation op;
+    QVERIFY(link.claim(op));
+    // Five stray bytes reach Qt's own buffer and the stream's tail ...
     peer.send_raw({0x22, 0x01, 0xF0, 0x07, 0x99});
     QTest::qWait(50);
     // ... and two more reach the driver while the event loop does not run, so Qt has not
     // seen them. Seven strays in all: any survivor would put the reply out of step.
     peer.send_raw({0x11, 0x22});
     QThread::msleep(30);
-    link.send_write_request(1, 0, 50, 0, 0);
+    op.items.clear();
+    QVERIFY(op.transmit(make_request(FUNC_WRITE, 1, 0, 50, 0, 0)));
     QVERIFY(peer.wait_for_requests(1));
-    // If any stray byte had survived, this reply would be read misaligned and dropped.
     peer.send_frame(WRITE_REPLY_0);
-    QTRY_COMPARE(replies.size(), 1);
-    QCOMPARE(hex(link.reply_buffer()), hex(WRITE_REPLY_0));
-}
-
-void tst_serial_link::late_replies_pass_and_closing_is_told()
-{
-    // The link keeps no time-out of its own: a reply that comes late is still passed on,
-    // and nothing is resent meanwhile. Waiting is the transfers' business.
-    module_peer peer;
-    peer.answering = false;
-    serial_link link;
-    QSignalSpy replies(&link, &serial_link::reply_received);
-    QSignalSpy closed(&link, &serial_link::closed);
-    QCOMPARE(link.open(peer.path()), std::nullopt);
-    link.send_write_request(1, 5, 1, 5, 1);
-    QVERIFY(peer.wait_for_requests(1));
-    QTest::qWait(1200);
-    peer.send_frame(make_reply(1, FUNC_WRITE, 5, 1, 5, 1));
-    QTRY_COMPARE(replies.size(), 1);
-    QCOMPARE(peer.requests().size(), std::size_t{1});
-
-    link.close();
-    link.close();  // already closed: nothing more to tell
-    QCOMPARE(closed.size(), 1);
+    QTRY_COMPARE(op.replies().size(), std::size_t{1});
+    QCOMPARE(op.items.size(), std::size_t{1});
+    QVERIFY(op.items[0].in_step());
+    QCOMPARE(hex(op.replies()[0]), hex(WRITE_REPLY_0));
 }
 
 void tst_serial_link::far_end_hanging_up_closes_the_port_once()
@@ -198,14 +193,19 @@ void tst_serial_link::far_end_hanging_up_closes_the_port_once()
     for (int round = 0; round < 3; ++round) {
         module_peer peer;
         QCOMPARE(link.open(peer.path()), std::nullopt);
-        link.send_read_request(1, 0, 0, 0, 0);
+        recording_operation op;
+        QSignalSpy finished(&op, &line_operation::finished);
+        op.requests = {make_request(FUNC_READ, 1, 0, 0, 0, 0)};
         peer.answering = false;
+        QVERIFY(link.claim(op));
         QVERIFY(peer.wait_for_requests(1));
         peer.hang_up();
         QTRY_COMPARE(lost.size(), round + 1);
         QVERIFY(!link.is_open());
         QCOMPARE(closed.size(), round + 1);
         QVERIFY(lost.last()[0].toString().contains(peer.path()));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(end_of(finished), operation_end::port_lost);
 
         // No busy loop afterwards: half a second of event processing costs little CPU.
         const double before = cpu_ms();
@@ -216,11 +216,12 @@ void tst_serial_link::far_end_hanging_up_closes_the_port_once()
 
     // A working port opens afterwards and carries a full exchange.
     module_peer peer;
-    QSignalSpy replies(&link, &serial_link::reply_received);
     QCOMPARE(link.open(peer.path()), std::nullopt);
-    link.send_read_request(1, 4, 0, 0, 0);
-    QTRY_COMPARE(replies.size(), 1);
-    QCOMPARE(hex(link.reply_buffer()), hex(make_reply(1, FUNC_READ, 4, 1, 4, 1)));
+    recording_operation op;
+    op.requests = {make_request(FUNC_READ, 1, 4, 0, 0, 0)};
+    QVERIFY(link.claim(op));
+    QTRY_COMPARE(op.replies().size(), std::size_t{1});
+    QCOMPARE(hex(op.replies()[0]), hex(make_reply(1, FUNC_READ, 4, 1, 4, 1)));
 }
 
 void tst_serial_link::low_latency_request_is_harmless_on_a_pty()
@@ -231,6 +232,84 @@ void tst_serial_link::low_latency_request_is_harmless_on_a_pty()
     QCOMPARE(link.open(peer.path()), std::nullopt);
     QVERIFY(link.is_open());
     QCOMPARE(link.port_name(), peer.path());
+}
+
+void tst_serial_link::operations_run_one_at_a_time_in_order()
+{
+    scripted_line line;
+    recording_operation first, second, third;
+    first.requests = {make_request(FUNC_READ, 1, 0, 0, 0, 0)};
+    second.requests = {make_request(FUNC_READ, 2, 0, 0, 0, 0)};
+    third.requests = {make_request(FUNC_READ, 3, 0, 0, 0, 0)};
+    QSignalSpy first_done(&first, &line_operation::finished);
+    first.submit(line.link);
+    second.submit(line.link);
+    third.submit(line.link);
+    QVERIFY(!first.running());  // never from inside the submission
+    QTRY_VERIFY(first.running());
+    QVERIFY(second.busy() && !second.running());
+    QVERIFY(!line.link.claim(third));  // the line is taken
+    QCOMPARE(line.device->sent.size(), std::size_t{1});
+
+    // What arrives while `first` runs is first's alone.
+    line.device->deliver(make_reply(1, FUNC_READ, 0, 50, 0, 0));
+    QCOMPARE(first.replies().size(), std::size_t{1});
+    QVERIFY(second.items.empty());
+    third.stop();  // a queued one may be stopped before it runs: it never sends
+    first.stop();
+    first.stop();
+    QCOMPARE(first_done.size(), 1);
+    QTRY_VERIFY(second.running());
+    QCOMPARE(line.device->sent.size(), std::size_t{2});
+    QCOMPARE(hex(line.device->sent[1]), hex(make_request(FUNC_READ, 2, 0, 0, 0, 0)));
+    second.stop();
+    QTest::qWait(20);
+    QCOMPARE(line.device->sent.size(), std::size_t{2});
+    QVERIFY(line.link.idle());
+
+    // With nothing running, a reply is offered to whoever listens.
+    QSignalSpy unclaimed(&line.link, &serial_link::unclaimed_reply);
+    line.device->deliver(make_reply(1, FUNC_READ, 0, 50, 0, 0));
+    QCOMPARE(unclaimed.size(), 1);
+    QCOMPARE(first.replies().size(), std::size_t{1});
+}
+
+void tst_serial_link::closing_or_losing_the_port_finishes_every_operation_once()
+{
+    for (const bool lose : {false, true}) {
+        scripted_line line;
+        recording_operation running, queued;
+        QSignalSpy running_done(&running, &line_operation::finished);
+        QSignalSpy queued_done(&queued, &line_operation::finished);
+        QVERIFY(line.link.claim(running));
+        queued.submit(line.link);
+        if (lose) {
+            line.device->lose();
+            line.device->lose();  // may come more than once
+        } else {
+            line.link.close();
+        }
+        QTRY_COMPARE(running_done.size(), 1);
+        QCOMPARE(queued_done.size(), 1);
+        const operation_end expected = lose ? operation_end::port_lost : operation_end::port_closed;
+        QCOMPARE(end_of(running_done), expected);
+        QCOMPARE(end_of(queued_done), expected);
+        // Nothing is sent into the closed port, and nothing more is said.
+        QVERIFY(!running.transmit(make_request(FUNC_READ, 1, 0, 0, 0, 0)));
+        line.device->deliver(make_reply(1, FUNC_READ, 0, 50, 0, 0));
+        QTest::qWait(20);
+        QCOMPARE(running_done.size(), 1);
+        QCOMPARE(queued_done.size(), 1);
+        QVERIFY(line.device->sent.empty());
+
+        // Submitted to a closed port: it ends at once, from the event loop.
+        recording_operation late;
+        QSignalSpy late_done(&late, &line_operation::finished);
+        late.submit(line.link);
+        QCOMPARE(late_done.size(), 0);
+        QTRY_COMPARE(late_done.size(), 1);
+        QCOMPARE(end_of(late_done), operation_end::port_closed);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_serial_link)

@@ -1,19 +1,43 @@
 #include "transfer_sequences.h"
 
 #include "handler_gate.h"
+#include "line_operation.h"
 #include "serial_link.h"
+
+#include <functional>
 
 namespace lorvane {
 
-QString no_reply_message(int record)
+// The chains as an operation on the line: it holds the line while a chain awaits a reply and
+// hands every reply that arrives meanwhile to the chains.
+class chain_line final : public line_operation
 {
-    const QString what = record == 0 ? QStringLiteral("刷新周期（记录 0）")
-                                     : QStringLiteral("按键%1（记录 %1）").arg(record);
-    return QStringLiteral("模块没有应答：等待%1的应答已超过 %2 秒，传输已停止。\n"
-                          "请检查模块地址、接线和模块电源，然后重试。")
-        .arg(what)
-        .arg(std::chrono::duration<double>(REPLY_TIMEOUT).count());
-}
+public:
+    std::function<void(const frame& reply, std::uint64_t generation, std::uint64_t chunk)> on_reply;
+    std::function<void()> on_end;
+
+    bool transmit(const frame& request) { return send(request); }
+    void release() { finish(operation_end::done); }
+
+protected:
+    void begin() override {}
+    item_fate take(const frame_stream::item& item) override
+    {
+        switch (item.what) {
+        case frame_stream::item::kind::echo:
+            return item_fate::echo;
+        case frame_stream::item::kind::junk:
+            return item_fate::junk;
+        case frame_stream::item::kind::reply:
+            break;
+        }
+        if (!item.in_step())
+            return item_fate::out_of_step;
+        on_reply(item.as_frame(), line()->input_generation(), line()->input_chunk());
+        return item_fate::accepted;
+    }
+    void ending(operation_end) override { on_end(); }
+};
 
 bool address_matches(const QString& module_address_text, std::uint8_t reply_address)
 {
@@ -22,10 +46,20 @@ bool address_matches(const QString& module_address_text, std::uint8_t reply_addr
     return ok && address % 256 == reply_address;
 }
 
-transfer_sequences::transfer_sequences(panel_view& view, serial_link& link, transfer_events* events)
-    : view_(view), link_(link), events_(events ? *events : no_events_)
+transfer_sequences::transfer_sequences(panel_view& view, serial_link& link)
+    : view_(view), link_(link), line_(std::make_unique<chain_line>())
 {
+    line_->on_reply = [this](const frame& reply, std::uint64_t generation, std::uint64_t chunk) {
+        queue_reply(reply, true, generation, chunk);
+    };
+    // The port closed or went away under the chains: every wait ends silently.
+    line_->on_end = [this] {
+        end_wait(transfer_kind::write);
+        end_wait(transfer_kind::read);
+    };
 }
+
+transfer_sequences::~transfer_sequences() = default;
 
 void transfer_sequences::watch_replies(handler_gate& gate)
 {
@@ -34,14 +68,73 @@ void transfer_sequences::watch_replies(handler_gate& gate)
         QTimer& deadline = wait_of(kind).deadline;
         deadline.setSingleShot(true);
         deadline.setInterval(REPLY_TIMEOUT);
-        QObject::connect(&deadline, &QTimer::timeout, &deadline,
-                         [this, kind] { gate_->run([this, kind] { on_deadline(kind); }); });
+        QObject::connect(&deadline, &QTimer::timeout, &deadline, [this, kind] {
+            gate_->run_line_event(kind == transfer_kind::write ? line_event::write_deadline
+                                                               : line_event::read_deadline,
+                                  [this, kind] { on_deadline(kind); });
+        });
     }
-    // The timer is the connection's context: it goes with this object.
-    QObject::connect(&link_, &serial_link::closed, &waits_[0].deadline, [this] {
-        end_wait(transfer_kind::write);
-        end_wait(transfer_kind::read);
-    });
+    // A reply while no operation holds the line is the chains' too: a module that answers
+    // on its own moves a chain on, as any reply does. The timer is the connection's context:
+    // it goes with this object.
+    QObject::connect(
+        &link_, &serial_link::unclaimed_reply, &waits_[0].deadline,
+        [this](const frame& reply, bool in_step, std::uint64_t generation, std::uint64_t chunk) {
+            queue_reply(reply, in_step, generation, chunk);
+        });
+}
+
+void transfer_sequences::queue_reply(const frame& reply, bool in_step, std::uint64_t generation,
+                                     std::uint64_t chunk)
+{
+    // Out of step with the 8-byte blocks of its exchange, a reply is not taken: the line's
+    // bytes are read 8 at a time from the start of each exchange.
+    if (!gate_ || !in_step)
+        return;
+    // Handled from the event loop, not inside the port's receive notification: a box shown
+    // from there would keep the port from notifying of any later reply.
+    const line_event key = reply[POS_FUNCTION] == FUNC_WRITE  ? line_event::write_reply
+                           : reply[POS_FUNCTION] == FUNC_READ ? line_event::read_reply
+                                                              : line_event::other_reply;
+    QMetaObject::invokeMethod(
+        &waits_[0].deadline,
+        [this, key, reply, generation, chunk] {
+            gate_->run_line_event(key, [this, reply, generation, chunk] {
+                take_queued_reply(reply, generation, chunk);
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+void transfer_sequences::take_queued_reply(const frame& reply, std::uint64_t generation,
+                                           std::uint64_t chunk)
+{
+    // A request sent since the reply came has discarded it, as it discards everything
+    // received so far; a reply that came with one that moved a chain on is left, as a
+    // receive event reads one reply; and while another operation holds the line, the reply
+    // is not ours.
+    if (generation != link_.input_generation() || acted_chunk_ == chunk)
+        return;
+    if (!line_->running() && !link_.idle())
+        return;
+    if (handle_reply(reply))
+        acted_chunk_ = chunk;
+    release_line();
+}
+
+void transfer_sequences::release_line()
+{
+    if (line_->running() && !awaiting_reply())
+        line_->release();
+}
+
+bool transfer_sequences::transmit(const frame& request)
+{
+    if (!link_.is_open())
+        return false;  // built but not sent: a closed port swallows requests silently
+    if (!line_->running() && !link_.claim(*line_))
+        return false;  // another operation holds the line
+    return line_->transmit(request);
 }
 
 bool transfer_sequences::awaiting_reply() const
@@ -51,8 +144,8 @@ bool transfer_sequences::awaiting_reply() const
 
 void transfer_sequences::wait_for_reply(transfer_kind kind, int record)
 {
-    if (!gate_ || !link_.is_open())
-        return;  // not watching, or nothing went out
+    if (!gate_)
+        return;  // not watching
     reply_wait& wait = wait_of(kind);
     // The latest request of a kind is the one its chain waits for: a second click of the
     // same button takes over from the chain it restarts.
@@ -72,7 +165,8 @@ void transfer_sequences::on_deadline(transfer_kind kind)
         return;
     wait.waiting = false;
     wait.stopped_record = wait.record;
-    view_.show_message(no_reply_message(wait.record));
+    release_line();
+    view_.show_no_reply(kind, wait.record);
 }
 
 void transfer_sequences::end_wait(transfer_kind kind)
@@ -94,10 +188,8 @@ std::optional<std::uint8_t> transfer_sequences::field_byte(const QString& text, 
                                                            int key)
 {
     const auto value = byte_of_text(text);
-    if (!value) {
-        view_.show_message(bad_byte_message(field, key));
-        events_.value_refused(field, key);
-    }
+    if (!value)
+        view_.show_value_refused(field, key);
     return value;
 }
 
@@ -137,27 +229,29 @@ std::optional<panel_config> transfer_sequences::config_for_write()
 void transfer_sequences::write_all()
 {
     if (!link_.is_open()) {
-        view_.show_message(PORT_CLOSED_MESSAGE);
+        view_.warn_port_closed();
         return;
     }
     if (values_valid_for_write_all())
         write_record(0);
+    release_line();
 }
 
 void transfer_sequences::read_all()
 {
     if (!link_.is_open()) {
-        view_.show_message(PORT_CLOSED_MESSAGE);
+        view_.warn_port_closed();
         return;
     }
     if (module_address())
         read_record(0);
+    release_line();
 }
 
 bool transfer_sequences::record_in_range(record_no record)
 {
     if (record > LAST_RECORD)
-        view_.show_message(RECORD_TOO_LARGE_MESSAGE);
+        view_.show_record_too_large();
     return is_valid_record(record);  // below 0: nothing to send and nothing to say
 }
 
@@ -187,9 +281,10 @@ bool transfer_sequences::write_record(record_no record)
             return false;
         values = {*key_address, *line, view_.key_operation_code(row)};
     }
-    link_.send_write_request(*address, static_cast<std::uint8_t>(record), values.value1,
-                             values.value2, values.value3);
-    wait_for_reply(transfer_kind::write, record);
+    write_request_ = make_request(FUNC_WRITE, *address, static_cast<std::uint8_t>(record),
+                                  values.value1, values.value2, values.value3);
+    if (transmit(write_request_))
+        wait_for_reply(transfer_kind::write, record);
     return true;
 }
 
@@ -200,8 +295,9 @@ bool transfer_sequences::read_record(record_no record)
     const auto address = module_address();
     if (!address)
         return false;
-    link_.send_read_request(*address, static_cast<std::uint8_t>(record), 0, 0, 0);
-    wait_for_reply(transfer_kind::read, record);
+    read_request_ = make_request(FUNC_READ, *address, static_cast<std::uint8_t>(record), 0, 0, 0);
+    if (transmit(read_request_))
+        wait_for_reply(transfer_kind::read, record);
     return true;
 }
 
@@ -214,7 +310,7 @@ void transfer_sequences::apply_record(record_no record, std::uint8_t value1, std
         view_.set_key_values(record - 1, value1, value2, value3);
 }
 
-void transfer_sequences::handle_reply(const frame& reply)
+bool transfer_sequences::handle_reply(const frame& reply)
 {
     const int n = reply[POS_RECORD];
     const std::uint8_t address = reply[POS_ADDRESS];
@@ -224,33 +320,27 @@ void transfer_sequences::handle_reply(const frame& reply)
     // have let the user change it.
     if (address_matches(view_.module_address_text(), address) && function == FUNC_WRITE) {
         if (n > LAST_RECORD || !may_move_on(transfer_kind::write, n))
-            return;
+            return false;
         if (n < LAST_RECORD) {
             write_record(n + 1);
-            view_.set_write_caption(WRITE_PROGRESS + QString::number(n + 1));
-            events_.record_confirmed(transfer_kind::write, n);
+            view_.show_progress(transfer_kind::write, n + 1);
         } else {
-            view_.show_message(WRITE_DONE_MESSAGE);
-            view_.set_write_caption(WRITE_CAPTION);
-            events_.record_confirmed(transfer_kind::write, n);
-            events_.transfer_completed(transfer_kind::write);
+            view_.show_done(transfer_kind::write);
         }
+        return true;
     } else if (address_matches(view_.module_address_text(), address) && function == FUNC_READ) {
         if (n > LAST_RECORD || !may_move_on(transfer_kind::read, n))
-            return;
+            return false;
+        apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
         if (n < LAST_RECORD) {
-            apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
             read_record(n + 1);
-            view_.set_read_caption(READ_PROGRESS + QString::number(n + 1));
-            events_.record_confirmed(transfer_kind::read, n);
+            view_.show_progress(transfer_kind::read, n + 1);
         } else {
-            apply_record(n, reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]);
-            view_.show_message(READ_DONE_MESSAGE);
-            view_.set_read_caption(READ_CAPTION);
-            events_.record_confirmed(transfer_kind::read, n);
-            events_.transfer_completed(transfer_kind::read);
+            view_.show_done(transfer_kind::read);
         }
+        return true;
     }
+    return false;
 }
 
 }  // namespace lorvane

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEvent>
@@ -149,30 +150,23 @@ main_form::main_form(QWidget* parent)
             [this] { handlers_.run([this] { Command1_Click(); }); });
     connect(Command2, &QPushButton::clicked, this,
             [this] { handlers_.run([this] { Command2_Click(); }); });
-    connect(&link_, &serial_link::reply_received, this, [this](const frame& reply) {
-        if (engine_owns_line_)
-            return;  // an answer to the comparison's own requests
-        // Handled from the event loop, not inside the port's receive notification: a box
-        // shown from there would keep the port from notifying of any later reply.
-        QMetaObject::invokeMethod(
-            this,
-            [this, reply] { handlers_.run([this, reply] { transfer_.handle_reply(reply); }); },
-            Qt::QueuedConnection);
-    });
     // A network port opens in the background; the window changes only once it has.
     connect(&link_, &serial_link::opened, this, &main_form::show_port_open);
     connect(&link_, &serial_link::open_failed, this, [this](const port_failure& failure) {
-        handlers_.run([this, failure] { show_message(port_failure_message(failure)); });
+        handlers_.run_line_event(line_event::port,
+                                 [this, failure] { show_message(port_failure_message(failure)); });
     });
     connect(&link_, &serial_link::port_lost, this, [this](const QString& device) {
         show_port_closed();
-        handlers_.run([this, device] { show_message(port_lost_message(device)); });
+        handlers_.run_line_event(line_event::port,
+                                 [this, device] { show_message(port_lost_message(device)); });
     });
     transfer_.watch_replies(handlers_);
     connect(
         &check_, &module_session::finished, this,
-        [this](session_outcome outcome) {
-            handlers_.run([this, outcome] { show_check_result(outcome); });
+        [this](operation_end end) {
+            handlers_.run_line_event(line_event::operation,
+                                     [this, end] { show_check_result(end); });
         },
         Qt::QueuedConnection);
     create_actions();
@@ -181,7 +175,14 @@ main_form::main_form(QWidget* parent)
     Command1->setFocus();
 }
 
-main_form::~main_form() = default;
+main_form::~main_form()
+{
+    // Child windows (the module search) go first: they use the line, which goes with this
+    // window's members before QWidget would delete its children.
+    for (QDialog* dialog : findChildren<QDialog*>(Qt::FindDirectChildrenOnly))
+        delete dialog;
+    link_.disconnect(this);
+}
 
 void main_form::create_controls()
 {
@@ -420,7 +421,7 @@ void main_form::dropEvent(QDropEvent* event)
 
 bool main_form::line_free_for(bool transfer_too)
 {
-    if (engine_owns_line_) {
+    if (check_.busy()) {
         show_message(QStringLiteral("正在与模块核对，请等核对结束后再试。"));
         return false;
     }
@@ -492,8 +493,6 @@ void main_form::find_modules()
     if (!line_free_for(true))
         return;
     auto* dialog = new scan_dialog(link_, this);
-    engine_owns_line_ = true;
-    connect(dialog, &QDialog::finished, this, [this] { engine_owns_line_ = false; });
     connect(dialog, &scan_dialog::module_chosen, this, [this](int address) {
         add->setText(QString::number(address));
         handlers_.run([this] { Command2_Click(); });
@@ -513,24 +512,23 @@ void main_form::check_against_module()
     if (!config)
         return;
     check_expected_ = *config;
-    engine_owns_line_ = true;
     check_.start_read(config->module_address);
 }
 
-void main_form::show_check_result(session_outcome outcome)
+void main_form::show_check_result(operation_end end)
 {
-    engine_owns_line_ = false;
-    switch (outcome) {
-    case session_outcome::done: {
+    switch (end) {
+    case operation_end::done: {
         show_message(check_result_text(check_expected_.module_address,
                                        compare_configs(check_expected_, check_.config())));
         return;
     }
-    case session_outcome::no_reply:
+    case operation_end::no_reply:
         show_message(no_reply_message(check_.failed_record()));
         return;
-    case session_outcome::port_lost:  // the lost-port message has said it
-    case session_outcome::stopped:
+    case operation_end::port_lost:    // the lost-port message has said it
+    case operation_end::port_closed:  // the user closed it
+    case operation_end::stopped:
         return;
     }
 }
@@ -586,14 +584,44 @@ void main_form::set_key_texts(int row, const QString& address, const QString& li
     Combo1.at(n)->setEditText(operation);
 }
 
-void main_form::set_write_caption(const QString& caption)
+void main_form::show_progress(transfer_kind kind, int confirmed)
 {
-    Command1->setText(caption);
+    if (kind == transfer_kind::write)
+        Command1->setText(WRITE_PROGRESS + QString::number(confirmed));
+    else
+        Command2->setText(READ_PROGRESS + QString::number(confirmed));
 }
 
-void main_form::set_read_caption(const QString& caption)
+void main_form::show_done(transfer_kind kind)
 {
-    Command2->setText(caption);
+    // The caption keeps its count until the user has confirmed the message.
+    if (kind == transfer_kind::write) {
+        show_message(WRITE_DONE_MESSAGE);
+        Command1->setText(WRITE_CAPTION);
+    } else {
+        show_message(READ_DONE_MESSAGE);
+        Command2->setText(READ_CAPTION);
+    }
+}
+
+void main_form::warn_port_closed()
+{
+    show_message(PORT_CLOSED_MESSAGE);
+}
+
+void main_form::show_record_too_large()
+{
+    show_message(RECORD_TOO_LARGE_MESSAGE);
+}
+
+void main_form::show_value_refused(byte_field field, int key)
+{
+    show_message(bad_byte_message(field, key));
+}
+
+void main_form::show_no_reply(transfer_kind, int record)
+{
+    show_message(no_reply_message(record));
 }
 
 void main_form::show_message(const QString& text)

@@ -94,7 +94,7 @@ private:
     // False, after telling the user, while a comparison or a transfer of the window
     // still uses the line.
     bool line_free_for(bool transfer_too);
-    void show_check_result(session_outcome outcome);
+    void show_check_result(operation_end end);
     void create_controls();
     void set_focus_order();
     void refresh_port_list();
@@ -110,19 +110,22 @@ private:
     QString key_operation_text(int row) const override;
     void set_key_texts(int row, const QString& address, const QString& line,
                        const QString& operation) override;
-    void set_write_caption(const QString& caption) override;
-    void set_read_caption(const QString& caption) override;
-    void show_message(const QString& text) override;
+    void show_progress(transfer_kind kind, int confirmed) override;
+    void show_done(transfer_kind kind) override;
+    void warn_port_closed() override;
+    void show_record_too_large() override;
+    void show_value_refused(byte_field field, int key) override;
+    void show_no_reply(transfer_kind kind, int record) override;
+    void show_message(const QString& text);
 
     serial_link link_;                         // MSComm1
     QStandardItemModel* port_list_ = nullptr;  // the ports offered in chuankou_num
     QCompleter* port_picker_ = nullptr;        // their list, shown on demand
     handler_gate handlers_;                    // clicks, replies, time-outs: one at a time
     transfer_sequences transfer_;
-    module_session check_;           // 与模块核对 reads through the engine
-    panel_config check_expected_;    // what the window showed when it began
-    bool engine_owns_line_ = false;  // a comparison or a module search runs
-    QList<QAction*> actions_;        // in context-menu order
+    module_session check_;         // 与模块核对 reads through the engine
+    panel_config check_expected_;  // what the window showed when it began
+    QList<QAction*> actions_;      // in context-menu order
 
     QLabel* Label6 = nullptr;
     QLineEdit* chuankou_num = nullptr;

@@ -1,6 +1,7 @@
 // 查找模块: scans addresses 0..255 with the engine's bus scan, lists each module as it is
 // found (address and refresh period) under a progress bar, and hands back the module the
-// user picks with Return or a double-click. Closing it stops the scan.
+// user picks with Return or a double-click. Closing it stops the scan. When garbled replies
+// were left unexplained it says so and offers one more pass (再查一遍).
 #pragma once
 
 #include "bus_scan.h"
@@ -35,15 +36,18 @@ protected:
     void done(int result) override;
 
 private:
+    void begin_scan(const scan_options& options);
     void add_module(int address, int refresh_period);
-    void scan_finished(scan_outcome outcome);
+    void scan_finished(operation_end end);
     void choose(QListWidgetItem* item);
 
     bus_scan scan_;
     QLabel* status_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QListWidget* modules_ = nullptr;
+    QPushButton* again_ = nullptr;
     QPushButton* stop_ = nullptr;
+    bool port_gone_ = false;
 };
 
 }  // namespace lorvane

@@ -1,6 +1,10 @@
 #include "window_texts.h"
 
+#include "transfer_sequences.h"
+
 #include <QStringList>
+
+#include <chrono>
 
 namespace lorvane {
 
@@ -61,6 +65,16 @@ QString difference_text(const config_difference& d)
 }
 
 }  // namespace
+
+QString no_reply_message(int record)
+{
+    const QString what = record == 0 ? QStringLiteral("刷新周期（记录 0）")
+                                     : QStringLiteral("按键%1（记录 %1）").arg(record);
+    return QStringLiteral("模块没有应答：等待%1的应答已超过 %2 秒，传输已停止。\n"
+                          "请检查模块地址、接线和模块电源，然后重试。")
+        .arg(what)
+        .arg(std::chrono::duration<double>(REPLY_TIMEOUT).count());
+}
 
 QString panel_file_problem_text(const panel_file_error& error)
 {

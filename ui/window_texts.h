@@ -1,5 +1,6 @@
-// The window's own words for what the engine and the file reader report: a refused
-// configuration file, and the differences a comparison found.
+// The window's own words for what the transfers, the engine and the file reader report:
+// the transfer buttons' captions and messages, a refused configuration file, and the
+// differences a comparison found.
 #pragma once
 
 #include "config_compare.h"
@@ -10,6 +11,18 @@
 #include <vector>
 
 namespace lorvane {
+
+inline const QString WRITE_CAPTION = QStringLiteral("写入到模块");
+inline const QString READ_CAPTION = QStringLiteral("从模块读取");
+inline const QString WRITE_PROGRESS = QStringLiteral("已写入 ");
+inline const QString READ_PROGRESS = QStringLiteral("已读取 ");
+inline const QString PORT_CLOSED_MESSAGE = QStringLiteral("先打开串口，然后写入");
+inline const QString RECORD_TOO_LARGE_MESSAGE = QStringLiteral("数据量过大");
+inline const QString WRITE_DONE_MESSAGE = QStringLiteral("全部数据写入完毕");
+inline const QString READ_DONE_MESSAGE = QStringLiteral("全部数据读取完毕");
+
+// The message shown when no reply came for `record` within the time-out.
+QString no_reply_message(int record);
 
 // What is wrong with a refused file, in Chinese, naming the member as the command line
 // names it and the accepted values.
