@@ -6,17 +6,6 @@ namespace lorvane {
 
 namespace {
 
-// One byte at 9600 baud, 8N1: 10 bits.
-constexpr std::int64_t BYTE_US = 1'042;
-constexpr std::int64_t FRAME_US = 8 * BYTE_US;
-// The longest an adapter may hold received bytes (a USB adapter's latency timer), and
-// what the system may add on top.
-constexpr std::int64_t LATENCY_US = 16'000;
-constexpr std::int64_t SLACK_US = 5'000;
-// A probe that met a reply on the line was sent while that reply was on it; the junk the
-// reply became reaches us at most one frame and the adapter's latency after its end.
-constexpr std::int64_t COLLISION_WINDOW_US = 2 * FRAME_US + LATENCY_US + SLACK_US;
-
 int whole_ms(std::int64_t us)
 {
     return static_cast<int>(std::max<std::int64_t>(0, (us + 500) / 1000));
@@ -40,8 +29,10 @@ std::vector<int> bus_scan::junk_record::candidates() const
 {
     std::vector<int> list;
     if (resolved() && owner_probed_us) {
+        // A probe that met the owner's reply went out after the owner's probe and before
+        // the reply was through, which was before it reached us.
         for (const auto& [at, address] : window) {
-            if (at > *owner_probed_us && arrived_us - at <= COLLISION_WINDOW_US)
+            if (at > *owner_probed_us && at <= arrived_us)
                 list.push_back(address);
         }
         return list;
@@ -176,8 +167,12 @@ void bus_scan::on_timer()
                 take_junk(std::span(item.bytes).subspan(seen));
         }
         phase_ = phase::patient;
-        // A line that is mostly noise: the second look may take as long as the pass did.
-        patient_deadline_us_ = now_us() + (now_us() - pass_started_us_);
+        // A line that is mostly noise: the second look may take as long as the pass did, or
+        // as a pass over every address would, whichever is longer.
+        const std::int64_t full_pass_us =
+            256 * PROBE_PITCH.count() +
+            std::chrono::duration_cast<std::chrono::microseconds>(options_.wait).count();
+        patient_deadline_us_ = now_us() + std::max(now_us() - pass_started_us_, full_pass_us);
         next_patient_probe();
         return;
     }

@@ -112,7 +112,9 @@ private Q_SLOTS:
     void batch_of_modules_on_one_line();
     void verify_lists_each_difference();
     void scan_finds_exactly_the_modules();
+    void scan_says_what_it_may_have_missed();
     void retries_recover_a_lost_reply();
+    void duplicate_in_front_of_the_right_reply();
     void invalid_file_sends_nothing();
     void failures_and_their_exit_codes();
     void trace_shows_every_frame();
@@ -222,6 +224,56 @@ void tst_cli::scan_finds_exactly_the_modules()
                         "\"refresh_period\":50},{\"address\":42,\"refresh_period\":50}]\n"));
 }
 
+void tst_cli::scan_says_what_it_may_have_missed()
+{
+    // Late replies at the top of the range: 60 ms turnaround behind a 32 ms latency timer.
+    // The last address gets as long to answer as every other one.
+    {
+        sim_process sim;
+        QVERIFY(sim.start({QStringLiteral("--pace-baud=9600"), QStringLiteral("--address=250,255"),
+                           QStringLiteral("--turnaround=60"), QStringLiteral("--latency=32")}));
+        const cli_result found =
+            run_cli({QStringLiteral("scan"), port_of(sim.path), QStringLiteral("--first=240")});
+        QCOMPARE(found.code, 0);
+        QCOMPARE(found.out, QByteArray("address 250, refresh period 50\n"
+                                       "address 255, refresh period 50\n"));
+        QVERIFY2(!found.err.contains(QStringLiteral("warning")), qPrintable(found.err));
+    }
+    // A garbled reply that no module turns out to have sent: said, exit 0 all the same.
+    {
+        module_peer peer;
+        int probes_of_9 = 0;
+        peer.on_request = [&](const frame& request) {
+            if (request[POS_ADDRESS] == 9 && ++probes_of_9 == 1)
+                peer.send_raw({0x22, 0x09, 0xF1, 0x00, 0x5A, 0xA5, 0x3C, 0xC3});
+        };
+        const cli_result doubt =
+            run_cli({QStringLiteral("scan"), port_of(peer.path()), QStringLiteral("--last=20")});
+        QCOMPARE(doubt.code, 0);
+        QCOMPARE(doubt.out, QByteArray("address 1, refresh period 50\n"));
+        QVERIFY2(doubt.err.contains(QStringLiteral(
+                     "lorvane-cli: warning: 1 replies arrived garbled; a module may have been "
+                     "missed (try --retries 1)\n")),
+                 qPrintable(doubt.err));
+    }
+    // A line that sends nothing but junk: the second look ends, and the line is called noisy.
+    {
+        module_peer peer(200);
+        peer.answering = false;
+        peer.on_request = [&](const frame&) {
+            peer.send_raw({0x13, 0x5A, 0xA5, 0x3C, 0xC3, 0x99, 0x01, 0x02, 0x7E, 0x81});
+        };
+        const cli_result noisy =
+            run_cli({QStringLiteral("scan"), port_of(peer.path()), QStringLiteral("--last=63")});
+        QCOMPARE(noisy.code, 0);
+        QVERIFY(noisy.out.isEmpty());
+        QVERIFY2(noisy.err.contains(QStringLiteral("warning: the line is noisy")),
+                 qPrintable(noisy.err));
+        QVERIFY2(peer.requests().size() <= 2 * 64,
+                 qPrintable(QString::number(peer.requests().size())));
+    }
+}
+
 void tst_cli::retries_recover_a_lost_reply()
 {
     module_peer peer;
@@ -249,6 +301,34 @@ void tst_cli::retries_recover_a_lost_reply()
                  QStringLiteral("module 1 did not answer the write request for record 5 (key 5)")),
              qPrintable(failed.err));
     QCOMPARE(peer.requests().size(), std::size_t{6});
+}
+
+void tst_cli::duplicate_in_front_of_the_right_reply()
+{
+    // The module answers every request twice; behind a USB adapter's latency timer the
+    // second copy reaches the PC in one chunk with the reply to the next request.
+    module_peer peer(7);
+    std::optional<frame> previous;
+    peer.shape_reply = [&](const frame& reply) {
+        std::vector<std::uint8_t> bytes;
+        if (previous && (*previous)[POS_FUNCTION] == reply[POS_FUNCTION])
+            bytes.assign(previous->begin(), previous->end());
+        bytes.insert(bytes.end(), reply.begin(), reply.end());
+        previous = reply;
+        return bytes;
+    };
+    const panel_config config = random_config(7);
+    const QString file = write_file(dir_, QStringLiteral("twice.json"), panel_file_text(config));
+    const cli_result written =
+        run_cli({QStringLiteral("write"), port_of(peer.path()), QStringLiteral("--verify"), file});
+    QVERIFY2(written.code == 0, qPrintable(written.err));
+    QCOMPARE(peer.requests().size(), std::size_t{2 * RECORD_COUNT});
+
+    previous.reset();
+    const cli_result read =
+        run_cli({QStringLiteral("read"), port_of(peer.path()), QStringLiteral("--address=7")});
+    QVERIFY2(read.code == 0, qPrintable(read.err));
+    QCOMPARE(read.out, panel_file_text(config));
 }
 
 void tst_cli::invalid_file_sends_nothing()

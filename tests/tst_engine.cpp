@@ -6,6 +6,7 @@
 #include "config_compare.h"
 #include "module_peer.h"
 #include "module_session.h"
+#include "scripted_device.h"
 #include "sim_process.h"
 
 #include <QSignalSpy>
@@ -40,10 +41,14 @@ class tst_engine : public QObject
 private Q_SLOTS:
     void session_writes_and_reads_back();
     void session_outcomes();
+    void sessions_on_one_line_take_turns();
     void comparison_lists_each_difference();
     void scan_finds_exactly_the_modules_data();
     void scan_finds_exactly_the_modules();
     void scan_stops_at_once();
+    void scan_junk_at_chosen_moments_data();
+    void scan_junk_at_chosen_moments();
+    void scan_retries_silent_addresses();
 };
 
 void tst_engine::session_writes_and_reads_back()
@@ -133,6 +138,39 @@ void tst_engine::session_outcomes()
     }
 }
 
+void tst_engine::sessions_on_one_line_take_turns()
+{
+    // A read and a write started together on one line: the read runs to its end first and
+    // sends read requests only; a write reply on the line never moves it.
+    module_peer peer(4);
+    serial_link link;
+    QCOMPARE(link.open(peer.path()), std::nullopt);
+    module_session reader(link);
+    module_session writer(link);
+    QSignalSpy read_done(&reader, &module_session::finished);
+    QSignalSpy write_done(&writer, &module_session::finished);
+    peer.on_request = [&](const frame& request) {
+        if (request[POS_FUNCTION] == FUNC_READ && request[POS_RECORD] == 10)
+            peer.send_frame(make_reply(4, FUNC_WRITE, 10, 0, 0, 0));
+    };
+    const panel_config written = sample_config(4);
+    reader.start_read(4);
+    writer.start_write(written);
+    QVERIFY(write_done.wait(5000));
+    QCOMPARE(read_done.size(), 1);
+    QCOMPARE(outcome_of(read_done), session_outcome::done);
+    QCOMPARE(outcome_of(write_done), session_outcome::done);
+    QCOMPARE(peer.requests().size(), std::size_t{2 * RECORD_COUNT});
+    for (int i = 0; i < RECORD_COUNT; ++i) {
+        QCOMPARE(peer.requests()[std::size_t(i)][POS_FUNCTION], FUNC_READ);
+        QCOMPARE(peer.requests()[std::size_t(RECORD_COUNT + i)][POS_FUNCTION], FUNC_WRITE);
+    }
+    QVERIFY(compare_configs(panel_config{}, reader.config()).empty());  // the defaults, read
+    reader.start_read(4);
+    QVERIFY(read_done.wait(5000));
+    QVERIFY(compare_configs(written, reader.config()).empty());
+}
+
 void tst_engine::comparison_lists_each_difference()
 {
     const panel_config expected = sample_config(1);
@@ -213,6 +251,79 @@ void tst_engine::scan_stops_at_once()
     QCOMPARE(probes, 10);
     QCOMPARE(finished.size(), 1);
     QVERIFY(!scan.running());
+}
+
+void tst_engine::scan_junk_at_chosen_moments_data()
+{
+    // Module 20 turns around in 40 ms behind a 16 ms latency timer; its one reply to the pass
+    // arrives garbled 73 ms after its probe, and the garbage happens to hold a reply header
+    // and the address of a probe sent earlier (17, where no module is).
+    QTest::addColumn<std::vector<std::uint8_t>>("junk");
+    QTest::newRow("22 NN F1 00 ...")
+        << std::vector<std::uint8_t>{0x22, 17, 0xF1, 0x00, 0x13, 0x37, 0x42, 0x99};
+    QTest::newRow("22 NN noise") << std::vector<std::uint8_t>{0x22, 17,   0x5A, 0x01,
+                                                              0xC3, 0x77, 0x10, 0x04};
+}
+
+void tst_engine::scan_junk_at_chosen_moments()
+{
+    QFETCH(std::vector<std::uint8_t>, junk);
+    auto* device = new scripted_device;
+    serial_link link(std::unique_ptr<serial_device>(device), nullptr);
+    QCOMPARE(link.open(QStringLiteral("/dev/ttyScripted")), std::nullopt);
+    int probes_of_20 = 0;
+    device->on_send = [&](const frame& request) {
+        if (request[POS_ADDRESS] != 20)
+            return;
+        const frame reply = make_reply(20, FUNC_READ, 0, 50, 0, 0);
+        if (++probes_of_20 == 1)
+            device->deliver_in(73, junk);
+        else
+            device->deliver_in(60, {reply.begin(), reply.end()});
+    };
+    bus_scan scan(link);
+    QSignalSpy finished(&scan, &bus_scan::finished);
+    scan.start({0, 40});
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.last().at(0).value<scan_outcome>(), scan_outcome::done);
+    QCOMPARE(scan.found().size(), std::size_t{1});
+    QCOMPARE(scan.found()[0].address, 20);
+    QCOMPARE(scan.garbled(), 0);  // the junk was module 20's reply: no doubt is left
+    QCOMPARE(probes_of_20, 2);
+}
+
+void tst_engine::scan_retries_silent_addresses()
+{
+    // Module 30's only reply in the pass is lost: no reply, no junk. Without retries it
+    // stays unfound; with --retries 1 a second pass over the silent addresses finds it.
+    for (const int retries : {0, 1}) {
+        auto* device = new scripted_device;
+        serial_link link(std::unique_ptr<serial_device>(device), nullptr);
+        QCOMPARE(link.open(QStringLiteral("/dev/ttyScripted")), std::nullopt);
+        int probes_of_30 = 0;
+        device->on_send = [&](const frame& request) {
+            if (request[POS_ADDRESS] == 30 && ++probes_of_30 > 1) {
+                const frame reply = make_reply(30, FUNC_READ, 0, 77, 0, 0);
+                device->deliver_in(20, {reply.begin(), reply.end()});
+            }
+        };
+        bus_scan scan(link);
+        QSignalSpy finished(&scan, &bus_scan::finished);
+        QSignalSpy progress(&scan, &bus_scan::progress);
+        scan.start({20, 40, DEFAULT_SCAN_WAIT, retries});
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(scan.found().size(), std::size_t(retries));
+        QCOMPARE(probes_of_30, 1 + retries);
+        if (retries == 1) {
+            QCOMPARE(scan.found()[0].refresh_period, 77);
+            QCOMPARE(device->sent.size(), std::size_t{2 * 21});  // a second pass over all 21
+        }
+        // The progress covers every probe, and never goes past its total.
+        QCOMPARE(progress.last().at(0).toInt(), int(device->sent.size()));
+        QCOMPARE(progress.last().at(1).toInt(), int(device->sent.size()));
+        for (const auto& step : progress)
+            QVERIFY(step.at(0).toInt() <= step.at(1).toInt());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_engine)

@@ -128,8 +128,11 @@ void set_up_application()
     QApplication::setFont(standard_font());
 }
 
-main_form::main_form(QWidget* parent)
-    : QWidget(parent), link_(this), transfer_(*this, link_), check_(link_, {REPLY_TIMEOUT, 0})
+main_form::main_form(QWidget* parent) : main_form(nullptr, parent) {}
+
+main_form::main_form(std::unique_ptr<serial_device> local_device, QWidget* parent)
+    : QWidget(parent), link_(std::move(local_device), nullptr, this), transfer_(*this, link_),
+      check_(link_, {REPLY_TIMEOUT, 0})
 {
     init_resources();
     setObjectName(QStringLiteral("main_form"));

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 
 class QAction;
 class QComboBox;
@@ -57,6 +58,9 @@ class main_form : public QWidget, private panel_view
 
 public:
     explicit main_form(QWidget* parent = nullptr);
+    // With the serial device to use instead of the system's, for a test or a fuzzer that
+    // scripts what the line delivers.
+    explicit main_form(std::unique_ptr<serial_device> local_device, QWidget* parent = nullptr);
     ~main_form() override;
 
     serial_link& link() { return link_; }
