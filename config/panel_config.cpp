@@ -79,24 +79,4 @@ void store_record(panel_config& config, record_no record, const record_values& v
     }
 }
 
-QString field_name(byte_field field, int key)
-{
-    switch (field) {
-    case byte_field::module_address:
-        return QStringLiteral("模块自身地址");
-    case byte_field::refresh_period:
-        return QStringLiteral("刷新周期");
-    case byte_field::key_address:
-        return QStringLiteral("按键%1 的地址").arg(key);
-    case byte_field::key_line:
-        return QStringLiteral("按键%1 的线路").arg(key);
-    }
-    return {};
-}
-
-QString bad_byte_message(byte_field field, int key)
-{
-    return QStringLiteral("%1必须是 0 到 255 之间的整数").arg(field_name(field, key));
-}
-
 }  // namespace lorvane

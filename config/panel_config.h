@@ -103,10 +103,4 @@ void store_record(panel_config& config, record_no record, const record_values& v
 // The fields of the window that hold a byte, for naming them to the user.
 enum class byte_field { module_address, refresh_period, key_address, key_line };
 
-// "模块自身地址", "刷新周期", "按键3 的地址", "按键3 的线路" (key = 1..16).
-QString field_name(byte_field field, int key = 0);
-
-// The message for a field whose text is not a byte, naming the field and the range.
-QString bad_byte_message(byte_field field, int key = 0);
-
 }  // namespace lorvane

@@ -1,6 +1,7 @@
 // The configuration model: operation table and its two conversions, the strict
 // text-to-byte conversion, and the cut into records.
 #include "panel_config.h"
+#include "window_texts.h"
 
 #include <QTest>
 

@@ -24,6 +24,12 @@ inline const QString READ_DONE_MESSAGE = QStringLiteral("全部数据读取完�
 // The message shown when no reply came for `record` within the time-out.
 QString no_reply_message(int record);
 
+// "模块自身地址", "刷新周期", "按键3 的地址", "按键3 的线路" (key = 1..16).
+QString field_name(byte_field field, int key = 0);
+
+// The message for a field whose text is not a byte, naming the field and the range.
+QString bad_byte_message(byte_field field, int key = 0);
+
 // What is wrong with a refused file, in Chinese, naming the member as the command line
 // names it and the accepted values.
 QString panel_file_problem_text(const panel_file_error& error);
