@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include <signal.h>
 
@@ -38,6 +39,7 @@ class tst_window_line : public QObject
 private Q_SLOTS:
     void closing_during_a_comparison_ends_it_quietly();
     void search_that_loses_its_port_offers_nothing();
+    void search_says_when_it_may_have_missed_a_module();
     void window_destroyed_while_the_line_works();
     void replies_flooding_a_box_are_bounded();
 };
@@ -93,6 +95,40 @@ void tst_window_line::search_that_loses_its_port_offers_nothing()
     QTest::qWait(100);
     QCOMPARE(w.messages.size(), 1);
     QVERIFY(search_dialog(w));
+}
+
+void tst_window_line::search_says_when_it_may_have_missed_a_module()
+{
+    // A garbled reply at address 9 that no module accounts for, on the first pass only.
+    module_peer peer;
+    int probes_of_9 = 0;
+    peer.on_request = [&](const frame& request) {
+        if (request[POS_ADDRESS] == 9 && ++probes_of_9 == 1)
+            peer.send_raw({0x22, 0x09, 0xF1, 0x00, 0x5A, 0xA5, 0x3C, 0xC3});
+    };
+    window_fixture w;
+    QVERIFY(w.open_port(peer.path()));
+    press(w, Qt::Key_F);
+    QDialog* dialog = search_dialog(w);
+    QVERIFY(dialog);
+    auto* again = dialog->findChild<QPushButton*>(QStringLiteral("scan_again"));
+    const auto* status = dialog->findChild<QLabel*>(QStringLiteral("scan_status"));
+    QTRY_VERIFY_WITH_TIMEOUT(again->isVisible(), 15000);
+    QVERIFY2(status->text().contains(QStringLiteral("找到 1 个模块")), qPrintable(status->text()));
+    QVERIFY2(status->text().contains(QStringLiteral("可能漏掉了模块")), qPrintable(status->text()));
+    const auto* bar = dialog->findChild<QProgressBar*>(QStringLiteral("scan_progress"));
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // One more pass: the module is listed once, and this time no doubt is left.
+    const std::size_t before = peer.requests().size();
+    again->click();
+    QVERIFY(!again->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->findChild<QPushButton*>(QStringLiteral("scan_stop"))->text(),
+                              QStringLiteral("关闭"), 15000);
+    QVERIFY(peer.requests().size() > before + 200);
+    QVERIFY(!again->isVisible());
+    QCOMPARE(dialog->findChild<QListWidget*>(QStringLiteral("scan_modules"))->count(), 1);
+    QCOMPARE(w.messages, QStringList());
 }
 
 void tst_window_line::window_destroyed_while_the_line_works()
