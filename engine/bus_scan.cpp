@@ -25,10 +25,15 @@ bool bus_scan::junk_record::suspects(int address) const
                        [&](const auto& w) { return w.second == address; });
 }
 
+bool bus_scan::junk_record::spared() const
+{
+    return resolved() && owner_probed_us.has_value();
+}
+
 std::vector<int> bus_scan::junk_record::candidates() const
 {
     std::vector<int> list;
-    if (resolved() && owner_probed_us) {
+    if (spared()) {
         // A probe that met the owner's reply went out after the owner's probe and before
         // the reply was through, which was before it reached us.
         for (const auto& [at, address] : window) {
@@ -69,6 +74,7 @@ void bus_scan::begin()
     found_.clear();
     junk_.clear();
     looked_at_.clear();
+    probed_again_.clear();
     probed_at_us_.assign(std::size_t(options_.last - options_.first + 1), std::nullopt);
     passes_left_ = options_.retries;
     pass_index_ = -1;
@@ -190,10 +196,13 @@ void bus_scan::on_timer()
     }
 }
 
-// The next suspect to look at, taking the junk in the order it came.
+// The next suspect to look at, taking the junk in the order it came. Junk a module it named
+// has accounted for needs no look: its lost probes go into a pass of their own.
 std::optional<int> bus_scan::next_suspect() const
 {
     for (const junk_record& record : junk_) {
+        if (record.spared())
+            continue;
         for (const int address : record.candidates()) {
             if (!known(address) && !looked_at_.contains(address))
                 return address;
@@ -202,12 +211,29 @@ std::optional<int> bus_scan::next_suspect() const
     return std::nullopt;
 }
 
+// The probes that may have been lost under replies now accounted for, not yet probed again.
+std::vector<int> bus_scan::lost_probes() const
+{
+    std::set<int> lost;
+    for (const junk_record& record : junk_) {
+        if (!record.spared())
+            continue;
+        for (const int address : record.candidates()) {
+            if (!known(address) && !looked_at_.contains(address) &&
+                !probed_again_.contains(address))
+                lost.insert(address);
+        }
+    }
+    return {lost.begin(), lost.end()};
+}
+
 int bus_scan::suspects_left() const
 {
     std::set<int> left;
     for (const junk_record& record : junk_) {
         for (const int address : record.candidates()) {
-            if (!known(address) && !looked_at_.contains(address))
+            if (!known(address) && !looked_at_.contains(address) &&
+                !(record.spared() && probed_again_.contains(address)))
                 left.insert(address);
         }
     }
@@ -241,6 +267,14 @@ void bus_scan::next_patient_probe()
 void bus_scan::end_of_round()
 {
     patient_address_ = -1;
+    // The probes lost under replies of modules now found go out once more, back to back:
+    // on a two-wire line one reply can swallow only one probe, so most of them stay silent
+    // and a pass costs them a pitch each instead of a whole wait.
+    if (std::vector<int> lost = lost_probes(); !lost.empty()) {
+        probed_again_.insert(lost.begin(), lost.end());
+        start_pass(std::move(lost));
+        return;
+    }
     if (passes_left_ > 0) {
         --passes_left_;
         // Another pass over the addresses that stayed silent and had no second look.

@@ -12,11 +12,11 @@
 // names behind a reply header. Suspects get a second, patient look: one probe at a time, each
 // waiting up to `wait` for its answer, sent again up to `retries` times. When a module the
 // junk names answers now (one not known before the junk came), that module's reply was the
-// junk; its other suspects are spared, except those probed while that reply may have been on
-// the line (their probe may have been lost). Junk that no module is found to account for is
-// counted as doubt: a module may have been missed. With `retries`, the addresses that stayed
-// silent get up to that many more passes. The second look of a line that is mostly noise ends
-// once it has taken as long as its pass, and the scan says the line is noisy.
+// junk; its other suspects are spared, and those probed while that reply may have been on the
+// line (their probe may have been lost) get a pass of their own. Junk that no module is found
+// to account for is counted as doubt: a module may have been missed. With `retries`, the
+// addresses that stayed silent get up to that many more passes. The second look of a line that is
+// mostly noise ends once it has taken as long as its pass, and the scan says the line is noisy.
 #pragma once
 
 #include "line_operation.h"
@@ -105,6 +105,8 @@ private:
         std::vector<std::pair<std::int64_t, int>> window;
         bool resolved() const { return found >= replies; }
         bool suspects(int address) const;
+        // Accounted for by a module it named: only the probes lost under it are left.
+        bool spared() const;
         // The suspects still worth a look: all of them, or once a module it named has
         // accounted for it, those probed while that module's reply may have been on the line.
         std::vector<int> candidates() const;
@@ -119,6 +121,7 @@ private:
     void start_pass(std::vector<int> addresses);
     void next_patient_probe();
     std::optional<int> next_suspect() const;
+    std::vector<int> lost_probes() const;
     int suspects_left() const;
     void end_of_round();
     void take_reply(const frame& reply);
@@ -142,7 +145,8 @@ private:
     std::int64_t pass_started_us_ = 0;
     std::int64_t patient_deadline_us_ = 0;  // the noise bound of this round's second look
     std::vector<junk_record> junk_;
-    std::set<int> looked_at_;  // have had their second look
+    std::set<int> looked_at_;     // have had their second look
+    std::set<int> probed_again_;  // went out again in a pass of lost probes
     int patient_address_ = -1;
     int patient_retries_left_ = 0;
     int passes_left_ = 0;
