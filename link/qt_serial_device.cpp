@@ -152,7 +152,7 @@ std::vector<port_entry> system_ports()
             description = description.isEmpty() ? info.manufacturer()
                                                 : description + QStringLiteral("（") +
                                                       info.manufacturer() + QStringLiteral("）");
-        ports.push_back({info.portName(), description});
+        ports.push_back({info.portName(), description, info.serialNumber().trimmed()});
     }
     return ports;
 }
