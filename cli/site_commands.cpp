@@ -518,11 +518,10 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
         }
         made.push_back(path);
     }
-    out.info(QStringLiteral("%1 written, with %2 and their panel files; 'lorvane-cli site check "
-                            "%3' compares the site with it")
+    out.info(QStringLiteral("wrote %1 and %2; 'lorvane-cli site check %1' compares the site "
+                            "with them")
                  .arg(QDir(dir).filePath(QStringLiteral("site.json")),
-                      counted(int(result.buses.size()), "bus", "buses"),
-                      QDir(dir).filePath(QStringLiteral("site.json"))));
+                      counted(int(files.size()) - 1, "panel file", "panel files")));
     return EXIT_DONE;
 }
 

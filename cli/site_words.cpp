@@ -336,7 +336,7 @@ QString english_report_words::label(report_label label) const
     case report_label::details:
         return QStringLiteral("Details");
     case report_label::reply_times:
-        return QStringLiteral("Reply times");
+        return QStringLiteral("Replies (min / median / max)");
     case report_label::no_panel:
         return QStringLiteral("none in the plan");
     case report_label::no_modules:
@@ -419,7 +419,7 @@ QString english_report_words::time(const QDateTime& utc) const
     const int offset = local.offsetFromUtc() / 60;
     return QLocale(QLocale::English).toString(local, QStringLiteral("d MMMM yyyy, HH:mm:ss")) +
            QStringLiteral(" (UTC%1%2:%3)")
-               .arg(offset < 0 ? u'-' : u'+')
+               .arg(QChar(offset < 0 ? u'-' : u'+'))
                .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
                .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
 }

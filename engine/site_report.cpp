@@ -68,7 +68,7 @@ html { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
 body { margin: 0; color: var(--ink); background: #f4f6f8;
   font: 15px/1.45 system-ui, "Segoe UI", "Noto Sans", "Noto Sans CJK SC", "Microsoft YaHei",
     "PingFang SC", Helvetica, Arial, sans-serif; }
-.page { max-width: 1080px; margin: 0 auto; background: #fff; min-height: 100vh; }
+.page { max-width: 1200px; margin: 0 auto; background: #fff; min-height: 100vh; }
 header.cover { background: var(--band); color: #fff; padding: 36px 48px 28px; }
 header.cover .kind { margin: 0; text-transform: uppercase; letter-spacing: .12em; font-size: 12px;
   opacity: .8; }
@@ -95,7 +95,7 @@ p.port { margin: 0 0 16px; color: var(--muted); }
 p.port code { color: var(--ink); font: 13px/1 ui-monospace, "Cascadia Mono", "DejaVu Sans Mono",
   monospace; background: #eef1f4; padding: 2px 5px; border-radius: 3px; }
 .outcome-bad { color: #c62828; font-weight: 600; }
-.bus-body { display: grid; grid-template-columns: 400px 1fr; gap: 28px; align-items: start; }
+.bus-body { display: grid; grid-template-columns: 384px 1fr; gap: 24px; align-items: start; }
 @media (max-width: 900px) { .bus-body { grid-template-columns: 1fr; } }
 figure.map { margin: 0; }
 figure.map svg { display: block; }
@@ -111,7 +111,7 @@ th { text-align: left; font-size: 11px; text-transform: uppercase; letter-spacin
 td { border-bottom: 1px solid var(--line); padding: 7px 8px; vertical-align: top; }
 tr { break-inside: avoid; }
 td.addr { font-variant-numeric: tabular-nums; font-weight: 600; width: 56px; }
-td.file { word-break: break-all; }
+td.file { white-space: nowrap; }
 td.file .none { color: var(--muted); font-style: italic; }
 td.times { white-space: nowrap; font-variant-numeric: tabular-nums; color: var(--muted); }
 span.pill { display: inline-block; padding: 1px 9px; border-radius: 10px; color: #fff;

@@ -115,6 +115,7 @@ private Q_SLOTS:
     void adopt_and_check_back();
     void refused_sites_send_nothing();
     void usb_ports_by_serial_number();
+    void lost_port_stops_only_its_bus();
 
 private:
     QTemporaryDir dir_;
@@ -603,6 +604,41 @@ void tst_site::usb_ports_by_serial_number()
     QCOMPARE(failure(3).kind, bus_failure_kind::port_shared);
     QCOMPARE(failure(3).other_bus, 0);
     QCOMPARE(peer.requests().size(), std::size_t{17});  // the one read of module 1, nothing more
+}
+
+// A bus whose port goes away mid-read is unreachable, its module cut off and the rest not
+// reached; the other bus goes on to its end.
+void tst_site::lost_port_stops_only_its_bus()
+{
+    module_peer lost(1);
+    module_peer kept(1);
+    lost.on_request = [&](const frame& request) {
+        if (request[POS_RECORD] == 4)
+            lost.hang_up();
+    };
+    site_plan plan;
+    plan.name = QStringLiteral("L");
+    plan.buses.push_back({QStringLiteral("lost"),
+                          lost.path(),
+                          false,
+                          {QStringLiteral("1.json"), QStringLiteral("2.json")},
+                          {panel(1), panel(2)}});
+    plan.buses.push_back(
+        {QStringLiteral("kept"), kept.path(), false, {QStringLiteral("1.json")}, {panel(1)}});
+    site_run_options options;
+    options.scan = false;
+    site_run run(plan, options);
+    QSignalSpy finished(&run, &site_run::finished);
+    run.start();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.size(), 1);
+    const site_result& result = run.result();
+    QCOMPARE(result.buses[0].failure->kind, bus_failure_kind::port_lost);
+    QCOMPARE(result.buses[0].modules[0].status, module_status::interrupted);
+    QCOMPARE(result.buses[0].modules[0].stopped_record, 4);
+    QCOMPARE(result.buses[0].modules[1].status, module_status::not_reached);
+    QVERIFY(result.buses[1].reachable());
+    QCOMPARE(result.buses[1].modules[0].status, module_status::same);
 }
 
 QTEST_GUILESS_MAIN(tst_site)
