@@ -51,9 +51,16 @@ status_look look_of(module_status status)
 
 constexpr const char* EMPTY_CELL_COLOUR = "#e8ecf0";
 
+// `text` for HTML, and for XML too: control characters, which neither may hold, are shown as
+// U+FFFD.
 QString esc(const QString& text)
 {
-    return text.toHtmlEscaped();
+    QString escaped = text.toHtmlEscaped();
+    for (QChar& c : escaped) {
+        if ((c.unicode() < 0x20 && c != u'\t' && c != u'\n') || c.unicode() == 0x7F)
+            c = QChar::ReplacementCharacter;
+    }
+    return escaped;
 }
 
 QString num(int n)
