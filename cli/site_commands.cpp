@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -26,6 +27,7 @@ namespace {
 constexpr int DEFAULT_TIMEOUT_MS = 1000;
 constexpr int MAX_TIMEOUT_MS = 600'000;
 constexpr int MAX_RETRIES = 100;
+constexpr qint64 PROGRESS_PERIOD_MS = 100;
 
 console out;
 
@@ -206,7 +208,11 @@ site_result run(const site_plan& plan, const site_run_options& options, audit_lo
         planned += int(bus.panels.size());
     int done = 0;
     std::map<int, int> scanning;  // bus -> addresses probed
+    QElapsedTimer shown;          // a terminal needs no more than ten lines a second
     const auto show = [&] {
+        if (shown.isValid() && shown.elapsed() < PROGRESS_PERIOD_MS)
+            return;
+        shown.start();
         QString line = options.action == site_action::adopt
                            ? QStringLiteral("site %1: %2 read")
                                  .arg(plan.name, counted(done, "module", "modules"))
