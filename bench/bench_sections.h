@@ -51,5 +51,6 @@ void startup_section(const bench_options& opts, report& out);   // startup_bench
 void checksum_section(const bench_options& opts, report& out);  // checksum_bench.cpp
 void cli_section(const bench_options& opts, report& out);       // cli_bench.cpp
 void scan_section(const bench_options& opts, report& out);      // scan_bench.cpp
+void site_section(const bench_options& opts, report& out);      // site_bench.cpp
 
 }  // namespace lorvane::bench

@@ -14,6 +14,8 @@
 //   checksum  the share of two-byte corruptions of valid replies the tool would act on
 //   cli       lorvane-cli write and read at 9600 baud, and scans of the bus, against
 //             lorvane-sim
+//   site      four paced buses checked at once beside the slowest alone; lorvane-cli's
+//             memory for 64 buses of 256 modules
 //
 // Each section is in a file of its own (see bench_sections.h); this one parses the options,
 // runs the sections asked for and prints the table.
@@ -67,7 +69,7 @@ constexpr std::string_view USAGE =
     "  --probe PATH        lorvane-bench-startup (default: next to this program)\n"
     "  --cli PATH          lorvane-cli (default: next to this program)\n"
     "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli,\n"
-    "                      scan\n"
+    "                      scan,site\n"
     "  --help              show this text\n";
 
 struct section
@@ -81,6 +83,7 @@ struct section
 constexpr section SECTIONS[] = {
     {"latency", latency_section},   {"paced", paced_section}, {"startup", startup_section},
     {"checksum", checksum_section}, {"cli", cli_section},     {"scan", scan_section},
+    {"site", site_section},
 };
 
 std::optional<int> parse_int(std::string_view text)

@@ -13,6 +13,7 @@
 #include "port_name.h"
 #include "port_words.h"
 #include "serial_link.h"
+#include "site_commands.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -279,10 +280,12 @@ int command_ports()
             description += (description.isEmpty() ? QString() : QStringLiteral(" (")) +
                            port.manufacturer +
                            (description.isEmpty() ? QString() : QStringLiteral(")"));
-        lines += (description.isEmpty() ? one_line(port.name)
-                                        : one_line(port.name) + u'\t' + one_line(description))
-                     .toUtf8() +
-                 '\n';
+        QString line = one_line(port.name);
+        if (!description.isEmpty() || !port.serial_number.isEmpty())
+            line += u'\t' + one_line(description);
+        if (!port.serial_number.isEmpty())  // as a site file names the adapter
+            line += QStringLiteral("\tusb:") + one_line(port.serial_number);
+        lines += line.toUtf8() + '\n';
     }
     if (const int code = print_result(lines))
         return code;
@@ -488,6 +491,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         "  verify --port P [--address N] FILE       compare a module with a file\n"
         "  scan   --port P [--first N] [--last N] [--wait MS] [--json]\n"
         "                                           find the modules on the line\n"
+        "  site   check|write|adopt ...             every bus of a building from one site\n"
+        "                                           file ('lorvane-cli site --help')\n"
         "\n"
         "FILE '-' is standard input; --output - is standard output. Exit codes: 0 done,\n"
         "1 usage error, 2 a file cannot be read or written or is invalid (results that\n"
@@ -599,6 +604,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
 
 int run(const QStringList& arguments)
 {
+    if (arguments.size() > 1 && arguments[1] == QStringLiteral("site"))
+        return run_site(arguments);  // its own commands and options
     QCommandLineParser parser;
     command_line args;
     try {

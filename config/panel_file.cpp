@@ -1,5 +1,7 @@
 #include "panel_file.h"
 
+#include "json_text.h"
+
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -24,8 +26,6 @@ const std::array<QString, 4>& operation_names()
 }
 
 const QString BYTE_RANGE = QStringLiteral("must be a whole number from 0 to 255");
-// Text from the file shown in a message (a string value, a member name) is cut to this.
-constexpr qsizetype SHOWN_TEXT_LIMIT = 40;
 
 // Thrown inside the parser only, caught at its top: the first problem ends the parse.
 struct refusal
@@ -40,191 +40,17 @@ struct refusal
     throw refusal{{field, problem, kind, value}};
 }
 
-// `text` as a message shows it: cut after SHOWN_TEXT_LIMIT characters, saying how long it was.
-QString cut(const QString& text)
-{
-    if (text.size() <= SHOWN_TEXT_LIMIT)
-        return text;
-    const qsizetype keep =
-        text[SHOWN_TEXT_LIMIT - 1].isHighSurrogate() ? SHOWN_TEXT_LIMIT - 1 : SHOWN_TEXT_LIMIT;
-    return text.left(keep) + QStringLiteral("... (%1 characters)").arg(text.size());
-}
-
-// What QJsonDocument keeps no trace of: a member given twice (it keeps the last) and the
-// text of a number as written (49.999999999999999999 arrives as 50). Walks the text that
-// QJsonDocument has already accepted, refuses repeated members, and notes every number
-// whose value as written is not whole, by the path of its member.
-class literal_scan
-{
-public:
-    explicit literal_scan(const QByteArray& json) : text_(json) { value({}); }
-
-    // Number literals that are not whole, as written, by member path ("keys[3].line").
-    QHash<QString, QString> fractions;
-
-private:
-    char peek() const { return pos_ < text_.size() ? text_[pos_] : '\0'; }
-    void skip_space()
-    {
-        while (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r')
-            ++pos_;
-    }
-
-    void skip_word()
-    {
-        while (peek() >= 'a' && peek() <= 'z')
-            ++pos_;
-    }
-
-    void value(const QString& path)
-    {
-        skip_space();
-        const char c = peek();
-        if (c == '{')
-            object(path);
-        else if (c == '[')
-            array(path);
-        else if (c == '"')
-            string();
-        else if (c == '-' || (c >= '0' && c <= '9'))
-            number(path);
-        else
-            skip_word();  // true, false, null
-    }
-
-    void object(const QString& path)
-    {
-        ++pos_;  // {
-        QSet<QString> names;
-        skip_space();
-        while (peek() == '"') {
-            const QString name = string();
-            const QString member = path.isEmpty() ? cut(name) : path + u'.' + cut(name);
-            if (names.contains(name))
-                refuse(member, QStringLiteral("is given twice; each member may appear once"),
-                       panel_file_problem::given_twice);
-            names.insert(name);
-            skip_space();
-            ++pos_;  // :
-            value(member);
-            skip_space();
-            if (peek() == ',')
-                ++pos_;
-            skip_space();
-        }
-        ++pos_;  // }
-    }
-
-    void array(const QString& path)
-    {
-        ++pos_;  // [
-        skip_space();
-        for (int index = 0; pos_ < text_.size() && peek() != ']'; ++index) {
-            value(QStringLiteral("%1[%2]").arg(path).arg(index));
-            skip_space();
-            if (peek() == ',')
-                ++pos_;
-            skip_space();
-        }
-        ++pos_;  // ]
-    }
-
-    QString string()
-    {
-        ++pos_;  // opening quote
-        QString decoded;
-        qsizetype run = pos_;
-        while (pos_ < text_.size() && peek() != '"') {
-            if (peek() != '\\') {
-                ++pos_;
-                continue;
-            }
-            decoded += QString::fromUtf8(text_.mid(run, pos_ - run));
-            const char escaped = pos_ + 1 < text_.size() ? text_[pos_ + 1] : '\0';
-            pos_ += 2;
-            switch (escaped) {
-            case 'b':
-                decoded += u'\b';
-                break;
-            case 'f':
-                decoded += u'\f';
-                break;
-            case 'n':
-                decoded += u'\n';
-                break;
-            case 'r':
-                decoded += u'\r';
-                break;
-            case 't':
-                decoded += u'\t';
-                break;
-            case 'u':
-                decoded += QChar(char16_t(text_.mid(pos_, 4).toUShort(nullptr, 16)));
-                pos_ += 4;
-                break;
-            default:  // " \ /
-                decoded += QLatin1Char(escaped);
-            }
-            run = pos_;
-        }
-        decoded += QString::fromUtf8(text_.mid(run, pos_ - run));
-        ++pos_;  // closing quote
-        return decoded;
-    }
-
-    void number(const QString& path)
-    {
-        const qsizetype start = pos_;
-        while (peek() == '-' || peek() == '+' || peek() == '.' || peek() == 'e' || peek() == 'E' ||
-               (peek() >= '0' && peek() <= '9'))
-            ++pos_;
-        const QByteArray literal = text_.mid(start, pos_ - start);
-        if (!whole(literal))
-            fractions.insert(path, QString::fromLatin1(literal));
-    }
-
-    // Whether the decimal number `literal` (JSON syntax) is whole, exactly as written.
-    static bool whole(const QByteArray& literal)
-    {
-        qsizetype exponent_at = literal.indexOf('e');
-        if (exponent_at < 0)
-            exponent_at = literal.indexOf('E');
-        const QByteArray mantissa = exponent_at < 0 ? literal : literal.left(exponent_at);
-        qint64 exponent = 0;
-        if (exponent_at >= 0) {
-            const QByteArray text = literal.mid(exponent_at + 1);
-            bool ok = false;
-            exponent = text.toLongLong(&ok);
-            if (!ok)  // beyond any double: huge (whole) or tiny (not whole unless zero)
-                exponent = text.startsWith('-') ? -(qint64(1) << 40) : qint64(1) << 40;
-        }
-        const qsizetype dot = mantissa.indexOf('.');
-        const QByteArray fraction = dot < 0 ? QByteArray() : mantissa.mid(dot + 1);
-        QByteArray digits = (dot < 0 ? mantissa : mantissa.left(dot)) + fraction;
-        digits.replace('-', QByteArray());
-        // The value is digits x 10^-scale: whole when the last `scale` digits are zeros.
-        const qint64 scale = qint64(fraction.size()) - exponent;
-        qsizetype zeros = 0;
-        while (zeros < digits.size() && digits[digits.size() - 1 - zeros] == '0')
-            ++zeros;
-        return zeros == digits.size() || scale <= qint64(zeros);
-    }
-
-    const QByteArray& text_;
-    qsizetype pos_ = 0;
-};
-
 // Reads a document's members into a configuration, refusing the first thing wrong.
 class reader
 {
 public:
-    explicit reader(const literal_scan& scan) : fractions_(scan.fractions) {}
+    explicit reader(const json_literal_scan& scan) : fractions_(scan.fractions) {}
 
     QString shown(const QJsonValue& value, const QString& path) const
     {
         switch (value.type()) {
         case QJsonValue::String:
-            return u'"' + cut(value.toString()) + u'"';
+            return u'"' + shown_text(value.toString()) + u'"';
         case QJsonValue::Double:
             return fractions_.value(path, QString::number(value.toDouble(), 'g', 17));
         case QJsonValue::Bool:
@@ -315,7 +141,7 @@ void only_members(const QJsonObject& object, const QStringList& known, const QSt
 {
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!known.contains(it.key()))
-            refuse(prefix + cut(it.key()),
+            refuse(prefix + shown_text(it.key()),
                    QStringLiteral("is not a member of a panel file (known: %1)")
                        .arg(known.join(QStringLiteral(", "))),
                    panel_file_problem::unknown_member);
@@ -337,7 +163,10 @@ panel_config parse(const QByteArray& json)
                    .arg(parse_error.offset));
     if (!document.isObject())
         refuse({}, QStringLiteral("must hold one JSON object"), panel_file_problem::not_an_object);
-    const literal_scan scan(json);
+    const json_literal_scan scan(json);
+    if (scan.repeated_member)
+        refuse(*scan.repeated_member, QStringLiteral("is given twice; each member may appear once"),
+               panel_file_problem::given_twice);
     const reader read(scan);
     const QJsonObject root = document.object();
     only_members(root,

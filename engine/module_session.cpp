@@ -38,7 +38,17 @@ void module_session::start(transfer_kind kind)
 
 void module_session::begin()
 {
+    retries_left_ = options_.retries;
+    since_begun_.start();
+    last_reply_ns_ = -1;
     send_record();
+}
+
+std::optional<double> module_session::transfer_ms() const
+{
+    if (confirmed_ < RECORD_COUNT || last_reply_ns_ < 0)
+        return std::nullopt;
+    return double(last_reply_ns_) / 1e6;
 }
 
 void module_session::send_record()
@@ -78,6 +88,7 @@ item_fate module_session::take(const frame_stream::item& item)
     }
     deadline_.stop();
     reply_times_ms_.push_back(double(since_sent_.nsecsElapsed()) / 1e6);
+    last_reply_ns_ = since_begun_.nsecsElapsed();
     if (kind_ == transfer_kind::read)
         store_record(config_, record_, {reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]});
     confirmed_ = record_ + 1;

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <optional>
 #include <vector>
 
 namespace lorvane {
@@ -48,8 +49,11 @@ public:
     int failed_record() const { return record_; }
     // Records (0..17) the module has confirmed in this run.
     int confirmed() const { return confirmed_; }
-    // For each confirmed record, from its request going out to its reply arriving, in ms.
+    // For each confirmed record, from its request going out (the last time, when it was
+    // sent again) to its reply arriving, in ms.
     const std::vector<double>& reply_times_ms() const { return reply_times_ms_; }
+    // From the first request out to the last reply in, once every record was confirmed.
+    std::optional<double> transfer_ms() const;
 
 Q_SIGNALS:
     // `confirmed` records (1..17) have been answered so far.
@@ -70,6 +74,8 @@ private:
     panel_config config_;
     QTimer deadline_;
     QElapsedTimer since_sent_;
+    QElapsedTimer since_begun_;
+    std::int64_t last_reply_ns_ = -1;  // since_begun_ at the last confirmed reply
     transfer_kind kind_ = transfer_kind::write;
     int record_ = 0;
     int confirmed_ = 0;

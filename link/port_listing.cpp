@@ -27,4 +27,16 @@ std::vector<port_entry> available_ports()
     return ports;
 }
 
+QStringList ports_with_serial(const QString& serial)
+{
+    QStringList names;
+    if (serial.isEmpty())
+        return names;
+    for (const port_entry& port : available_ports()) {
+        if (port.serial_number.compare(serial, Qt::CaseInsensitive) == 0)
+            names << port.name;
+    }
+    return names;
+}
+
 }  // namespace lorvane

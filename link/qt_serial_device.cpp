@@ -147,7 +147,8 @@ std::vector<port_entry> system_ports()
 {
     std::vector<port_entry> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        ports.push_back({info.portName(), info.description(), info.manufacturer()});
+        ports.push_back({info.portName(), info.description(), info.manufacturer(),
+                         info.serialNumber().trimmed()});
     return ports;
 }
 

@@ -13,6 +13,7 @@
 #include <devguid.h>
 #include <initguid.h>
 #include <setupapi.h>
+#include <cfgmgr32.h>
 // clang-format on
 
 namespace lorvane {
@@ -75,6 +76,47 @@ QString registry_string(HKEY key, const wchar_t* name)
         type != REG_SZ)
         return {};
     return QString::fromWCharArray(value);
+}
+
+// The serial number in a device instance ID, as Windows builds them for USB serial adapters:
+// "USB\VID_0403&PID_6001\FT4XK21B" (the adapter itself) or
+// "FTDIBUS\VID_0403+PID_6001+FT4XK21BA\0000" (FTDI's own bus driver, which appends the
+// port's letter, A for the first). A last part with '&' in it was made up by Windows for an
+// adapter without a serial number; empty then, and for any other ID.
+QString serial_of_instance_id(const QString& id)
+{
+    const QStringList parts = id.split(u'\\');
+    if (parts.size() < 3)
+        return {};
+    if (parts[0].compare(QStringLiteral("USB"), Qt::CaseInsensitive) == 0)
+        return parts[2].contains(u'&') ? QString() : parts[2];
+    if (parts[0].compare(QStringLiteral("FTDIBUS"), Qt::CaseInsensitive) == 0) {
+        QString serial = parts[1].section(u'+', 2);
+        if (serial.size() > 1 && serial.endsWith(u'A'))
+            serial.chop(1);
+        return serial;
+    }
+    return {};
+}
+
+QString instance_id(DEVINST device)
+{
+    wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (CM_Get_Device_IDW(device, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS)
+        return {};
+    return QString::fromWCharArray(id);
+}
+
+// The serial number of the USB adapter behind a port: from the port's own ID, or from its
+// parent's (a composite device's interface has an ID of its own without it).
+QString adapter_serial(DEVINST device)
+{
+    if (const QString serial = serial_of_instance_id(instance_id(device)); !serial.isEmpty())
+        return serial;
+    DEVINST parent = 0;
+    if (CM_Get_Parent(&parent, device, 0) != CR_SUCCESS)
+        return {};
+    return serial_of_instance_id(instance_id(parent));
 }
 
 }  // namespace
@@ -301,10 +343,13 @@ std::vector<port_entry> system_ports()
                 continue;
             const auto known = std::find_if(ports.begin(), ports.end(),
                                             [&](const port_entry& p) { return p.name == name; });
-            if (known != ports.end())
+            const QString serial = adapter_serial(info.DevInst);
+            if (known != ports.end()) {
                 known->description = QString::fromWCharArray(friendly);
-            else if (name.startsWith(QStringLiteral("COM")))
-                ports.push_back({name, QString::fromWCharArray(friendly)});
+                known->serial_number = serial;
+            } else if (name.startsWith(QStringLiteral("COM"))) {
+                ports.push_back({name, QString::fromWCharArray(friendly), {}, serial});
+            }
         }
         SetupDiDestroyDeviceInfoList(set);
     }

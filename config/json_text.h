@@ -1,0 +1,31 @@
+// What QJsonDocument keeps no trace of, for the files this program reads: a member given
+// twice (it keeps the last) and the text of a number as written (49.999999999999999999
+// arrives as 50). Shared by the panel file and the site file.
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <optional>
+
+namespace lorvane {
+
+// Text from a file shown in a message (a string value, a member name) is cut to this.
+inline constexpr qsizetype SHOWN_TEXT_LIMIT = 40;
+
+// `text` as a message shows it: cut after SHOWN_TEXT_LIMIT characters, saying how long it was.
+QString shown_text(const QString& text);
+
+// Walks a JSON text that QJsonDocument has already accepted, stopping at the first member
+// given twice in one object, and notes every number whose value as written is not whole,
+// by the path of its member ("keys[3].line").
+struct json_literal_scan
+{
+    explicit json_literal_scan(const QByteArray& json);
+
+    std::optional<QString> repeated_member;  // its path, cut as shown_text() cuts
+    QHash<QString, QString> fractions;       // number literals that are not whole, as written
+};
+
+}  // namespace lorvane

@@ -1,0 +1,354 @@
+#include "site_file.h"
+
+#include "json_text.h"
+#include "network_port.h"
+
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QRegularExpression>
+
+#include <map>
+
+namespace lorvane {
+
+namespace {
+
+// Thrown inside the parser only, caught at its top: the first problem ends the parse.
+struct site_refusal
+{
+    site_file_error error;
+};
+
+[[noreturn]] void refuse(site_problem kind, const QString& member, const QString& value = {})
+{
+    site_file_error error;
+    error.kind = kind;
+    error.member = member;
+    error.value = value;
+    throw site_refusal{error};
+}
+
+// A JSON value as a message shows it.
+QString shown(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::String:
+        return u'"' + shown_text(value.toString()) + u'"';
+    case QJsonValue::Double:
+        return QString::number(value.toDouble(), 'g', 17);
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Array:
+        return QStringLiteral("an array");
+    case QJsonValue::Object:
+        return QStringLiteral("an object");
+    default:
+        return {};
+    }
+}
+
+void only_members(const QJsonObject& object, const QStringList& known, const QString& prefix)
+{
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!known.contains(it.key()))
+            refuse(site_problem::unknown_member, prefix + shown_text(it.key()));
+    }
+}
+
+QJsonValue required(const QJsonObject& object, const QString& name, const QString& path)
+{
+    const QJsonValue value = object.value(name);
+    if (value.isUndefined())
+        refuse(site_problem::missing, path);
+    return value;
+}
+
+QString text_member(const QJsonObject& object, const QString& name, const QString& path)
+{
+    const QJsonValue value = required(object, name, path);
+    if (!value.isString())
+        refuse(site_problem::not_a_text, path, shown(value));
+    return value.toString();
+}
+
+QString name_member(const QJsonObject& object, const QString& path)
+{
+    const QString name = text_member(object, QStringLiteral("name"), path);
+    if (name.trimmed().isEmpty())
+        refuse(site_problem::empty_name, path, shown(QJsonValue(name)));
+    return name;
+}
+
+// Absolute on any system: a site file travels between them.
+bool is_absolute_anywhere(const QString& path)
+{
+    static const QRegularExpression drive(QStringLiteral(R"(\A[A-Za-z]:)"));
+    return path.startsWith(u'/') || path.startsWith(u'\\') || drive.match(path).hasMatch();
+}
+
+// A panel path as the loader will use it: either separator, "." and ".." resolved.
+QString comparable_path(const QString& path)
+{
+    QString cleaned = path;
+    cleaned.replace(u'\\', u'/');
+    QStringList parts;
+    for (const QString& part : cleaned.split(u'/', Qt::SkipEmptyParts)) {
+        if (part == QStringLiteral("."))
+            continue;
+        if (part == QStringLiteral("..") && !parts.isEmpty() && parts.last() != part)
+            parts.removeLast();
+        else
+            parts << part;
+    }
+    return parts.join(u'/');
+}
+
+site_bus parse_bus(const QJsonValue& value, const QString& path)
+{
+    if (!value.isObject())
+        refuse(site_problem::not_an_object, path, shown(value));
+    const QJsonObject object = value.toObject();
+    only_members(object, {QStringLiteral("name"), QStringLiteral("port"), QStringLiteral("panels")},
+                 path + u'.');
+    site_bus bus;
+    bus.name = name_member(object, path + QStringLiteral(".name"));
+    bus.port = text_member(object, QStringLiteral("port"), path + QStringLiteral(".port"));
+    const QString panels_path = path + QStringLiteral(".panels");
+    const QJsonValue panels = required(object, QStringLiteral("panels"), panels_path);
+    if (!panels.isArray())
+        refuse(site_problem::not_a_list, panels_path, shown(panels));
+    std::map<QString, QString> seen;  // comparable path -> member that named it first
+    const QJsonArray list = panels.toArray();
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const QString member = QStringLiteral("%1[%2]").arg(panels_path).arg(i);
+        if (!list[i].isString())
+            refuse(site_problem::not_a_text, member, shown(list[i]));
+        const QString panel = list[i].toString();
+        if (panel.trimmed().isEmpty() || is_absolute_anywhere(panel) ||
+            comparable_path(panel).isEmpty())
+            refuse(site_problem::bad_panel_path, member, shown(list[i]));
+        const auto [first, fresh] = seen.emplace(comparable_path(panel), member);
+        if (!fresh) {
+            site_file_error error;
+            error.kind = site_problem::panel_twice;
+            error.member = member;
+            error.other_member = first->second;
+            error.value = shown_text(panel);
+            throw site_refusal{error};
+        }
+        bus.panel_paths << panel;
+    }
+    return bus;
+}
+
+site_plan parse(const QByteArray& json)
+{
+    QJsonParseError parse_error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parse_error);
+    if (parse_error.error != QJsonParseError::NoError)
+        refuse(
+            site_problem::not_json, {},
+            QStringLiteral("%1 at byte %2").arg(parse_error.errorString()).arg(parse_error.offset));
+    if (!document.isObject())
+        refuse(site_problem::not_an_object, {});
+    if (const json_literal_scan scan(json); scan.repeated_member)
+        refuse(site_problem::given_twice, *scan.repeated_member);
+    const QJsonObject root = document.object();
+    only_members(root, {QStringLiteral("format"), QStringLiteral("name"), QStringLiteral("buses")},
+                 {});
+    const QJsonValue format = required(root, QStringLiteral("format"), QStringLiteral("format"));
+    if (format != QJsonValue(SITE_FILE_FORMAT))
+        refuse(site_problem::wrong_format, QStringLiteral("format"), shown(format));
+
+    site_plan plan;
+    plan.name = name_member(root, QStringLiteral("name"));
+    const QJsonValue buses = required(root, QStringLiteral("buses"), QStringLiteral("buses"));
+    if (!buses.isArray())
+        refuse(site_problem::not_a_list, QStringLiteral("buses"), shown(buses));
+    const QJsonArray list = buses.toArray();
+    if (list.isEmpty())
+        refuse(site_problem::no_buses, QStringLiteral("buses"));
+    if (list.size() > SITE_MAX_BUSES) {
+        site_file_error error;
+        error.kind = site_problem::too_many_buses;
+        error.member = QStringLiteral("buses");
+        error.number = int(list.size());
+        throw site_refusal{error};
+    }
+    // Names compared without regard to case: they name folders, and Windows folders ignore it.
+    std::map<QString, QString> names;
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const QString path = QStringLiteral("buses[%1]").arg(i);
+        plan.buses.push_back(parse_bus(list[i], path));
+        const QString member = path + QStringLiteral(".name");
+        const auto [first, fresh] = names.emplace(plan.buses.back().name.toCaseFolded(), member);
+        if (!fresh) {
+            site_file_error error;
+            error.kind = site_problem::name_twice;
+            error.member = member;
+            error.other_member = first->second;
+            error.value = shown_text(plan.buses.back().name);
+            error.bus = int(i);
+            throw site_refusal{error};
+        }
+    }
+    return plan;
+}
+
+// The JSON text of one string, quotes and escapes included.
+QString json_string(const QString& text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+}  // namespace
+
+std::variant<site_plan, site_file_error> parse_site_file(const QByteArray& json)
+{
+    try {
+        return parse(json);
+    } catch (const site_refusal& r) {
+        return r.error;
+    }
+}
+
+std::optional<site_file_error> override_port(site_plan& plan, const QString& bus,
+                                             const QString& port)
+{
+    for (site_bus& b : plan.buses) {
+        if (b.name == bus) {
+            b.port = port;
+            b.port_overridden = true;
+            return std::nullopt;
+        }
+    }
+    site_file_error error;
+    error.kind = site_problem::unknown_bus;
+    error.value = shown_text(bus);
+    error.from_command_line = true;
+    return error;
+}
+
+std::optional<QString> usb_serial_of(const QString& port)
+{
+    const QString text = port.trimmed();
+    if (!text.startsWith(USB_PORT_PREFIX, Qt::CaseInsensitive))
+        return std::nullopt;
+    const QString serial = text.mid(USB_PORT_PREFIX.size());
+    if (serial.isEmpty() || serial.size() > USB_SERIAL_MAX_LENGTH)
+        return std::nullopt;
+    for (const QChar c : serial) {
+        if (c.unicode() <= u' ' || c.unicode() >= 0x7F)
+            return std::nullopt;  // serial numbers are printable ASCII
+    }
+    return serial;
+}
+
+std::optional<QString> port_identity(const QString& port, port_platform platform)
+{
+    if (const auto serial = usb_serial_of(port))
+        return QStringLiteral("usb:") + serial->toUpper();
+    if (port.trimmed().startsWith(USB_PORT_PREFIX, Qt::CaseInsensitive))
+        return std::nullopt;
+    if (is_network_port_text(port)) {
+        const network_port_result url = parse_network_port(port);
+        if (!url.ok())
+            return std::nullopt;
+        QString host = url.port->host.toLower();
+        if (const QHostAddress address(host); !address.isNull())
+            host = address.toString();  // one spelling of each address
+        return QStringLiteral("net:%1:%2").arg(host).arg(url.port->port);
+    }
+    const port_name_result name = system_port_name(port, platform);
+    if (!name.ok())
+        return std::nullopt;
+    QString device = name.device;
+    if (platform == port_platform::windows) {
+        if (device.startsWith(QStringLiteral("\\\\.\\")))
+            device = device.mid(4);
+        return QStringLiteral("dev:") + device.toUpper();
+    }
+    if (device.startsWith(QStringLiteral("/dev/")))
+        device = device.mid(5);
+    return QStringLiteral("dev:") + device;
+}
+
+std::optional<site_file_error> check_site_ports(const site_plan& plan, port_platform platform)
+{
+    std::map<QString, int> seen;  // identity -> bus
+    const auto member_of = [&](int bus) { return QStringLiteral("buses[%1].port").arg(bus); };
+    for (int i = 0; i < int(plan.buses.size()); ++i) {
+        const site_bus& bus = plan.buses[std::size_t(i)];
+        site_file_error error;
+        error.bus = i;
+        error.member = member_of(i);
+        error.value = shown_text(bus.port);
+        error.from_command_line = bus.port_overridden;
+        const auto identity = port_identity(bus.port, platform);
+        if (!identity) {
+            error.kind = site_problem::bad_port;
+            return error;
+        }
+        const auto [first, fresh] = seen.emplace(*identity, i);
+        if (!fresh) {
+            error.kind = site_problem::port_twice;
+            error.other_member = member_of(first->second);
+            return error;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<site_file_error> check_site_panels(const site_plan& plan)
+{
+    for (int i = 0; i < int(plan.buses.size()); ++i) {
+        const site_bus& bus = plan.buses[std::size_t(i)];
+        std::map<int, qsizetype> seen;  // module address -> panel
+        for (qsizetype p = 0; p < qsizetype(bus.panels.size()); ++p) {
+            const int address = bus.panels[std::size_t(p)].module_address;
+            const auto [first, fresh] = seen.emplace(address, p);
+            if (fresh)
+                continue;
+            site_file_error error;
+            error.kind = site_problem::address_twice;
+            error.bus = i;
+            error.member = QStringLiteral("buses[%1].panels[%2]").arg(i).arg(p);
+            error.other_member = QStringLiteral("buses[%1].panels[%2]").arg(i).arg(first->second);
+            error.file = bus.panel_paths.value(p);
+            error.other_file = bus.panel_paths.value(first->second);
+            error.number = address;
+            error.value = shown_text(bus.name);
+            return error;
+        }
+    }
+    return std::nullopt;
+}
+
+QByteArray site_file_text(const site_plan& plan)
+{
+    QString text = QStringLiteral("{\n    \"format\": %1,\n    \"name\": %2,\n    \"buses\": [")
+                       .arg(json_string(SITE_FILE_FORMAT), json_string(plan.name));
+    for (std::size_t b = 0; b < plan.buses.size(); ++b) {
+        const site_bus& bus = plan.buses[b];
+        text +=
+            QStringLiteral("%1\n        {\n            \"name\": %2,\n            \"port\": %3,\n"
+                           "            \"panels\": [")
+                .arg(b == 0 ? QString() : QStringLiteral(","), json_string(bus.name),
+                     json_string(bus.port));
+        for (qsizetype p = 0; p < bus.panel_paths.size(); ++p)
+            text += (p == 0 ? QStringLiteral("\n") : QStringLiteral(",\n")) +
+                    QStringLiteral("                ") + json_string(bus.panel_paths[p]);
+        text += bus.panel_paths.isEmpty() ? QStringLiteral("]\n        }")
+                                          : QStringLiteral("\n            ]\n        }");
+    }
+    text += QStringLiteral("\n    ]\n}\n");
+    return text.toUtf8();
+}
+
+}  // namespace lorvane

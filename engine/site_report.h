@@ -1,0 +1,102 @@
+// The report of a site run, for the building's owner: one self-contained HTML file (inline
+// styles, an inline SVG map of each bus, nothing loaded from anywhere), made from the run's
+// result with the words of the front end that asks for it (English from lorvane-cli, Chinese
+// from the window). Saved whole or not at all.
+#pragma once
+
+#include "site_result.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QSaveFile>
+#include <QString>
+
+#include <optional>
+
+namespace lorvane {
+
+// The fixed labels of a report.
+enum class report_label {
+    time,          // when the run started
+    user,          // who ran it
+    host,          // on which computer
+    tool,          // which program and version
+    duration,      // how long it took
+    summary,       // heading of the counts
+    port,          // a bus's port
+    bus_map,       // heading of a bus's map
+    legend,        // heading of the map's legend
+    address,       // column: module address
+    panel,         // column: panel file
+    status,        // column: status
+    details,       // column: differences and other details
+    reply_times,   // column: reply times
+    no_panel,      // in the panel column of a module no panel names
+    no_modules,    // a bus without modules
+    no_module_at,  // the legend's entry for an address where no module is
+};
+
+// The words a front end gives the report. Every text is plain (the generator escapes it).
+class site_report_words
+{
+public:
+    virtual ~site_report_words() = default;
+
+    // The page's language tag: "en", "zh-CN".
+    virtual QString language() const = 0;
+    virtual QString label(report_label label) const = 0;
+    // The report's kind: "Site check", "Site write".
+    virtual QString action(site_action action) const = 0;
+    virtual QString status(module_status status) const = 0;
+    // The count of modules with `status`, or of unreachable buses: "21 same", "1 unreachable bus".
+    virtual QString count(module_status status, int n) const = 0;
+    virtual QString unreachable_count(int n) const = 0;
+    // "3 buses, 24 modules".
+    virtual QString site_size(const site_counts& counts) const = 0;
+    // How the bus went: reached, or unreachable and why.
+    virtual QString bus_outcome(const bus_result& bus) const = 0;
+    // One difference of a module; `status` tells whether it is a difference found (different,
+    // failed) or a change made (written).
+    virtual QString difference(const config_difference& difference, module_status status) const = 0;
+    // What else to say about a module (where it stopped, an unexpected one's refresh period);
+    // may be empty.
+    virtual QString detail(const module_result& module) const = 0;
+    virtual QString reply_times(const lorvane::reply_times& times) const = 0;
+    virtual QString time(const QDateTime& utc) const = 0;
+    virtual QString duration(double seconds) const = 0;
+    // The map's title and its text for screen readers (what the cells show, in words).
+    virtual QString map_title(const bus_result& bus) const = 0;
+    virtual QString map_description(const bus_result& bus) const = 0;
+    // A cell's tooltip: the address and the module's status.
+    virtual QString cell_title(int address, const module_result& module) const = 0;
+};
+
+// Who made the report, and with what.
+struct report_facts
+{
+    QDateTime time;  // the run's start, UTC
+    QString user;
+    QString host;
+    QString tool;  // "lorvane-cli 1.1.0"
+};
+
+// The report as UTF-8 HTML. Well-formed as XML too, so that programs can read it back.
+QByteArray site_report_html(const site_result& result, const report_facts& facts,
+                            const site_report_words& words);
+
+// A report file that is replaced whole or not at all. Opened before a run (so that a folder
+// that cannot take it is known before anything is sent), committed after it.
+class report_file
+{
+public:
+    // The system's reason when `path` cannot be written.
+    std::optional<QString> open(const QString& path);
+    std::optional<QString> commit(const QByteArray& html);
+    // Leaves any file at the path as it was.
+    void cancel();
+
+private:
+    std::optional<QSaveFile> file_;
+};
+
+}  // namespace lorvane

@@ -1,0 +1,139 @@
+// What a run over a whole site found and did, bus by bus and module by module, as values:
+// what the front ends print, what the report shows and what the audit log records.
+#pragma once
+
+#include "config_compare.h"
+#include "panel_config.h"
+#include "serial_device.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+namespace lorvane {
+
+// check: compare every module with its panel (after a scan, unless left out); write: write the
+// modules that differ (or all) and read them back; adopt: scan and read every module found.
+enum class site_action { check, write, adopt };
+
+enum class module_status {
+    same,         // check: holds its panel
+    different,    // check: differs from its panel (differences)
+    missing,      // did not answer (the first read)
+    unexpected,   // check: answered the scan, but no panel of its bus names it
+    unchanged,    // write: held its panel already; nothing was written
+    written,      // write: written and read back as its panel
+    failed,       // write: a record was not answered, or the read-back differs
+    interrupted,  // the run was stopped while this module's transfer was under way
+    not_reached,  // the run ended (stopped, or the bus lost) before this module's turn
+    read,         // adopt: its 17 records were read
+};
+inline constexpr int MODULE_STATUS_COUNT = int(module_status::read) + 1;
+
+// Which transfer of a module stopped, and where.
+enum class transfer_step { first_read, write, read_back };
+
+struct reply_times
+{
+    double min_ms = 0;
+    double median_ms = 0;
+    double max_ms = 0;
+};
+
+// The 17 records of a module as read; a record not read is empty.
+using record_set = std::array<std::optional<record_values>, RECORD_COUNT>;
+
+struct module_result
+{
+    int address = 0;
+    int panel = -1;      // index in the bus's panels; -1 for a module no panel names
+    QString panel_path;  // that panel's path, as the site file gives it
+    module_status status = module_status::not_reached;
+    // different: module against panel; failed: read-back against panel; written: what the
+    // write changed (the panel against what the first read found).
+    std::vector<config_difference> differences;
+    std::optional<int> refresh_period;   // unexpected: as its reply to the scan named it
+    std::optional<reply_times> replies;  // request out to its reply in, per confirmed record
+    std::optional<panel_config> before;  // what the first read found (adopt, check, write)
+    record_set after{};                  // write: what the read-back found
+    // missing, failed, interrupted: the transfer that stopped and the record it waited for
+    // (failed on a read-back that differs: the first record that differs).
+    transfer_step stopped_step = transfer_step::first_read;
+    int stopped_record = -1;
+    std::optional<double> read_ms;  // the first read, first request out to last reply in
+};
+
+enum class bus_failure_kind {
+    cannot_open,      // `port`: why the port could not be opened
+    usb_not_plugged,  // no listed adapter has serial number `serial`
+    usb_ambiguous,    // several listed adapters have serial number `serial`: `devices`
+    port_shared,      // resolves to device `devices[0]`, which bus `other_bus` uses already
+    port_lost,        // the open port went away (adapter unplugged, server gone)
+};
+
+struct bus_failure
+{
+    bus_failure_kind kind = bus_failure_kind::cannot_open;
+    port_failure port;
+    QString serial;
+    QStringList devices;
+    int other_bus = -1;
+};
+
+struct bus_result
+{
+    QString name;
+    QString port;    // as the site gives it
+    QString device;  // what was opened: the port itself, or a usb: port's device
+    std::optional<bus_failure> failure;  // set: the bus is unreachable
+    std::vector<module_result> modules;  // in the site's panel order, then unexpected ones
+    std::optional<double> scan_ms;       // the scan, start to end
+
+    bool reachable() const { return !failure; }
+};
+
+struct site_result
+{
+    QString site;
+    site_action action = site_action::check;
+    QDateTime started;  // UTC
+    double seconds = 0;
+    std::vector<bus_result> buses;
+    bool stopped = false;                // stop() ended it
+    std::optional<QString> log_failure;  // the audit log could not be appended: the system's words
+};
+
+struct site_counts
+{
+    int buses = 0;
+    int unreachable = 0;
+    int modules = 0;  // named by a panel; modules no panel names are counted only by status
+    std::array<int, MODULE_STATUS_COUNT> by_status{};
+
+    int operator[](module_status status) const { return by_status[std::size_t(status)]; }
+};
+
+site_counts count_site(const site_result& result);
+
+// The statuses a summary of `action` names, in its order: the action's own (check: same,
+// different, missing, unexpected; write: unchanged, written, failed, missing; adopt: read,
+// missing), then interrupted and not reached.
+std::vector<module_status> summary_statuses(site_action action);
+
+// Whether `module`'s differences are ones found in it (different; failed on a read-back that
+// differs) rather than the changes a write was to make.
+inline bool differences_found(const module_result& module)
+{
+    return module.status == module_status::different ||
+           (module.status == module_status::failed &&
+            module.stopped_step == transfer_step::read_back && !module.differences.empty());
+}
+
+// The median of the sample, with its least and greatest values; nothing for an empty one.
+std::optional<reply_times> summarise_reply_times(std::vector<double> sample_ms);
+
+}  // namespace lorvane

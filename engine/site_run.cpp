@@ -1,0 +1,471 @@
+#include "site_run.h"
+
+#include "port_listing.h"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <map>
+
+namespace lorvane {
+
+namespace {
+
+record_set records_of(const panel_config& config, int count)
+{
+    record_set set{};
+    for (record_no r = 0; r < std::min(count, RECORD_COUNT); ++r)
+        set[std::size_t(r)] = values_of_record(config, r);
+    return set;
+}
+
+}  // namespace
+
+// One bus of a site run: its link, its scan and its module session, and where it is.
+class bus_runner final : public QObject
+{
+public:
+    bus_runner(site_run& run, int index)
+        : run_(run), index_(index), session_(link_, run.options_.session), scan_(link_)
+    {
+        connect(&link_, &serial_link::opened, this, [this] {
+            if (stage_ == stage::opening)
+                on_opened();
+        });
+        connect(&link_, &serial_link::open_failed, this, [this](const port_failure& failure) {
+            if (stage_ == stage::opening)
+                finish_bus(bus_failure{bus_failure_kind::cannot_open, failure, {}, {}, -1});
+        });
+        connect(&scan_, &bus_scan::progress, this, [this](int probed, int total) {
+            Q_EMIT run_.scan_progress(index_, probed, total);
+        });
+        connect(&scan_, &bus_scan::finished, this, &bus_runner::on_scan_finished);
+        connect(&session_, &module_session::progress, this, [this](int confirmed) {
+            confirmed_ = confirmed;
+            Q_EMIT run_.module_progress(index_, module().address, confirmed);
+        });
+        connect(&session_, &module_session::finished, this, &bus_runner::on_session_finished);
+    }
+
+    bool done() const { return stage_ == stage::done; }
+
+    // Opens `device` and goes through the bus.
+    void begin(const QString& device)
+    {
+        result().device = device;
+        stage_ = stage::opening;
+        if (const auto failure = link_.open(device)) {
+            finish_bus(bus_failure{bus_failure_kind::cannot_open, *failure, {}, {}, -1});
+            return;
+        }
+        if (!link_.is_opening())
+            on_opened();
+    }
+
+    // The bus cannot be begun at all; nothing is sent.
+    void fail(const bus_failure& failure) { finish_bus(failure); }
+
+    void stop()
+    {
+        if (done())
+            return;
+        stopping_ = true;
+        if (session_.busy())
+            session_.stop();  // on_session_finished ends the bus
+        else if (scan_.busy())
+            scan_.stop();  // on_scan_finished ends the bus
+        else if (stage_ != stage::module)
+            finish_bus(std::nullopt);
+        // Otherwise a handler of this bus is under way (it logged and stopped the run): it
+        // sees stopping_ and ends the bus itself.
+    }
+
+private:
+    enum class stage { idle, opening, scanning, module, done };
+
+    bus_result& result() { return run_.result_.buses[std::size_t(index_)]; }
+    const site_bus& plan() const { return run_.site_.buses[std::size_t(index_)]; }
+    module_result& module() { return result().modules[current_]; }
+    site_action action() const { return run_.options_.action; }
+
+    void on_opened()
+    {
+        Q_EMIT run_.bus_opened(index_);
+        const bool scanning = action() == site_action::adopt ||
+                              (action() == site_action::check && run_.options_.scan);
+        if (!scanning) {
+            next_module();
+            return;
+        }
+        stage_ = stage::scanning;
+        scan_clock_.start();
+        scan_.start(run_.options_.scan_range);
+    }
+
+    void on_scan_finished(scan_outcome outcome)
+    {
+        result().scan_ms = double(scan_clock_.nsecsElapsed()) / 1e6;
+        if (outcome == scan_outcome::port_lost) {
+            finish_bus(bus_failure{bus_failure_kind::port_lost, {}, {}, {}, -1});
+            return;
+        }
+        if (stopping_ || outcome != scan_outcome::done) {
+            finish_bus(std::nullopt);
+            return;
+        }
+        found_ = scan_.found();
+        std::sort(found_.begin(), found_.end(), [](const found_module& a, const found_module& b) {
+            return a.address < b.address;
+        });
+        if (action() == site_action::adopt) {
+            for (const found_module& m : found_) {
+                module_result found;
+                found.address = m.address;
+                found.refresh_period = m.refresh_period;
+                result().modules.push_back(found);
+            }
+        }
+        next_module();
+    }
+
+    void next_module()
+    {
+        stage_ = stage::module;
+        ++current_;
+        if (current_ < result().modules.size() &&
+            (action() == site_action::adopt || module().panel >= 0)) {
+            module_times_ms_.clear();
+            start_transfer(transfer_step::first_read);
+            return;
+        }
+        if (action() == site_action::check)
+            add_unexpected();
+        finish_bus(std::nullopt);
+    }
+
+    void add_unexpected()
+    {
+        for (const found_module& m : found_) {
+            const auto& planned = result().modules;
+            if (std::any_of(planned.begin(), planned.end(),
+                            [&](const module_result& r) { return r.address == m.address; }))
+                continue;
+            module_result unexpected;
+            unexpected.address = m.address;
+            unexpected.status = module_status::unexpected;
+            unexpected.refresh_period = m.refresh_period;
+            result().modules.push_back(unexpected);
+            Q_EMIT run_.module_done(index_, unexpected);
+        }
+    }
+
+    void start_transfer(transfer_step step)
+    {
+        step_ = step;
+        confirmed_ = 0;
+        Q_EMIT run_.module_started(index_, module().address, step);
+        if (step == transfer_step::write)
+            session_.start_write(plan().panels[std::size_t(module().panel)]);
+        else
+            session_.start_read(std::uint8_t(module().address));
+    }
+
+    void on_session_finished(session_outcome outcome)
+    {
+        module_result& m = module();
+        const std::vector<double>& times = session_.reply_times_ms();
+        module_times_ms_.insert(module_times_ms_.end(), times.begin(), times.end());
+        m.replies = summarise_reply_times(module_times_ms_);
+        if (outcome == session_outcome::done)
+            transfer_done(m);
+        else if (outcome == session_outcome::no_reply)
+            no_reply(m);
+        else
+            cut_off(m, outcome);
+    }
+
+    void transfer_done(module_result& m)
+    {
+        const panel_config read = session_.config();
+        switch (step_) {
+        case transfer_step::first_read: {
+            m.before = read;
+            m.read_ms = session_.transfer_ms();
+            if (action() == site_action::adopt) {
+                m.status = module_status::read;
+                break;
+            }
+            const panel_config& panel = plan().panels[std::size_t(m.panel)];
+            m.differences = compare_configs(panel, read);
+            if (action() == site_action::check) {
+                m.status = m.differences.empty() ? module_status::same : module_status::different;
+                break;
+            }
+            if (m.differences.empty() && !run_.options_.write_all) {
+                m.status = module_status::unchanged;
+                break;
+            }
+            start_transfer(transfer_step::write);
+            return;
+        }
+        case transfer_step::write:
+            start_transfer(transfer_step::read_back);
+            return;
+        case transfer_step::read_back: {
+            m.after = records_of(read, RECORD_COUNT);
+            const auto differences = compare_configs(plan().panels[std::size_t(m.panel)], read);
+            if (differences.empty()) {
+                m.status = module_status::written;
+            } else {
+                m.status = module_status::failed;
+                m.differences = differences;
+                m.stopped_step = transfer_step::read_back;
+                m.stopped_record = differences.front().record;
+            }
+            if (!run_.log_module(
+                    index_, m, differences.empty() ? audit_action::written : audit_action::failed))
+                stopping_ = true;
+            break;
+        }
+        }
+        module_complete(m);
+    }
+
+    void no_reply(module_result& m)
+    {
+        m.stopped_step = step_;
+        m.stopped_record = session_.failed_record();
+        if (step_ == transfer_step::first_read) {
+            m.status = module_status::missing;
+        } else {
+            m.status = module_status::failed;
+            if (step_ == transfer_step::read_back)
+                m.after = records_of(session_.config(), confirmed_);
+            if (!run_.log_module(index_, m, audit_action::failed))
+                stopping_ = true;
+        }
+        module_complete(m);
+    }
+
+    // Stopped, or the port went away, while the module's transfer was under way.
+    void cut_off(module_result& m, session_outcome outcome)
+    {
+        m.status = module_status::interrupted;
+        m.stopped_step = step_;
+        m.stopped_record = std::min(confirmed_, LAST_RECORD);
+        if (step_ == transfer_step::read_back)
+            m.after = records_of(session_.config(), confirmed_);
+        if (step_ != transfer_step::first_read)
+            run_.log_module(index_, m, audit_action::interrupted);
+        Q_EMIT run_.module_done(index_, m);
+        const bool lost = !stopping_ && outcome != session_outcome::stopped;
+        finish_bus(lost ? std::optional(bus_failure{bus_failure_kind::port_lost, {}, {}, {}, -1})
+                        : std::nullopt);
+    }
+
+    void module_complete(const module_result& m)
+    {
+        Q_EMIT run_.module_done(index_, m);
+        if (stopping_)
+            finish_bus(std::nullopt);
+        else
+            next_module();
+    }
+
+    void finish_bus(const std::optional<bus_failure>& failure)
+    {
+        if (done())
+            return;
+        stage_ = stage::done;
+        if (failure)
+            result().failure = failure;
+        link_.close();
+        Q_EMIT run_.bus_done(index_, result());
+        run_.on_bus_done(index_);
+    }
+
+    site_run& run_;
+    const int index_;
+    serial_link link_;
+    module_session session_;
+    bus_scan scan_;
+    std::vector<double> module_times_ms_;  // every reply of the module under way
+    QElapsedTimer scan_clock_;
+    std::vector<found_module> found_;
+    stage stage_ = stage::idle;
+    transfer_step step_ = transfer_step::first_read;
+    std::size_t current_ = std::size_t(-1);  // the module under way, in result().modules
+    int confirmed_ = 0;                      // records confirmed in the transfer under way
+    bool stopping_ = false;
+};
+
+site_run::site_run(const site_plan& site, const site_run_options& options, QObject* parent)
+    : QObject(parent), site_(site), options_(options)
+{
+    result_.site = site.name;
+    result_.action = options.action;
+    for (const site_bus& bus : site.buses) {
+        bus_result r;
+        r.name = bus.name;
+        r.port = bus.port;
+        if (options.action != site_action::adopt) {
+            for (std::size_t p = 0; p < bus.panels.size(); ++p) {
+                module_result m;
+                m.address = bus.panels[p].module_address;
+                m.panel = int(p);
+                m.panel_path = bus.panel_paths.value(qsizetype(p));
+                r.modules.push_back(m);
+            }
+        }
+        result_.buses.push_back(r);
+    }
+}
+
+site_run::~site_run() = default;
+
+void site_run::set_audit_log(audit_log* log, const audit_identity& who)
+{
+    log_ = log;
+    who_ = who;
+}
+
+void site_run::start()
+{
+    if (started_)
+        return;
+    started_ = true;
+    running_ = true;
+    result_.started = QDateTime::currentDateTimeUtc();
+    clock_.start();
+    for (int i = 0; i < int(site_.buses.size()); ++i)
+        runners_.push_back(std::make_unique<bus_runner>(*this, i));
+    // From the event loop: the front end has connected and returned before any signal.
+    QMetaObject::invokeMethod(this, &site_run::resolve_and_begin, Qt::QueuedConnection);
+}
+
+void site_run::resolve_and_begin()
+{
+    std::map<QString, int> devices;  // identity of an opened device -> its bus
+    for (int i = 0; i < int(runners_.size()); ++i) {
+        bus_runner& runner = *runners_[std::size_t(i)];
+        if (runner.done())
+            continue;  // stopped before it began
+        QString device = site_.buses[std::size_t(i)].port.trimmed();
+        if (const auto serial = usb_serial_of(device)) {
+            const QStringList names = ports_with_serial(*serial);
+            if (names.size() != 1) {
+                runner.fail(bus_failure{names.isEmpty() ? bus_failure_kind::usb_not_plugged
+                                                        : bus_failure_kind::usb_ambiguous,
+                                        {},
+                                        *serial,
+                                        names,
+                                        -1});
+                continue;
+            }
+            device = names.front();
+        }
+        // Two texts for one device were refused with the site; a usb: port may still turn out
+        // to be the device another bus names.
+        const QString identity = port_identity(device).value_or(device);
+        if (const auto other = devices.find(identity); other != devices.end()) {
+            runner.fail(
+                bus_failure{bus_failure_kind::port_shared, {}, {}, {device}, other->second});
+            continue;
+        }
+        devices.emplace(identity, i);
+        runner.begin(device);
+    }
+}
+
+void site_run::stop()
+{
+    if (!running_)
+        return;
+    result_.stopped = true;
+    for (const auto& runner : runners_)
+        runner->stop();
+}
+
+void site_run::on_bus_done(int)
+{
+    if (!running_ || !std::all_of(runners_.begin(), runners_.end(),
+                                  [](const auto& runner) { return runner->done(); }))
+        return;
+    running_ = false;
+    result_.seconds = double(clock_.nsecsElapsed()) / 1e9;
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(result_); }, Qt::QueuedConnection);
+}
+
+bool site_run::log_module(int bus, const module_result& module, audit_action action)
+{
+    if (!log_ || result_.log_failure)
+        return !result_.log_failure;
+    audit_entry entry;
+    entry.time = QDateTime::currentDateTimeUtc();
+    entry.site = site_.name;
+    entry.bus = site_.buses[std::size_t(bus)].name;
+    entry.port = site_.buses[std::size_t(bus)].port;
+    entry.module = module.address;
+    entry.panel = site_.buses[std::size_t(bus)].panel_paths.value(module.panel);
+    entry.action = action;
+    entry.before = module.before.value_or(panel_config{});
+    entry.after = module.after;
+    entry.verified = module.status == module_status::written;
+    entry.stopped_step = module.stopped_step;
+    entry.stopped_record = module.stopped_record;
+    if (const auto failure = log_->append(audit_line(entry, who_))) {
+        result_.log_failure = *failure;
+        stop();
+        return false;
+    }
+    return true;
+}
+
+site_counts count_site(const site_result& result)
+{
+    site_counts counts;
+    counts.buses = int(result.buses.size());
+    for (const bus_result& bus : result.buses) {
+        counts.unreachable += bus.reachable() ? 0 : 1;
+        for (const module_result& m : bus.modules) {
+            counts.modules += m.panel >= 0 ? 1 : 0;
+            ++counts.by_status[std::size_t(m.status)];
+        }
+    }
+    return counts;
+}
+
+std::vector<module_status> summary_statuses(site_action action)
+{
+    std::vector<module_status> statuses;
+    switch (action) {
+    case site_action::check:
+        statuses = {module_status::same, module_status::different, module_status::missing,
+                    module_status::unexpected};
+        break;
+    case site_action::write:
+        statuses = {module_status::unchanged, module_status::written, module_status::failed,
+                    module_status::missing};
+        break;
+    case site_action::adopt:
+        statuses = {module_status::read, module_status::missing};
+        break;
+    }
+    statuses.push_back(module_status::interrupted);
+    statuses.push_back(module_status::not_reached);
+    return statuses;
+}
+
+std::optional<reply_times> summarise_reply_times(std::vector<double> sample_ms)
+{
+    if (sample_ms.empty())
+        return std::nullopt;
+    std::sort(sample_ms.begin(), sample_ms.end());
+    const std::size_t n = sample_ms.size();
+    const double median =
+        n % 2 == 1 ? sample_ms[n / 2] : (sample_ms[n / 2 - 1] + sample_ms[n / 2]) / 2.0;
+    return reply_times{sample_ms.front(), median, sample_ms.back()};
+}
+
+}  // namespace lorvane

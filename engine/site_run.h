@@ -1,0 +1,98 @@
+// A run over a whole site, for any front end: every bus at once, each on a link of its own,
+// all on the one event loop. On each bus, in turn: the port opened (a usb:SERIAL port found
+// by its adapter's serial number first), a scan where the action has one, then each module:
+//
+//   check   read, compare with its panel: same, different, missing; modules that answered
+//           the scan but no panel names: unexpected
+//   write   read; unchanged when it holds its panel (unless write_all), otherwise written and
+//           read back: written, or failed; missing when the first read gets no answer
+//   adopt   read every module the scan found
+//
+// One bus failing never stops another. It reports per module as signals and finishes once,
+// with the whole result. stop() ends every bus at once: nothing more is sent.
+#pragma once
+
+#include "audit_log.h"
+#include "bus_scan.h"
+#include "module_session.h"
+#include "site_file.h"
+#include "site_result.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <memory>
+#include <vector>
+
+namespace lorvane {
+
+struct site_run_options
+{
+    site_action action = site_action::check;
+    bool scan = true;        // check: scan each bus before its modules are read
+    bool write_all = false;  // write: write modules that hold their panel already, too
+    session_options session;
+    scan_options scan_range;  // check, adopt
+};
+
+class bus_runner;
+
+class site_run final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `site` with its panels loaded (site_loader), its ports checked.
+    site_run(const site_plan& site, const site_run_options& options, QObject* parent = nullptr);
+    ~site_run() override;
+
+    // For a write: each module whose write began gets its line in `log` (open already), as
+    // `who`, before the bus goes on. A log that cannot be appended stops the whole run
+    // (result().log_failure). Without a log, nothing is logged.
+    void set_audit_log(audit_log* log, const audit_identity& who);
+
+    // Starts every bus; ends with finished(), never from inside start(). A second start is
+    // ignored.
+    void start();
+    // Stops every bus at once: the transfers under way end as interrupted, the modules not
+    // yet begun as not reached, the ports are closed. finished() follows from the event loop.
+    void stop();
+
+    bool running() const { return running_; }
+    const site_result& result() const { return result_; }
+
+Q_SIGNALS:
+    // Bus `bus` (index in the site) has its port open.
+    void bus_opened(int bus);
+    void scan_progress(int bus, int probed, int total);
+    // A module's transfer begins (first read, write or read-back), and how far it has come.
+    void module_started(int bus, int address, lorvane::transfer_step step);
+    void module_progress(int bus, int address, int records_confirmed);
+    // A module has its status (result().buses[bus] has it too).
+    void module_done(int bus, const lorvane::module_result& module);
+    // A bus is through: every module has its status, its port is closed.
+    void bus_done(int bus, const lorvane::bus_result& bus_result);
+    // The run is over; once per start.
+    void finished(const lorvane::site_result& result);
+
+private:
+    friend class bus_runner;
+
+    void resolve_and_begin();
+    void on_bus_done(int bus);
+    // Writes the log line of module `module` of bus `bus`; false (and the run stopping) when
+    // the log could not be appended.
+    bool log_module(int bus, const module_result& module, audit_action action);
+
+    site_plan site_;
+    site_run_options options_;
+    site_result result_;
+    std::vector<std::unique_ptr<bus_runner>> runners_;
+    audit_log* log_ = nullptr;
+    audit_identity who_;
+    QElapsedTimer clock_;
+    bool running_ = false;
+    bool started_ = false;
+};
+
+}  // namespace lorvane

@@ -1,0 +1,645 @@
+// A whole site through the real lorvane-cli: several simulators at once (one behind a real
+// ser2net), every status and exit code, the JSON document, the audit log, the report, adopt,
+// Ctrl-C mid-write, and site files refused with nothing sent. In-process: usb:SERIAL ports
+// found through a faked port listing.
+#include "cli_process.h"
+#include "module_peer.h"
+#include "panel_file.h"
+#include "port_listing.h"
+#include "ser2net_process.h"
+#include "sim_process.h"
+#include "site_run.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <map>
+
+#include <signal.h>
+
+using namespace lorvane;
+
+namespace {
+
+QString write_file(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray read_file(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+panel_config panel(std::uint8_t address, const std::function<void(panel_config&)>& change = {})
+{
+    panel_config config;
+    config.module_address = address;
+    if (change)
+        change(config);
+    return config;
+}
+
+// A site file: buses as (name, port, panel paths).
+QByteArray site_text(const QString& name,
+                     const std::vector<std::tuple<QString, QString, QStringList>>& buses)
+{
+    site_plan plan;
+    plan.name = name;
+    for (const auto& [bus, port, panels] : buses)
+        plan.buses.push_back({bus, port, false, panels, {}});
+    return site_file_text(plan);
+}
+
+// The sim's log so far, as text.
+QString sim_log(sim_process& sim)
+{
+    QTest::qWait(100);  // the last lines are on their way
+    return QString::fromUtf8(sim.process.readAllStandardError());
+}
+
+int count_of(const QString& text, const QString& pattern)
+{
+    return int(text.count(QRegularExpression(pattern)));
+}
+
+QString records_json(const panel_config& config)
+{
+    QStringList list;
+    for (record_no r = 0; r <= LAST_RECORD; ++r) {
+        const record_values v = values_of_record(config, r);
+        list << QStringLiteral("[%1,%2,%3]").arg(v.value1).arg(v.value2).arg(v.value3);
+    }
+    return u'[' + list.join(u',') + u']';
+}
+
+// The audit log line lorvane-cli should have written, from "site" on (time, user and host
+// vary); `after` and `stopped` as JSON text.
+QString log_line_tail(const QString& bus, const QString& port, int module, const QString& path,
+                      const char* action, const panel_config& before, const QString& after,
+                      bool verified, const QString& stopped = {})
+{
+    return QStringLiteral("\"site\":\"W\",\"bus\":\"%1\",\"port\":\"%2\",\"module\":%3,\"panel\":"
+                          "\"%4\",\"action\":\"%5\",\"before\":%6,\"after\":%7,\"verified\":%8%9}")
+        .arg(bus, port, QString::number(module), path, QLatin1String(action), records_json(before),
+             after, verified ? QStringLiteral("true") : QStringLiteral("false"),
+             stopped.isEmpty() ? QString() : QStringLiteral(",\"stopped_at\":") + stopped);
+}
+
+}  // namespace
+
+class tst_site : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void check_statuses_json_and_report();
+    void check_exit_codes();
+    void write_only_what_differs_with_audit_log();
+    void interrupt_mid_write();
+    void adopt_and_check_back();
+    void refused_sites_send_nothing();
+    void usb_ports_by_serial_number();
+    void lost_port_stops_only_its_bus();
+
+private:
+    QTemporaryDir dir_;
+    sim_process sim_a_;  // modules 1, 2, 3
+    sim_process sim_b_;  // module 5, behind ser2net
+    ser2net_process server_;
+};
+
+void tst_site::initTestCase()
+{
+    QVERIFY2(QFileInfo(qEnvironmentVariable("LORVANE_SER2NET")).isExecutable(),
+             "ser2net was found when the build was configured and is missing now");
+    QVERIFY(dir_.isValid());
+    QVERIFY(sim_a_.start({QStringLiteral("--address"), QStringLiteral("1,2,3")}));
+    QVERIFY(sim_b_.start({QStringLiteral("--address"), QStringLiteral("5")}));
+    QVERIFY(server_.start(sim_b_.path));
+    const QString d = dir_.path();
+    write_file(d + QStringLiteral("/a/1.json"), panel_file_text(panel(1)));
+    write_file(d + QStringLiteral("/a/2.json"), panel_file_text(panel(2, [](panel_config& c) {
+                   c.refresh_period = 40;
+                   c.keys[2].line = 9;
+                   c.keys[15].operation = 3;
+               })));
+    write_file(d + QStringLiteral("/a/4.json"), panel_file_text(panel(4)));
+    write_file(d + QStringLiteral("/b/5.json"), panel_file_text(panel(5)));
+    write_file(d + QStringLiteral("/c/6.json"), panel_file_text(panel(6)));
+}
+
+// Every status of a check, as --json writes it and as the report shows it: three buses at
+// once, one behind ser2net and one that cannot be opened.
+void tst_site::check_statuses_json_and_report()
+{
+    const QString site = write_file(
+        dir_.filePath(QStringLiteral("check.json")),
+        site_text(
+            QStringLiteral("Test <Site>"),
+            {{QStringLiteral("A"),
+              sim_a_.path,
+              {QStringLiteral("a/1.json"), QStringLiteral("a/2.json"), QStringLiteral("a/4.json")}},
+             {QStringLiteral("B"), server_.raw_url(), {QStringLiteral("b/5.json")}},
+             {QStringLiteral("C"),
+              QStringLiteral("/dev/ttyLorvaneMissing"),
+              {QStringLiteral("c/6.json")}}}));
+    const QString report = dir_.filePath(QStringLiteral("report.html"));
+    const cli_result result =
+        run_cli({QStringLiteral("site"), QStringLiteral("check"), site, QStringLiteral("--json"),
+                 QStringLiteral("--timeout=200"), QStringLiteral("--report"), report});
+    QCOMPARE(result.code, 3);
+
+    QString json = QString::fromUtf8(result.out);
+    static const QRegularExpression error(QStringLiteral(R"re("error":"([^"]*)")re"));
+    const QString said = error.match(json).captured(1);
+    QVERIFY2(said.startsWith(QStringLiteral("cannot open /dev/ttyLorvaneMissing: no such device")),
+             qPrintable(said));
+    json.replace(error, QStringLiteral("\"error\":E"));
+    json.replace(QRegularExpression(QStringLiteral(R"("seconds":\d+\.\d\d)")),
+                 QStringLiteral("\"seconds\":S"));
+    json.replace(QRegularExpression(QStringLiteral(
+                     R"("reply_ms":\{"min":\d+\.\d,"median":\d+\.\d,"max":\d+\.\d\})")),
+                 QStringLiteral("\"reply_ms\":R"));
+    const QString expected =
+        QStringLiteral(
+            R"({"site":"Test <Site>","seconds":S,"buses":[)"
+            R"({"name":"A","port":"%1","status":"ok","modules":[)"
+            R"({"address":1,"panel":"a/1.json","status":"same","reply_ms":R},)"
+            R"({"address":2,"panel":"a/2.json","status":"different","differences":[)"
+            R"({"field":"refresh_period","expected":40,"found":50},)"
+            R"({"key":3,"field":"line","expected":9,"found":3},)"
+            R"({"key":16,"field":"operation","expected":3,"found":1}],"reply_ms":R},)"
+            R"({"address":4,"panel":"a/4.json","status":"missing"},)"
+            R"({"address":3,"panel":null,"status":"unexpected","refresh_period":50}]},)"
+            R"({"name":"B","port":"%2","status":"ok","modules":[)"
+            R"({"address":5,"panel":"b/5.json","status":"same","reply_ms":R}]},)"
+            R"({"name":"C","port":"/dev/ttyLorvaneMissing","status":"unreachable","error":E,)"
+            R"("modules":[{"address":6,"panel":"c/6.json","status":"not_reached"}]}]})"
+            "\n")
+            .arg(sim_a_.path, server_.raw_url());
+    QCOMPARE(json, expected);
+
+    // The report: well-formed, loads nothing, names every module, one 16 x 16 map per bus.
+    QXmlStreamReader html(read_file(report));
+    int maps = 0;
+    int cells = 0;
+    QStringList rows;  // "address|panel|status" of each module row
+    QStringList texts;
+    QString row;
+    bool in_style = false;
+    static const QStringList loading{QStringLiteral("script"), QStringLiteral("link"),
+                                     QStringLiteral("img"),    QStringLiteral("iframe"),
+                                     QStringLiteral("object"), QStringLiteral("embed")};
+    while (!html.atEnd()) {
+        html.readNext();
+        if (html.isStartElement()) {
+            const QString name = html.name().toString();
+            QVERIFY2(!loading.contains(name), qPrintable(name));
+            for (const QXmlStreamAttribute& a : html.attributes()) {
+                QVERIFY2(a.name() != u"src" && a.name() != u"href" && !a.value().contains(u"url("),
+                         qPrintable(a.name().toString()));
+            }
+            maps += name == QStringLiteral("svg");
+            cells += name == QStringLiteral("rect") &&
+                     html.attributes().value(QStringLiteral("class")).startsWith(u"cell");
+            in_style = name == QStringLiteral("style");
+            if (name == QStringLiteral("tr"))
+                row.clear();
+        } else if (html.isCharacters()) {
+            if (in_style) {
+                QVERIFY(!html.text().contains(u"url(") && !html.text().contains(u"@import"));
+            }
+            row += html.text().toString() + u'|';
+            texts << html.text().toString();
+        } else if (html.isEndElement()) {
+            in_style = false;
+            if (html.name() == u"tr")
+                rows << row;
+        }
+    }
+    QVERIFY2(!html.hasError(), qPrintable(html.errorString()));
+    QCOMPARE(maps, 3);
+    QCOMPARE(cells, 3 * 256);
+    for (const QString& module :
+         {QStringLiteral("1|a/1.json|Same|"), QStringLiteral("2|a/2.json|Different|"),
+          QStringLiteral("4|a/4.json|Missing|"), QStringLiteral("3|none in the plan|Unexpected|"),
+          QStringLiteral("5|b/5.json|Same|"), QStringLiteral("6|c/6.json|Not reached|")}) {
+        QVERIFY2(std::any_of(rows.begin(), rows.end(),
+                             [&](const QString& r) { return r.startsWith(module); }),
+                 qPrintable(module + u'\n' + rows.join(u'\n')));
+    }
+    const QString all_text = texts.join(QString());
+    QVERIFY(all_text.contains(QStringLiteral("Test <Site>")));  // escaped, and read back whole
+    QVERIFY(all_text.contains(QStringLiteral("key 3 line: planned 9, found 3")));
+}
+
+// The exit codes, the first that applies: 4 missing, 5 different or unexpected, 0 all same;
+// and the lines a check prints.
+void tst_site::check_exit_codes()
+{
+    const auto check = [&](const QStringList& a_panels, const QStringList& extra) {
+        const QString site = write_file(
+            dir_.filePath(QStringLiteral("codes.json")),
+            site_text(QStringLiteral("Codes"),
+                      {{QStringLiteral("A"), sim_a_.path, a_panels},
+                       {QStringLiteral("B"), server_.raw_url(), {QStringLiteral("b/5.json")}}}));
+        return run_cli(QStringList{QStringLiteral("site"), QStringLiteral("check"), site,
+                                   QStringLiteral("--timeout=200")} +
+                       extra);
+    };
+    const QStringList no_scan{QStringLiteral("--no-scan")};
+    QCOMPARE(
+        check({QStringLiteral("a/1.json"), QStringLiteral("a/4.json"), QStringLiteral("a/2.json")},
+              no_scan)
+            .code,
+        4);
+    const cli_result different =
+        check({QStringLiteral("a/1.json"), QStringLiteral("a/2.json")}, no_scan);
+    QCOMPARE(different.code, 5);
+    QString lines = QString::fromUtf8(different.out);
+    lines.replace(QRegularExpression(QStringLiteral(R"(\(\d+\.\d s\)\n$)")),
+                  QStringLiteral("(T)\n"));
+    QCOMPARE(lines,
+             QStringLiteral("A: module 1 (a/1.json): same\n"
+                            "A: module 2 (a/2.json): different: record 0 (refresh period), "
+                            "refresh_period: expected 40, found 50; record 3 (key 3), line: "
+                            "expected 9, found 3; record 16 (key 16), operation: expected pulse, "
+                            "found toggle\n"
+                            "B: module 5 (b/5.json): same\n"
+                            "site Codes: 2 buses, 3 modules: 2 same, 1 different (T)\n"));
+    const cli_result unexpected = check({QStringLiteral("a/1.json")}, {});
+    QCOMPARE(unexpected.code, 5);
+    QVERIFY2(unexpected.out.contains("A: module 2: unexpected, refresh period 50\n"
+                                     "A: module 3: unexpected, refresh period 50\n"),
+             unexpected.out.constData());
+    QCOMPARE(check({QStringLiteral("a/1.json")}, no_scan).code, 0);
+}
+
+// A write reads every module first and writes only those that differ, logging each with what
+// it held before and what it read back; a module that stops answering is failed and logged,
+// and the others go on.
+void tst_site::write_only_what_differs_with_audit_log()
+{
+    sim_process one;
+    QVERIFY(one.start(
+        {QStringLiteral("--address"), QStringLiteral("1,2,3"), QStringLiteral("--verbose")}));
+    sim_process two;  // answers its first read, then the first 3 records of the write only
+    QVERIFY(two.start({QStringLiteral("--address"), QStringLiteral("7"),
+                       QStringLiteral("--silent-after"), QStringLiteral("20")}));
+    QTemporaryDir w;
+    const panel_config p2 = panel(2, [](panel_config& c) { c.keys[3].line = 9; });
+    const panel_config p3 = panel(3, [](panel_config& c) { c.refresh_period = 99; });
+    const panel_config p7 = panel(7, [](panel_config& c) { c.refresh_period = 77; });
+    write_file(w.filePath(QStringLiteral("one/1.json")), panel_file_text(panel(1)));
+    write_file(w.filePath(QStringLiteral("one/2.json")), panel_file_text(p2));
+    write_file(w.filePath(QStringLiteral("one/3.json")), panel_file_text(p3));
+    write_file(w.filePath(QStringLiteral("one/4.json")), panel_file_text(panel(4)));
+    write_file(w.filePath(QStringLiteral("two/7.json")), panel_file_text(p7));
+    const QStringList four{QStringLiteral("one/1.json"), QStringLiteral("one/2.json"),
+                           QStringLiteral("one/3.json"), QStringLiteral("one/4.json")};
+    const QString site =
+        write_file(w.filePath(QStringLiteral("site.json")),
+                   site_text(QStringLiteral("W"),
+                             {{QStringLiteral("one"), one.path, four},
+                              {QStringLiteral("two"), two.path, {QStringLiteral("two/7.json")}}}));
+    const QString log = site + QStringLiteral(".log");
+    const cli_result first = run_cli(
+        {QStringLiteral("site"), QStringLiteral("write"), site, QStringLiteral("--timeout=200")});
+    QCOMPARE(first.code, 4);
+    QVERIFY2(first.out.contains("one: module 1 (one/1.json): unchanged\n"
+                                "one: module 2 (one/2.json): written\n"
+                                "one: module 3 (one/3.json): written\n"
+                                "one: module 4 (one/4.json): missing: no reply to the read of "
+                                "record 0 (refresh period) within 200 ms\n"
+                                "two: module 7 (two/7.json): failed: no reply to the write of "
+                                "record 3 (key 3) within 200 ms\n"),
+             first.out.constData());
+    const QString frames = sim_log(one);
+    QCOMPARE(count_of(frames, QStringLiteral(R"(rx 55 01 F0 )")), 0);
+    QCOMPARE(count_of(frames, QStringLiteral(R"(rx 55 02 F0 )")), 17);
+    QCOMPARE(count_of(frames, QStringLiteral(R"(rx 55 03 F0 )")), 17);
+
+    QStringList lines = QString::fromUtf8(read_file(log)).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    static const QRegularExpression head(QStringLiteral(
+        R"(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","user":"[^"]+","host":"[^"]*",)"));
+    for (QString& line : lines) {
+        QVERIFY2(head.match(line).hasMatch(), qPrintable(line));
+        line.remove(head);
+    }
+    lines.sort();  // the two buses run at once: their lines come in either order
+    QCOMPARE(lines[0],
+             log_line_tail(QStringLiteral("one"), one.path, 2, QStringLiteral("one/2.json"),
+                           "written", panel(2), records_json(p2), true));
+    QCOMPARE(lines[1],
+             log_line_tail(QStringLiteral("one"), one.path, 3, QStringLiteral("one/3.json"),
+                           "written", panel(3), records_json(p3), true));
+    QCOMPARE(lines[2],
+             log_line_tail(QStringLiteral("two"), two.path, 7, QStringLiteral("two/7.json"),
+                           "failed", panel(7), QStringLiteral("null"), false,
+                           QStringLiteral(R"({"step":"write","record":3})")));
+
+    // Again, without the missing module: all hold their panels; nothing is written or logged.
+    write_file(site,
+               site_text(QStringLiteral("W"), {{QStringLiteral("one"), one.path, four.mid(0, 3)}}));
+    const QByteArray logged = read_file(log);
+    const cli_result again = run_cli({QStringLiteral("site"), QStringLiteral("write"), site});
+    QCOMPARE(again.code, 0);
+    QVERIFY2(again.out.endsWith(" 3 modules: 3 unchanged (0.0 s)\n") ||
+                 again.out.contains(" 3 modules: 3 unchanged ("),
+             again.out.constData());
+    QCOMPARE(count_of(sim_log(one), QStringLiteral(R"(rx 55 0\d F0 )")), 0);
+    QCOMPARE(read_file(log), logged);
+    // --all writes them all, and the log only grows.
+    const cli_result all =
+        run_cli({QStringLiteral("site"), QStringLiteral("write"), site, QStringLiteral("--all")});
+    QCOMPARE(all.code, 0);
+    QCOMPARE(count_of(sim_log(one), QStringLiteral(R"(rx 55 0\d F0 )")), 3 * 17);
+    const QByteArray grown = read_file(log);
+    QVERIFY(grown.startsWith(logged));
+    QCOMPARE(grown.mid(logged.size()).count('\n'), 3);
+}
+
+// Ctrl-C (and SIGTERM) mid-write: every bus stops at once, the module cut off is logged as
+// interrupted with the record it reached, and the exit code says which signal.
+void tst_site::interrupt_mid_write()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--address"), QStringLiteral("1,2"),
+                       QStringLiteral("--pace-baud"), QStringLiteral("9600"),
+                       QStringLiteral("--verbose")}));
+    QTemporaryDir w;
+    write_file(w.filePath(QStringLiteral("1.json")), panel_file_text(panel(1)));
+    write_file(w.filePath(QStringLiteral("2.json")), panel_file_text(panel(2)));
+    const QString site = write_file(
+        w.filePath(QStringLiteral("site.json")),
+        site_text(QStringLiteral("W"), {{QStringLiteral("one"),
+                                         sim.path,
+                                         {QStringLiteral("1.json"), QStringLiteral("2.json")}}}));
+    for (const auto& [number, code, word] :
+         {std::tuple{SIGINT, 130, "interrupted; "}, std::tuple{SIGTERM, 143, "terminated; "}}) {
+        const int signal_number = number;
+        sim.process.readAllStandardError();
+        const cli_result result = run_cli(
+            {QStringLiteral("site"), QStringLiteral("write"), site, QStringLiteral("--all")}, {},
+            [&](QProcess& process) {
+                // Once module 1's write has reached record 5.
+                QString seen;
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    (seen += QString::fromUtf8(sim.process.readAllStandardError()),
+                     seen.contains(QStringLiteral("rx 55 01 F0 05"))),
+                    10000);
+                ::kill(pid_t(process.processId()), signal_number);
+            });
+        QCOMPARE(result.code, code);
+        QVERIFY2(result.out.contains("one: module 1 (1.json): interrupted: stopped during the "
+                                     "write at record ") &&
+                     result.out.contains("one: module 2 (2.json): not reached\n"),
+                 result.out.constData());
+        QVERIFY2(result.err.startsWith(QStringLiteral("lorvane-cli: ") + QLatin1String(word) +
+                                       QStringLiteral("0 written, 1 cut off (logged as "
+                                                      "interrupted in ")),
+                 qPrintable(result.err));
+        const QList<QByteArray> log = read_file(site + QStringLiteral(".log")).split('\n');
+        const QJsonObject last = QJsonDocument::fromJson(log[log.size() - 2]).object();
+        QCOMPARE(last[QStringLiteral("action")].toString(), QStringLiteral("interrupted"));
+        QCOMPARE(last[QStringLiteral("module")].toInt(), 1);
+        QVERIFY(last[QStringLiteral("after")].isNull());
+        QCOMPARE(last[QStringLiteral("verified")].toBool(true), false);
+        const QJsonObject at = last[QStringLiteral("stopped_at")].toObject();
+        QCOMPARE(at[QStringLiteral("step")].toString(), QStringLiteral("write"));
+        QVERIFY2(at[QStringLiteral("record")].toInt() >= 5, log[log.size() - 2].constData());
+        // Nothing went out for module 2, and nothing after the signal for module 1.
+        QVERIFY(!sim_log(sim).contains(QStringLiteral("rx 55 02 F0")));
+    }
+}
+
+// A building configured before it had a site file: adopt writes one, and a check of it says
+// all same. A folder that is not empty is refused and left as it was.
+void tst_site::adopt_and_check_back()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--address"), QStringLiteral("4,9,200")}));
+    QTemporaryDir w;
+    QStringList files;
+    std::map<int, QByteArray> texts;
+    for (const int address : {4, 9, 200}) {
+        texts[address] = panel_file_text(panel(std::uint8_t(address), [&](panel_config& c) {
+            c.refresh_period = std::uint8_t(address / 2);
+            c.keys[std::size_t(address % 16)] = {std::uint8_t(address), 7, 200};
+        }));
+        files << write_file(w.filePath(QStringLiteral("in/%1.json").arg(address)), texts[address]);
+    }
+    QCOMPARE(run_cli(QStringList{QStringLiteral("write"), port_of(sim.path)} + files).code, 0);
+
+    const QString dir = w.filePath(QStringLiteral("Tower 7"));
+    const cli_result adopted =
+        run_cli({QStringLiteral("site"), QStringLiteral("adopt"), dir, QStringLiteral("--bus"),
+                 QStringLiteral("East Riser=") + sim.path, QStringLiteral("--bus"),
+                 QStringLiteral("West=") + sim_b_.path});
+    QVERIFY2(adopted.code == 0, qPrintable(adopted.err));
+    for (const int address : {4, 9, 200})
+        QCOMPARE(read_file(dir + QStringLiteral("/east-riser/module-%1.json")
+                                     .arg(address, 3, 10, QLatin1Char('0'))),
+                 texts[address]);
+    QCOMPARE(read_file(dir + QStringLiteral("/west/module-005.json")), panel_file_text(panel(5)));
+    const QJsonObject site =
+        QJsonDocument::fromJson(read_file(dir + QStringLiteral("/site.json"))).object();
+    QCOMPARE(site[QStringLiteral("name")].toString(), QStringLiteral("Tower 7"));
+
+    const cli_result checked = run_cli(
+        {QStringLiteral("site"), QStringLiteral("check"), dir + QStringLiteral("/site.json")});
+    QCOMPARE(checked.code, 0);
+    QVERIFY2(checked.out.contains("site Tower 7: 2 buses, 4 modules: 4 same ("),
+             checked.out.constData());
+
+    const QStringList before = QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const QByteArray site_before = read_file(dir + QStringLiteral("/site.json"));
+    const cli_result refused = run_cli({QStringLiteral("site"), QStringLiteral("adopt"), dir,
+                                        QStringLiteral("--bus"), QStringLiteral("A=") + sim.path});
+    QCOMPARE(refused.code, 2);
+    QVERIFY2(refused.err.contains(QStringLiteral("is not an empty folder")),
+             qPrintable(refused.err));
+    QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(read_file(dir + QStringLiteral("/site.json")), site_before);
+}
+
+// Every refused site: exit 2 (1 for the command line), the culprit named, nothing sent.
+void tst_site::refused_sites_send_nothing()
+{
+    module_peer peer;
+    QTemporaryDir w;
+    const QString port = peer.path();
+    write_file(w.filePath(QStringLiteral("p/1.json")), panel_file_text(panel(1)));
+    write_file(w.filePath(QStringLiteral("p/1copy.json")), panel_file_text(panel(1)));
+    QByteArray bad = panel_file_text(panel(2));
+    bad.replace("\"line\": 4,", "\"line\": 300,");
+    write_file(w.filePath(QStringLiteral("p/bad.json")), bad);
+    const auto bus = [&](const QString& name, const QString& p, const QString& panels) {
+        return QStringLiteral(R"({"name": "%1", "port": "%2", "panels": [%3]})")
+            .arg(name, p, panels);
+    };
+    const QString one = bus(QStringLiteral("A"), port, QStringLiteral("\"p/1.json\""));
+    const auto site = [](const QString& buses, const QString& extra = {}) {
+        return QStringLiteral(R"({"format": "lorvane-site/1", "name": "X", %1"buses": [%2]})")
+            .arg(extra, buses)
+            .toUtf8();
+    };
+    QStringList many;
+    for (int i = 0; i < 65; ++i)
+        many << bus(QStringLiteral("b%1").arg(i), QStringLiteral("/dev/ttyS%1").arg(i), {});
+    const struct
+    {
+        QByteArray text;
+        QString said;
+    } refused[] = {
+        {site(one, QStringLiteral(R"("extra": 1, )")),
+         QStringLiteral("extra is not a member of a site file")},
+        {site(one, QStringLiteral(R"("name": "Y", )")), QStringLiteral("name is given twice")},
+        {QByteArray(site(one)).replace("site/1", "site/2"),
+         QStringLiteral(R"(format must be "lorvane-site/1", not "lorvane-site/2")")},
+        {site(bus(QStringLiteral(" "), port, {})),
+         QStringLiteral("buses[0].name must not be empty")},
+        {site(one + u',' + bus(QStringLiteral("a"), QStringLiteral("/dev/ttyS3"), {})),
+         QStringLiteral("buses[1].name names the bus")},
+        {site(bus(QStringLiteral("A"), port, QStringLiteral(R"("p/1.json", "p/1copy.json")"))),
+         QStringLiteral("p/1.json and p/1copy.json both have module address 1 on bus 'A'")},
+        {site(one + u',' + bus(QStringLiteral("B"), QStringLiteral("ttyUSB0"), {}) + u',' +
+              bus(QStringLiteral("C"), QStringLiteral("/dev/ttyUSB0"), {})),
+         QStringLiteral("port '/dev/ttyUSB0' of buses[2].port is the port of buses[1].port")},
+        {site(bus(QStringLiteral("A"), port, QStringLiteral(R"("p/none.json")"))),
+         QStringLiteral("cannot read p/none.json (buses[0].panels[0] in ")},
+        {site(bus(QStringLiteral("A"), port, QStringLiteral(R"("p/bad.json")"))),
+         QStringLiteral("p/bad.json (buses[0].panels[0] in %1): keys[3].line must be a whole "
+                        "number from 0 to 255, not 300")
+             .arg(w.filePath(QStringLiteral("site.json")))},
+        {site(many.join(u',')), QStringLiteral("buses lists 65 buses; a site has at most 64")},
+        {site(one) + QByteArray(1024 * 1024, ' '), QStringLiteral("larger than 1024 KiB")},
+    };
+    const QString file = w.filePath(QStringLiteral("site.json"));
+    for (const auto& [text, said] : refused) {
+        write_file(file, text);
+        const cli_result result = run_cli({QStringLiteral("site"), QStringLiteral("write"), file});
+        QCOMPARE(result.code, 2);
+        QVERIFY2(result.err.contains(said) &&
+                     result.err.contains(QStringLiteral("nothing was sent")),
+                 qPrintable(result.err));
+    }
+    // A log that cannot be opened, a report that cannot be written: nothing is sent either.
+    write_file(file, site(one));
+    QVERIFY(QDir().mkdir(file + QStringLiteral(".log")));
+    const cli_result no_log = run_cli({QStringLiteral("site"), QStringLiteral("write"), file});
+    QCOMPARE(no_log.code, 2);
+    QVERIFY2(no_log.err.contains(QStringLiteral("cannot open the audit log")),
+             qPrintable(no_log.err));
+    const cli_result no_report =
+        run_cli({QStringLiteral("site"), QStringLiteral("check"), file, QStringLiteral("--report"),
+                 w.filePath(QStringLiteral("none/report.html"))});
+    QCOMPARE(no_report.code, 2);
+    QVERIFY2(no_report.err.contains(QStringLiteral("cannot write the report")),
+             qPrintable(no_report.err));
+    const cli_result no_bus =
+        run_cli({QStringLiteral("site"), QStringLiteral("check"), file, QStringLiteral("--port-of"),
+                 QStringLiteral("Z=/dev/ttyS1")});
+    QCOMPARE(no_bus.code, 1);
+    QVERIFY2(no_bus.err.contains(QStringLiteral("--port-of names the bus 'Z'")),
+             qPrintable(no_bus.err));
+    QTest::qWait(50);
+    QVERIFY(peer.raw().empty());
+}
+
+// usb:SERIAL names the adapter with that serial number, whatever its port is called here.
+void tst_site::usb_ports_by_serial_number()
+{
+    module_peer peer(1);
+    set_port_source([&] {
+        return std::vector<port_entry>{
+            {peer.path(), QStringLiteral("USB adapter"), {}, QStringLiteral("LV0042")},
+            {QStringLiteral("ttyLorvaneT1"), {}, {}, QStringLiteral("TWIN")},
+            {QStringLiteral("ttyLorvaneT2"), {}, {}, QStringLiteral("TWIN")}};
+    });
+    const auto restore = qScopeGuard([] { set_port_source({}); });
+    site_plan plan;
+    plan.name = QStringLiteral("U");
+    plan.buses.push_back({QStringLiteral("found"),
+                          QStringLiteral("usb:lv0042"),
+                          false,
+                          {QStringLiteral("1.json")},
+                          {panel(1)}});
+    plan.buses.push_back({QStringLiteral("gone"), QStringLiteral("usb:GONE"), false, {}, {}});
+    plan.buses.push_back({QStringLiteral("twins"), QStringLiteral("usb:TWIN"), false, {}, {}});
+    plan.buses.push_back({QStringLiteral("shared"), peer.path(), false, {}, {}});
+    site_run_options options;
+    options.scan = false;
+    site_run run(plan, options);
+    QSignalSpy finished(&run, &site_run::finished);
+    run.start();
+    QVERIFY(finished.wait(5000));
+    const site_result& result = run.result();
+    QCOMPARE(result.buses[0].device, peer.path());
+    QVERIFY(result.buses[0].reachable());
+    QCOMPARE(result.buses[0].modules.at(0).status, module_status::same);
+    const auto failure = [&](int bus) { return *result.buses[std::size_t(bus)].failure; };
+    QCOMPARE(failure(1).kind, bus_failure_kind::usb_not_plugged);
+    QCOMPARE(failure(1).serial, QStringLiteral("GONE"));
+    QCOMPARE(failure(2).kind, bus_failure_kind::usb_ambiguous);
+    QCOMPARE(failure(2).devices,
+             (QStringList{QStringLiteral("ttyLorvaneT1"), QStringLiteral("ttyLorvaneT2")}));
+    QCOMPARE(failure(3).kind, bus_failure_kind::port_shared);
+    QCOMPARE(failure(3).other_bus, 0);
+    QCOMPARE(peer.requests().size(), std::size_t{17});  // the one read of module 1, nothing more
+}
+
+// A bus whose port goes away mid-read is unreachable, its module cut off and the rest not
+// reached; the other bus goes on to its end.
+void tst_site::lost_port_stops_only_its_bus()
+{
+    module_peer lost(1);
+    module_peer kept(1);
+    lost.on_request = [&](const frame& request) {
+        if (request[POS_RECORD] == 4)
+            lost.hang_up();
+    };
+    site_plan plan;
+    plan.name = QStringLiteral("L");
+    plan.buses.push_back({QStringLiteral("lost"),
+                          lost.path(),
+                          false,
+                          {QStringLiteral("1.json"), QStringLiteral("2.json")},
+                          {panel(1), panel(2)}});
+    plan.buses.push_back(
+        {QStringLiteral("kept"), kept.path(), false, {QStringLiteral("1.json")}, {panel(1)}});
+    site_run_options options;
+    options.scan = false;
+    site_run run(plan, options);
+    QSignalSpy finished(&run, &site_run::finished);
+    run.start();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.size(), 1);
+    const site_result& result = run.result();
+    QCOMPARE(result.buses[0].failure->kind, bus_failure_kind::port_lost);
+    QCOMPARE(result.buses[0].modules[0].status, module_status::interrupted);
+    QCOMPARE(result.buses[0].modules[0].stopped_record, 4);
+    QCOMPARE(result.buses[0].modules[1].status, module_status::not_reached);
+    QVERIFY(result.buses[1].reachable());
+    QCOMPARE(result.buses[1].modules[0].status, module_status::same);
+}
+
+QTEST_GUILESS_MAIN(tst_site)
+#include "tst_site.moc"
