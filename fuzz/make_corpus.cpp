@@ -138,6 +138,31 @@ int main(int argc, char** argv)
         read_chain(d, 1);
         ok &= write_file(dir, "backlog", d);
     }
+    {  // an adapter that hands every request back just before the reply
+        bytes d = header({16});
+        std::uint8_t r = 0;
+        for (; r <= 16; ++r) {
+            put(d, make_request(FUNC_READ, 1, r, 0, 0, 0));
+            put(d, make_reply(1, FUNC_READ, r, r, r, 1));
+        }
+        ok &= write_file(dir, "echo-then-reply", d);
+    }
+    {  // stray bytes put a reply out of step; the reply at the next step of 8 moves the
+       // chain on, and those behind it in each chunk are not taken
+        bytes d = header({32});
+        d.insert(d.end(), {0x00, 0x22, 0x55});
+        put(d, make_reply(1, FUNC_WRITE, 0, 50, 0, 0));
+        d.insert(d.end(), {0x01, 0x02, 0x03, 0x04, 0x05});
+        put(d, make_reply(1, FUNC_WRITE, 1, 1, 1, 1));
+        for (std::uint8_t r = 2; r <= 16; ++r)
+            put(d, make_reply(1, FUNC_WRITE, r, 1, r, 1));
+        ok &= write_file(dir, "out-of-step", d);
+    }
+    {  // each chunk holds a reply and the head of the next: the send drops the head
+        bytes d = header({11, 5});
+        read_chain(d, 1);
+        ok &= write_file(dir, "head-across-send", d);
+    }
     {  // a truncated reply
         bytes d = header({8});
         d.insert(d.end(), {0x22, 0x01, 0xF1, 0x00, 0x05});
