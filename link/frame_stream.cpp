@@ -11,6 +11,21 @@ frame frame_stream::item::as_frame() const
     return f;
 }
 
+// A frame found out of step may be stray bytes that happen to pass, overlapping a reply that
+// begins at the next 8-byte step; when that reply is already here whole, it wins.
+bool frame_stream::reply_at_next_step(std::size_t at) const
+{
+    const std::size_t off = std::size_t((consumed_ + at) % FRAME_SIZE);
+    if (off == 0)
+        return false;
+    const std::size_t step = at + (FRAME_SIZE - off);
+    if (step + FRAME_SIZE > pending_.size())
+        return false;
+    frame f{};
+    std::copy_n(pending_.begin() + std::ptrdiff_t(step), FRAME_SIZE, f.begin());
+    return reply_accepted(f);
+}
+
 std::vector<frame_stream::item> frame_stream::feed(std::span<const std::uint8_t> bytes)
 {
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
@@ -42,7 +57,7 @@ std::vector<frame_stream::item> frame_stream::feed(std::span<const std::uint8_t>
         frame f{};
         std::copy_n(pending_.begin() + std::ptrdiff_t(at), FRAME_SIZE, f.begin());
         const bool reply = reply_accepted(f);
-        if (reply || request_accepted(f)) {
+        if ((reply || request_accepted(f)) && !reply_at_next_step(at)) {
             end_junk();
             items.push_back({reply ? item::kind::reply : item::kind::echo,
                              std::vector<std::uint8_t>(f.begin(), f.end()), consumed_ + at});

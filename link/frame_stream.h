@@ -4,7 +4,8 @@
 // was garbled, most often a reply that met a request on a two-wire line. After junk the
 // search for the next frame goes on one byte further, so a reply behind stray bytes is found;
 // each item carries its position since the stream was last cleared, so a user that keeps to
-// the line's 8-byte steps (a reply counts only where a block of 8 would begin) can tell.
+// the line's 8-byte steps (a reply counts only where a block of 8 would begin) can tell. A
+// frame out of step that overlaps a whole reply at the next step gives way to that reply.
 #pragma once
 
 #include "frame.h"
@@ -50,6 +51,8 @@ public:
     std::size_t waiting() const { return pending_.size(); }
 
 private:
+    bool reply_at_next_step(std::size_t at) const;
+
     std::vector<std::uint8_t> pending_;  // at most 7 bytes between calls
     std::uint64_t consumed_ = 0;         // bytes handed out as items since the last clear()
 };

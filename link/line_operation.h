@@ -32,7 +32,8 @@ reply_fit fit_of(const frame& reply, const frame& request);
 // What became of one item the line received, as the running operation judged it; for
 // tracing. Echoes and junk keep their own kinds.
 enum class item_fate {
-    accepted,        // a reply that answers the request on the line and moves things on
+    accepted,        // a reply that answers the request on the line and moves things on (the
+                     // window's chains: taken, to be judged when its handler runs)
     other_address,   // a valid reply, but from another module
     other_function,  // ... for another function
     other_record,    // ... for another record
