@@ -79,6 +79,18 @@ QString serial_link::port_name() const
     return device_;
 }
 
+void serial_link::set_network_options(const network_options& options)
+{
+    static_cast<network_serial_device*>(network_.get())->set_options(options);
+}
+
+std::optional<server_certificate> serial_link::peer_certificate() const
+{
+    if (port_ != network_.get() || !port_->is_open())
+        return std::nullopt;
+    return static_cast<const network_serial_device*>(network_.get())->peer_certificate();
+}
+
 void serial_link::send_write_request(std::uint8_t address, std::uint8_t record, std::uint8_t value1,
                                      std::uint8_t value2, std::uint8_t value3)
 {
@@ -139,11 +151,12 @@ void serial_link::MSComm1_OnComm()
     Q_EMIT reply_received(collector_.reply_buffer());
 }
 
-void serial_link::on_device_failed()
+void serial_link::on_device_failed(port_loss why)
 {
     // Closing inside the device's own error handling is unsafe, so the close is queued.
     if (port_->is_open() && !loss_pending_) {
         loss_pending_ = true;
+        loss_ = why;
         QMetaObject::invokeMethod(this, &serial_link::drop_lost_port, Qt::QueuedConnection);
     }
 }
@@ -154,7 +167,7 @@ void serial_link::drop_lost_port()
     if (!port_->is_open())
         return;  // the user closed it meanwhile
     close();
-    Q_EMIT port_lost(device_);
+    Q_EMIT port_lost(device_, loss_);
 }
 
 }  // namespace lorvane

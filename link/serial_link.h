@@ -8,6 +8,7 @@
 #include "frame.h"
 #include "reply_collector.h"
 #include "serial_device.h"
+#include "tls_settings.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -29,9 +30,10 @@ public:
 
     // Opens the port that `port_text` names at 9600 baud, 8N1, no flow control: a local
     // serial port, or one behind a network serial server (tcp://HOST:PORT,
-    // rfc2217://HOST:PORT). Returns why when the text names no port or the port cannot be
-    // opened; it then stays closed. A local port is open on return; a network port is left
-    // opening (is_opening()), and opened() or open_failed() follows from the event loop.
+    // rfc2217://HOST:PORT, and both inside TLS: tcp+tls://, rfc2217+tls://). Returns why when the
+    // text names no port or the port cannot be opened; it then stays closed. A local port is open
+    // on return; a network port is left opening (is_opening()), and opened() or open_failed()
+    // follows from the event loop.
     std::optional<port_failure> open(const QString& port_text);
 
     // Closes the port if it is open, and tells closed() listeners.
@@ -44,6 +46,12 @@ public:
 
     // The device of the port last opened (or tried), as the user named it.
     QString port_name() const;
+
+    // How TLS servers are trusted and which client certificate is offered, from the next
+    // open of a network port on.
+    void set_network_options(const network_options& options);
+    // The certificate of the TLS server the open network port is connected to.
+    std::optional<server_certificate> peer_certificate() const;
 
     // Fill the request buffer of its function (always), then, if the port is open,
     // discard everything received so far and send the 8 bytes in one write.
@@ -75,8 +83,8 @@ Q_SIGNALS:
     // Every request that went out on the line, and every 8-byte block tested, for tracing.
     void frame_sent(const lorvane::frame& request);
     void frame_received(const lorvane::frame& block, bool accepted);
-    // The open port failed (adapter unplugged, far end gone); it has been closed.
-    void port_lost(const QString& device);
+    // The open port failed (adapter unplugged, far end gone), and why; it has been closed.
+    void port_lost(const QString& device, lorvane::port_loss why);
     // The port was closed, by close() or after it failed; no reply can come any more.
     void closed();
     // While streaming: bytes as they arrived, in order.
@@ -87,7 +95,7 @@ private:
     enum class keep_input { no, yes };
     void transmit(const frame& request, keep_input keep = keep_input::no);
     void MSComm1_OnComm();
-    void on_device_failed();
+    void on_device_failed(port_loss why);
     void drop_lost_port();
 
     std::unique_ptr<serial_device> local_;    // the system's serial ports
@@ -99,7 +107,8 @@ private:
     frame last_request_{};
     QString device_;  // the name as the user gave it; "/dev/pts/7" stays whole
     bool streaming_ = false;
-    bool loss_pending_ = false;  // a close of a failed port is queued; say it once
+    bool loss_pending_ = false;         // a close of a failed port is queued; say it once
+    port_loss loss_ = port_loss::gone;  // why, for that close
 };
 
 }  // namespace lorvane
