@@ -292,10 +292,14 @@ bool network_serial_device::write_bounded(const QByteArray& bytes)
 
 QByteArray network_serial_device::take(const QByteArray& bytes)
 {
-    if (!telnet_)
-        return bytes;
     QByteArray line;
-    const QByteArray answer = telnet_->receive(bytes, line);
+    const QByteArray answer = telnet_ ? telnet_->receive(bytes, line) : QByteArray();
+    if (!telnet_)
+        line = bytes;
+    // Line bytes before the open belong to nobody; the first few say why a server closes.
+    // Kept before the answer goes out: a write to a server that closed reports the close.
+    if (stage_ == stage::negotiating || stage_ == stage::settling)
+        server_text_ += line.left(MAX_SERVER_TEXT - server_text_.size());
     if (!answer.isEmpty() && !write_bounded(answer))
         return {};
     return line;
@@ -312,11 +316,8 @@ void network_serial_device::on_ready_read()
     const QByteArray line = take(bytes);
     if (!socket_)
         return;  // flooded: the port has failed
-    if (stage_ == stage::negotiating || stage_ == stage::settling) {
-        // Line bytes before the open belong to nobody; the first few say why a server closes.
-        server_text_ += line.left(MAX_SERVER_TEXT - server_text_.size());
-        if (stage_ == stage::negotiating)
-            check_settings();
+    if (stage_ == stage::negotiating) {
+        check_settings();
         return;
     }
     if (stage_ != stage::open || line.isEmpty())
