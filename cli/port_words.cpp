@@ -54,7 +54,7 @@ QString tls_failure_text(const port_failure& failure, const QString& system)
     switch (failure.kind) {
     case port_failure_kind::tls_unavailable:
         return QStringLiteral("cannot open %1: TLS is not available here (Qt found no TLS "
-                              "backend; on Windows plugins\\tls\\qschannelbackend.dll must be "
+                              "backend; on Windows tls\\qschannelbackend.dll must be "
                               "beside the program)")
             .arg(failure.device);
     case port_failure_kind::tls_file:

@@ -81,7 +81,7 @@ QString tls_failure_what(const port_failure& failure, QString& hint)
     switch (failure.kind) {
     case port_failure_kind::tls_unavailable:
         hint = QStringLiteral("本机的 Qt 没有可用的 TLS 支持；在 Windows 上，程序旁应有 "
-                              "plugins\\tls\\qschannelbackend.dll。");
+                              "tls\\qschannelbackend.dll。");
         return QStringLiteral("无法使用 TLS");
     case port_failure_kind::tls_file:
         hint = QStringLiteral("请检查该文件是否存在、能否读取。");
