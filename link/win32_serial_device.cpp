@@ -276,7 +276,7 @@ std::vector<port_entry> system_ports()
                               reinterpret_cast<BYTE*>(value), &value_size) != ERROR_SUCCESS)
                 break;
             if (type == REG_SZ)
-                ports.push_back({QString::fromWCharArray(value), {}});
+                ports.push_back({QString::fromWCharArray(value), {}, {}});
         }
         RegCloseKey(map);
     }
@@ -304,7 +304,7 @@ std::vector<port_entry> system_ports()
             if (known != ports.end())
                 known->description = QString::fromWCharArray(friendly);
             else if (name.startsWith(QStringLiteral("COM")))
-                ports.push_back({name, QString::fromWCharArray(friendly)});
+                ports.push_back({name, QString::fromWCharArray(friendly), {}});
         }
         SetupDiDestroyDeviceInfoList(set);
     }
