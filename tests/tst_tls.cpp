@@ -483,7 +483,7 @@ void tst_tls::flooding_server_fails_the_port()
     }
     rusage usage{};
     QCOMPARE(::getrusage(RUSAGE_CHILDREN, &usage), 0);
-    QVERIFY2(usage.ru_maxrss < 160 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
+    QVERIFY2(usage.ru_maxrss < 96 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
 
     // The window: one box naming the server, the port closed.
     telnet_flooder flooder(true);
