@@ -211,10 +211,10 @@ void network_serial_device::begin_session()
 std::optional<port_failure> network_serial_device::check_certificate(bool verified)
 {
     server_certificate shown = certificate_info(tls_->peerCertificate(), server_name(port_));
-    bool trusted = verified || std::find(options_.pins.begin(), options_.pins.end(),
-                                         shown.fingerprint) != options_.pins.end();
-    if (!options_.known_servers.isEmpty() && std::find(options_.pins.begin(), options_.pins.end(),
-                                                       shown.fingerprint) == options_.pins.end()) {
+    const bool pinned = std::find(options_.pins.begin(), options_.pins.end(), shown.fingerprint) !=
+                        options_.pins.end();
+    bool trusted = verified || pinned;
+    if (!pinned && !options_.known_servers.isEmpty()) {
         const known_servers::result known =
             known_servers::find(options_.known_servers, shown.server);
         if (!known.ok()) {
