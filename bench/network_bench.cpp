@@ -5,12 +5,14 @@
 // last reply in) and, in turn with it, a minimal client does the same exchanges over a plain
 // socket (TCP_NODELAY, blocking send and poll). ser2net's own character delay before it
 // forwards a reply is part of both, which is why the minimal client is the floor here rather
-// than the line limit. Prints a Markdown table on stdout.
+// than the line limit. Then the same chains inside TLS (ser2net's ssl accepters, with a
+// certificate made here by openssl and trusted with --trust) beside plain ones, both by
+// lorvane-cli, in turn. Prints Markdown tables on stdout.
 //
 //   lorvane-bench-network [--runs N]        (default 7 runs of each client in each mode)
 //
-// Needs ser2net on the PATH (or in LORVANE_SER2NET); lorvane-cli and lorvane-sim are taken
-// from beside this program.
+// Needs ser2net and openssl on the PATH (or in LORVANE_SER2NET, LORVANE_OPENSSL);
+// lorvane-cli and lorvane-sim are taken from beside this program.
 #include "bench_support.h"
 #include "cli_trace.h"
 #include "frame.h"
@@ -44,11 +46,15 @@ namespace {
 constexpr double LINE_LIMIT_MS = 17 * 16 * 10 * 1000.0 / 9600;  // both frames of 17 exchanges
 constexpr double TARGET_RATIO = 1.05;
 
-double cli_chain_ms(const QString& cli, const QString& url, const QString& file)
+double cli_chain_ms(const QString& cli, const QString& url, const QString& file,
+                    const QString& trust = {})
 {
+    QStringList arguments{QStringLiteral("write"), QStringLiteral("--port=") + url,
+                          QStringLiteral("--trace"), file};
+    if (!trust.isEmpty())
+        arguments << QStringLiteral("--trust") << trust;
     QProcess process;
-    process.start(cli, {QStringLiteral("write"), QStringLiteral("--port=") + url,
-                        QStringLiteral("--trace"), file});
+    process.start(cli, arguments);
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
         throw std::runtime_error("lorvane-cli write through " + url.toStdString() +
                                  " failed: " + process.readAllStandardError().toStdString());
@@ -113,6 +119,34 @@ double minimal_chain_ms(quint16 port, bool telnet, const panel_config& config)
     return ms;
 }
 
+// Makes a self-signed certificate and key in `dir` (server.crt, server.key) with openssl and
+// returns its fingerprint, "sha256:" and the hex digits.
+QString make_certificate(const QString& dir)
+{
+    const QString openssl = qEnvironmentVariableIsEmpty("LORVANE_OPENSSL")
+                                ? QStandardPaths::findExecutable(QStringLiteral("openssl"))
+                                : qEnvironmentVariable("LORVANE_OPENSSL");
+    const auto run = [&](const QStringList& arguments) {
+        QProcess process;
+        process.setWorkingDirectory(dir);
+        process.start(openssl, arguments);
+        if (!process.waitForFinished(30000) || process.exitCode() != 0)
+            throw std::runtime_error("openssl failed (is it installed?)");
+        return process.readAllStandardOutput();
+    };
+    run({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+         QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+         QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
+         QStringLiteral("server.crt"), QStringLiteral("-days"), QStringLiteral("365"),
+         QStringLiteral("-subj"), QStringLiteral("/CN=bench-ser2net")});
+    const QByteArray out =
+        run({QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
+             QStringLiteral("-sha256"), QStringLiteral("-in"), QStringLiteral("server.crt")});
+    return QStringLiteral("sha256:") +
+           QString::fromLatin1(out.mid(out.indexOf('=') + 1).trimmed()).remove(u':');
+}
+
 std::string figure(const bench::summary& s)
 {
     return bench::fixed(s.median, 1) + " ms (min " + bench::fixed(s.min, 1) + ", max " +
@@ -155,12 +189,17 @@ int main(int argc, char* argv[])
         if (!module.waitForStarted(5000) || !module.waitForReadyRead(5000))
             throw std::runtime_error("cannot start lorvane-sim");
         const QString pts = QString::fromUtf8(module.readLine()).trimmed();
+        QTemporaryDir dir;
+        const QString trust = make_certificate(dir.path());
+        const QString ssl =
+            QStringLiteral("ssl(key=%1/server.key,cert=%1/server.crt),tcp,127.0.0.1,%2")
+                .arg(dir.path(), QStringLiteral("%1"));
         ser2net_process server;
-        if (!server.start(pts))
+        if (!server.start(pts, QStringLiteral("9600n81"),
+                          {ssl, QStringLiteral("telnet(rfc2217),") + ssl}))
             throw std::runtime_error("cannot start ser2net (is it installed?)");
 
         const panel_config config;  // the module's own defaults, written back
-        QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("panel.json"));
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly) || out.write(panel_file_text(config)) <= 0)
@@ -196,6 +235,36 @@ int main(int argc, char* argv[])
                     "client's excess over it is ser2net's own character delay and the two "
                     "hops through it.\n",
                     LINE_LIMIT_MS);
+
+        // Inside TLS and plain, by lorvane-cli both, through the same ser2net and module.
+        std::printf("\n| Write chain at 9600 baud by lorvane-cli (median of %d) | inside TLS | "
+                    "plain | ratio | target | met |\n|---|---|---|---|---|---|\n",
+                    runs);
+        for (const bool telnet : {false, true}) {
+            const QString tls = QStringLiteral("%1+tls://127.0.0.1:%2")
+                                    .arg(telnet ? QStringLiteral("rfc2217") : QStringLiteral("tcp"))
+                                    .arg(server.extra_ports[telnet ? 1 : 0]);
+            const QString plain = telnet ? server.telnet_url() : server.raw_url();
+            std::vector<double> inside;
+            std::vector<double> outside;
+            cli_chain_ms(cli, tls, file, trust);  // warm-up, not counted
+            QThread::msleep(100);
+            for (int i = 0; i < runs; ++i) {
+                std::fprintf(stderr, "network bench: %s inside TLS, run %d/%d\n",
+                             telnet ? "rfc2217" : "raw", i + 1, runs);
+                inside.push_back(cli_chain_ms(cli, tls, file, trust));
+                QThread::msleep(100);
+                outside.push_back(cli_chain_ms(cli, plain, file));
+                QThread::msleep(100);
+            }
+            const bench::summary t = bench::summarise(inside);
+            const bench::summary p = bench::summarise(outside);
+            const double ratio = *t.median / *p.median;
+            std::printf("| %s vs %s | %s | %s | %.3f | <= %.2f | %s |\n",
+                        telnet ? "rfc2217+tls://" : "tcp+tls://", telnet ? "rfc2217://" : "tcp://",
+                        figure(t).c_str(), figure(p).c_str(), ratio, TARGET_RATIO,
+                        ratio <= TARGET_RATIO ? "yes" : "no");
+        }
         module.terminate();
         module.waitForFinished(5000);
     } catch (const std::exception& e) {

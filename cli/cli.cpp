@@ -14,6 +14,7 @@
 #include "port_words.h"
 #include "serial_link.h"
 #include "site_commands.h"
+#include "tls_commands.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -40,6 +41,9 @@ constexpr int MAX_SCAN_WAIT_MS = 10'000;
 console out;
 
 const QString PORT_CLOSED_TEXT = QStringLiteral("the port is closed");
+
+// Why the open port was lost, as the link last said it.
+port_loss lost_why = port_loss::gone;
 
 // The exit code of an interrupt, after saying what it left: Ctrl-C and a request to
 // terminate (SIGTERM) end the program alike, each with its own code.
@@ -73,6 +77,7 @@ struct command_line
     int last = 255;
     int wait_ms = int(DEFAULT_SCAN_WAIT.count());
     session_options session;
+    network_options network;
 };
 
 struct usage_error
@@ -85,6 +90,7 @@ const std::map<QString, std::set<QString>>& command_options()
 {
     static const std::map<QString, std::set<QString>> options{
         {QStringLiteral("ports"), {}},
+        {QStringLiteral("trust"), {}},
         {QStringLiteral("read"),
          {QStringLiteral("port"), QStringLiteral("address"), QStringLiteral("output"),
           QStringLiteral("timeout")}},
@@ -145,10 +151,13 @@ void trace_link(serial_link& link, bool raw_bytes)
 
 // Opens the port (traced when asked for), waiting for a network port to connect; on
 // failure or Ctrl-C meanwhile, the exit code after telling why.
-std::optional<int> open_port(serial_link& link, const QString& port, interrupt_watch& interrupts,
-                             bool raw_trace = false)
+std::optional<int> open_port(serial_link& link, const QString& port, const network_options& tls,
+                             interrupt_watch& interrupts, bool raw_trace = false)
 {
     trace_link(link, raw_trace);
+    QObject::connect(&link, &serial_link::port_lost,
+                     [](const QString&, port_loss why) { lost_why = why; });
+    link.set_network_options(tls);
     std::optional<port_failure> failure = link.open(port);
     bool interrupted = false;
     if (!failure && link.is_opening()) {
@@ -169,8 +178,16 @@ std::optional<int> open_port(serial_link& link, const QString& port, interrupt_w
         return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
     }
     if (failure) {
-        out.error(failure_text(*failure));
+        for (const QString& line : failure_text(*failure).split(u'\n'))
+            out.error(line);
+        if (failure->kind == port_failure_kind::tls_file ||
+            failure->kind == port_failure_kind::tls_file_invalid)
+            return EXIT_BAD_FILE;  // a CA, client certificate, key or known_servers file
         return failure->kind == port_failure_kind::bad_name ? EXIT_USAGE : EXIT_PORT;
+    }
+    if (const auto certificate = link.peer_certificate()) {
+        if (const auto warning = expiry_warning(*certificate, QDateTime::currentDateTimeUtc()))
+            out.info(*warning);
     }
     return std::nullopt;
 }
@@ -222,7 +239,7 @@ int report(session_outcome result, const module_session& session, const serial_l
     }
     case session_outcome::port_lost:
     case session_outcome::port_closed:
-        out.error(lost_port_text(link));
+        out.error(lost_port_text(link, lost_why));
         return EXIT_PORT;
     case session_outcome::stopped:
         return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
@@ -297,7 +314,7 @@ int command_ports()
 int command_read(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    if (const auto failed = open_port(link, args.port, interrupts))
+    if (const auto failed = open_port(link, args.port, args.network, interrupts))
         return *failed;
     const std::uint8_t address = args.address.value_or(DEFAULT_MODULE_ADDRESS);
     module_session session(link, args.session);
@@ -364,7 +381,7 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
     }
 
     serial_link link;
-    if (const auto failed = open_port(link, args.port, interrupts))
+    if (const auto failed = open_port(link, args.port, args.network, interrupts))
         return *failed;
     for (std::size_t i = 0; i < configs.size(); ++i) {
         const panel_config& config = configs[i];
@@ -398,7 +415,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
     const std::uint8_t address = args.address.value_or(expected.module_address);
 
     serial_link link;
-    if (const auto failed = open_port(link, args.port, interrupts))
+    if (const auto failed = open_port(link, args.port, args.network, interrupts))
         return *failed;
     const int code = verify_module(link, expected, address, args.session, interrupts, "reading");
     if (code == EXIT_DONE)
@@ -409,7 +426,7 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
 int command_scan(const command_line& args, interrupt_watch& interrupts)
 {
     serial_link link;
-    if (const auto failed = open_port(link, args.port, interrupts, true))
+    if (const auto failed = open_port(link, args.port, args.network, interrupts, true))
         return *failed;
 
     bus_scan scan(link);
@@ -434,7 +451,7 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     loop.exec();
     link.close();
     if (result == scan_outcome::port_lost || result == scan_outcome::port_closed) {
-        out.error(lost_port_text(link));
+        out.error(lost_port_text(link, lost_why));
         return EXIT_PORT;
     }
     if (result == scan_outcome::stopped)
@@ -493,6 +510,12 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         "                                           find the modules on the line\n"
         "  site   check|write|adopt ...             every bus of a building from one site\n"
         "                                           file ('lorvane-cli site --help')\n"
+        "  trust  HOST:PORT sha256:HEX              trust a TLS server's certificate from now\n"
+        "                                           on (stored in known_servers)\n"
+        "\n"
+        "TLS servers are trusted when their certificate verifies for the host, or by its\n"
+        "pinned fingerprint (--trust, or stored with trust); client.crt and client.key in\n"
+        "the configuration folder are offered when a server asks for a client certificate.\n"
         "\n"
         "FILE '-' is standard input; --output - is standard output. Exit codes: 0 done,\n"
         "1 usage error, 2 a file cannot be read or written or is invalid (results that\n"
@@ -502,14 +525,15 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("ports, read, write, verify or scan"));
+                                 QStringLiteral("ports, read, write, verify, scan or trust"));
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("configuration files (write, verify)"),
                                  QStringLiteral("[FILE...]"));
     parser.addOptions({
         {QStringLiteral("port"),
          QStringLiteral("serial port: a number n (the n-th port), a device name, a path, or a "
-                        "network serial server, tcp://HOST:PORT or rfc2217://HOST:PORT"),
+                        "network serial server, tcp://HOST:PORT or rfc2217://HOST:PORT (inside "
+                        "TLS: tcp+tls://, rfc2217+tls://)"),
          QStringLiteral("P")},
         {QStringLiteral("address"), QStringLiteral("module address 0..255"), QStringLiteral("N")},
         {QStringLiteral("output"),
@@ -534,6 +558,7 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         {QStringLiteral("trace"), QStringLiteral("show every frame on stderr")},
         {QStringLiteral("quiet"), QStringLiteral("say nothing but errors")},
     });
+    parser.addOptions(tls_option_list());
     if (!parser.parse(arguments))
         throw usage_error{parser.errorText()};
 
@@ -551,7 +576,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
     const std::set<QString> common{QStringLiteral("retries"), QStringLiteral("trace"),
                                    QStringLiteral("quiet")};
     for (const QString& name : parser.optionNames()) {
-        if (known->second.contains(name) || common.contains(name))
+        if (known->second.contains(name) || common.contains(name) ||
+            (known->second.contains(QStringLiteral("port")) && is_tls_option(name)))
             continue;
         const QString hint =
             args.command == QStringLiteral("scan") && name == QStringLiteral("timeout")
@@ -562,7 +588,7 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
     }
     args.files = positional;
     if (!args.files.isEmpty() && args.command != QStringLiteral("write") &&
-        args.command != QStringLiteral("verify"))
+        args.command != QStringLiteral("verify") && args.command != QStringLiteral("trust"))
         throw usage_error{QStringLiteral("'%1' takes no file").arg(args.command)};
     if (known->second.contains(QStringLiteral("port"))) {
         if (!parser.isSet(QStringLiteral("port")))
@@ -573,6 +599,10 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
                                       : system_port_name(args.port).ok();
         if (!names_a_port)
             throw usage_error{failure_text({port_failure_kind::bad_name, args.port, {}})};
+        auto network = network_options_of(parser, args.port);
+        if (const auto* error = std::get_if<QString>(&network))
+            throw usage_error{*error};
+        args.network = std::get<network_options>(network);
     }
     if (parser.isSet(QStringLiteral("address")))
         args.address = std::uint8_t(number_option(parser, QStringLiteral("address"), 0, 255));
@@ -627,6 +657,8 @@ int run(const QStringList& arguments)
     const auto command = [&] {
         if (args.command == QStringLiteral("ports"))
             return command_ports();
+        if (args.command == QStringLiteral("trust"))
+            return command_trust(args.files, out);
         if (args.command == QStringLiteral("read"))
             return command_read(args, interrupts);
         if (args.command == QStringLiteral("write"))

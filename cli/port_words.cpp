@@ -2,10 +2,86 @@
 
 #include "network_port.h"
 #include "network_serial_device.h"
+#include "tls_settings.h"
+
+#include <QDir>
 
 namespace lorvane::cli {
 
 namespace {
+
+QString certificate_line(const server_certificate& c)
+{
+    return QStringLiteral("  certificate %1, subject '%2', expires %3")
+        .arg(fingerprint_text(c.fingerprint), c.subject, c.expires.date().toString(Qt::ISODate));
+}
+
+// The words for a TLS server's certificate that is not trusted, or not the one stored.
+QString certificate_text(const port_failure& failure, const QString& system)
+{
+    const server_certificate& c = *failure.certificate;
+    const QString trust =
+        QStringLiteral("lorvane-cli trust %1 %2").arg(c.server, fingerprint_text(c.fingerprint));
+    if (failure.kind == port_failure_kind::certificate_changed)
+        return QStringLiteral("cannot open %1: the server's TLS certificate has CHANGED; nothing "
+                              "was sent\n  stored for %2: %3\n%4\n"
+                              "this may be an attack on the connection; if the server's "
+                              "certificate was replaced on purpose, check the new fingerprint "
+                              "on the server and trust it with: %5")
+            .arg(failure.device, c.server, fingerprint_text(c.stored), certificate_line(c), trust);
+    return QStringLiteral("cannot open %1: the server's TLS certificate is not trusted (neither "
+                          "verified for this host nor pinned)%2; nothing was sent\n%3\n"
+                          "if this is your server's certificate (compare the fingerprint on the "
+                          "server: openssl x509 -noout -fingerprint -sha256 -in CERT), trust it "
+                          "with: %4 (or for one run: --trust %5)")
+        .arg(failure.device, system, certificate_line(c), trust, fingerprint_text(c.fingerprint));
+}
+
+// The words for the TLS kinds; empty for the others.
+QString tls_failure_text(const port_failure& failure, const QString& system)
+{
+    switch (failure.kind) {
+    case port_failure_kind::tls_unavailable:
+        return QStringLiteral("cannot open %1: TLS is not available here (Qt found no TLS "
+                              "backend; on Windows tls\\qschannelbackend.dll must be "
+                              "beside the program)")
+            .arg(failure.device);
+    case port_failure_kind::tls_file:
+        return QStringLiteral("cannot open %1: cannot read %2%3")
+            .arg(failure.device, failure.file, system);
+    case port_failure_kind::tls_file_invalid:
+        return QStringLiteral("cannot open %1: %2 holds no certificate or private key that can "
+                              "be used (PEM or DER; a key EC, RSA or DSA without a passphrase, "
+                              "matching the certificate)%3")
+            .arg(failure.device, failure.file, system);
+    case port_failure_kind::tls_not_spoken:
+        return QStringLiteral("cannot open %1: the server does not answer as a TLS server (no "
+                              "TLS handshake within %2 s, or something else than TLS); if its "
+                              "port is a plain one, use %3%4")
+            .arg(failure.device, QString::number(OPEN_TIMEOUT_MS / 1000),
+                 url_with_tls(failure.device, false), system);
+    case port_failure_kind::tls_expected:
+        return QStringLiteral("cannot open %1: the server speaks TLS on this port; use %2")
+            .arg(failure.device, url_with_tls(failure.device, true));
+    case port_failure_kind::certificate_unknown:
+    case port_failure_kind::certificate_changed:
+        return failure.certificate ? certificate_text(failure, system) : QString();
+    case port_failure_kind::client_certificate_refused:
+        if (failure.file.isEmpty())
+            return QStringLiteral("cannot open %1: the server closed the connection right after "
+                                  "the TLS handshake: it wants a client certificate; give one "
+                                  "with --client-cert FILE --client-key FILE, or put client.crt "
+                                  "and client.key in %2%3")
+                .arg(failure.device, QDir::toNativeSeparators(configuration_folder()), system);
+        return QStringLiteral("cannot open %1: the server closed the connection right after the "
+                              "TLS handshake: it refused the client certificate %2 and wants a "
+                              "different one (its subject's CN names a user of the server, in "
+                              "whose allowed_certs it must be)%3")
+            .arg(failure.device, failure.file, system);
+    default:
+        return {};
+    }
+}
 
 // What is wrong with a --port URL, naming the part and what it must be.
 QString url_refusal_text(const QString& url)
@@ -13,8 +89,8 @@ QString url_refusal_text(const QString& url)
     const network_port_result refused = parse_network_port(url);
     switch (refused.fault) {
     case url_fault::scheme:
-        return QStringLiteral("--port '%1': unknown scheme '%2'; give tcp://HOST:PORT or "
-                              "rfc2217://HOST:PORT")
+        return QStringLiteral("--port '%1': unknown scheme '%2'; give tcp://HOST:PORT, "
+                              "rfc2217://HOST:PORT, tcp+tls://HOST:PORT or rfc2217+tls://HOST:PORT")
             .arg(url, refused.part);
     case url_fault::host:
         return QStringLiteral("--port '%1': the host '%2' must be a name, an IPv4 address or an "
@@ -26,6 +102,14 @@ QString url_refusal_text(const QString& url)
     return QStringLiteral("--port '%1': the port number must be a whole number from 1 to %2, "
                           "not '%3'")
         .arg(url, QString::number(MAX_TCP_PORT), refused.part);
+}
+
+// " (server: 'Port already in use')", or nothing when the server said nothing.
+QString server_said(const port_failure& failure)
+{
+    return failure.server_text.isEmpty()
+               ? QString()
+               : QStringLiteral(" (server: '%1')").arg(failure.server_text);
 }
 
 // The words for a network port that could not be opened; empty for the kinds a network port
@@ -51,18 +135,35 @@ QString network_failure_text(const port_failure& failure, const QString& system)
                               "%2 s; for a port in raw mode use tcp://")
             .arg(failure.device, QString::number(OPEN_TIMEOUT_MS / 1000));
     case port_failure_kind::in_use:
-        return QStringLiteral("cannot open %1: the server closed the connection at once; "
-                              "another client may be using the port%2")
-            .arg(failure.device, system);
+        return QStringLiteral("cannot open %1: the server closed the connection at once%2; "
+                              "another client may be using the port%3")
+            .arg(failure.device, server_said(failure), system);
+    case port_failure_kind::closed_during_setup:
+        return QStringLiteral("cannot open %1: the server closed the connection during the RFC "
+                              "2217 setup%2; another client may be using the port, or the server "
+                              "cannot open its serial device%3")
+            .arg(failure.device, server_said(failure), system);
+    case port_failure_kind::flooded:
+        return QStringLiteral("cannot open %1: the server sent Telnet requests without reading "
+                              "the answers (more than %2 KiB waiting); the connection was closed")
+            .arg(failure.device, QString::number(MAX_PENDING_OUTPUT / 1024));
     default:
-        return {};
+        return tls_failure_text(failure, system);
     }
 }
 
 }  // namespace
 
-QString lost_port_text(const serial_link& link)
+QString lost_port_text(const serial_link& link, port_loss why)
 {
+    if (why == port_loss::flooded)
+        return QStringLiteral("the server %1 stopped reading what was sent to it (more than %2 "
+                              "KiB waiting); the connection has been closed")
+            .arg(link.port_name(), QString::number(MAX_PENDING_OUTPUT / 1024));
+    if (why == port_loss::tls_expected)
+        return QStringLiteral("the server %1 closed the connection at the first request: it "
+                              "speaks TLS on this port; use %2")
+            .arg(link.port_name(), url_with_tls(link.port_name(), true));
     if (is_network_port_text(link.port_name()))
         return QStringLiteral("the connection to %1 went away (server stopped or network down); "
                               "it has been closed")
@@ -85,7 +186,7 @@ QString failure_text(const port_failure& failure)
             return url_refusal_text(failure.device);
         return QStringLiteral("--port '%1' names no port; give a number 1..256, a device name "
                               "(COM3, ttyUSB0), a path (/dev/ttyUSB0) or tcp://HOST:PORT / "
-                              "rfc2217://HOST:PORT")
+                              "rfc2217://HOST:PORT (tcp+tls://, rfc2217+tls:// inside TLS)")
             .arg(failure.device);
     case port_failure_kind::not_found:
         return QStringLiteral("cannot open %1: no such device; check the port name and that "
@@ -106,6 +207,21 @@ QString failure_text(const port_failure& failure)
         break;
     }
     return QStringLiteral("cannot open %1%2").arg(failure.device, system);
+}
+
+std::optional<QString> expiry_warning(const server_certificate& certificate, const QDateTime& now)
+{
+    const qint64 days = now.daysTo(certificate.expires);
+    if (days > CERTIFICATE_WARNING_DAYS)
+        return std::nullopt;
+    const QString date = certificate.expires.date().toString(Qt::ISODate);
+    if (certificate.expires < now)
+        return QStringLiteral("warning: the TLS certificate of %1 expired on %2; renew it on the "
+                              "server, then trust the new one")
+            .arg(certificate.server, date);
+    return QStringLiteral("warning: the TLS certificate of %1 expires on %2 (in %3 days); renew "
+                          "it on the server before then, and trust the new one")
+        .arg(certificate.server, date, QString::number(days));
 }
 
 }  // namespace lorvane::cli

@@ -1,16 +1,22 @@
-// lorvane-cli's words for a port that cannot be opened or went away, one line each: the
-// device as the user named it, what happened, and what to do about it.
+// lorvane-cli's words for a port that cannot be opened or went away: the device as the user
+// named it, what happened, and what to do about it; and for a TLS server's certificate.
 #pragma once
 
 #include "serial_link.h"
 
 #include <QString>
 
+#include <optional>
+
 namespace lorvane::cli {
 
-// Why the port could not be opened (a bad --port text included).
+// Why the port could not be opened (a bad --port text included): one line, or for a
+// certificate to check several, separated by '\n'.
 QString failure_text(const port_failure& failure);
-// The port went away while open: an adapter unplugged, a network connection lost.
-QString lost_port_text(const serial_link& link);
+// The port went away while open, and why: an adapter unplugged, a network connection lost.
+QString lost_port_text(const serial_link& link, port_loss why);
+// A warning for a trusted certificate that has expired or expires within
+// CERTIFICATE_WARNING_DAYS of `now`.
+std::optional<QString> expiry_warning(const server_certificate& certificate, const QDateTime& now);
 
 }  // namespace lorvane::cli

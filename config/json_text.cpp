@@ -194,4 +194,25 @@ json_literal_scan::json_literal_scan(const QByteArray& json)
     }
 }
 
+QString shown_json(const QJsonValue& value, const std::optional<QString>& as_written,
+                   const QString& absent)
+{
+    switch (value.type()) {
+    case QJsonValue::String:
+        return u'"' + shown_text(value.toString()) + u'"';
+    case QJsonValue::Double:
+        return as_written.value_or(QString::number(value.toDouble(), 'g', 17));
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Array:
+        return QStringLiteral("an array");
+    case QJsonValue::Object:
+        return QStringLiteral("an object");
+    default:
+        return absent;
+    }
+}
+
 }  // namespace lorvane

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonValue>
 #include <QString>
 
 #include <optional>
@@ -16,6 +17,11 @@ inline constexpr qsizetype SHOWN_TEXT_LIMIT = 40;
 
 // `text` as a message shows it: cut after SHOWN_TEXT_LIMIT characters, saying how long it was.
 QString shown_text(const QString& text);
+
+// A JSON value as a message shows it: a string quoted and cut, a number as written when
+// `as_written` has it, "an array", "an object", and `absent` for an undefined value.
+QString shown_json(const QJsonValue& value, const std::optional<QString>& as_written = {},
+                   const QString& absent = {});
 
 // Walks a JSON text that QJsonDocument has already accepted, stopping at the first member
 // given twice in one object, and notes every number whose value as written is not whole,

@@ -48,22 +48,10 @@ public:
 
     QString shown(const QJsonValue& value, const QString& path) const
     {
-        switch (value.type()) {
-        case QJsonValue::String:
-            return u'"' + shown_text(value.toString()) + u'"';
-        case QJsonValue::Double:
-            return fractions_.value(path, QString::number(value.toDouble(), 'g', 17));
-        case QJsonValue::Bool:
-            return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-        case QJsonValue::Null:
-            return QStringLiteral("null");
-        case QJsonValue::Array:
-            return QStringLiteral("an array");
-        case QJsonValue::Object:
-            return QStringLiteral("an object");
-        default:
-            return QStringLiteral("nothing");
-        }
+        const auto written = fractions_.constFind(path);
+        return shown_json(value,
+                          written == fractions_.cend() ? std::nullopt : std::optional(*written),
+                          QStringLiteral("nothing"));
     }
 
     // The member `name` of `object`, at `path`; refused when it is missing.

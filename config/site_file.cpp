@@ -34,22 +34,7 @@ struct site_refusal
 // A JSON value as a message shows it.
 QString shown(const QJsonValue& value)
 {
-    switch (value.type()) {
-    case QJsonValue::String:
-        return u'"' + shown_text(value.toString()) + u'"';
-    case QJsonValue::Double:
-        return QString::number(value.toDouble(), 'g', 17);
-    case QJsonValue::Bool:
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    case QJsonValue::Null:
-        return QStringLiteral("null");
-    case QJsonValue::Array:
-        return QStringLiteral("an array");
-    case QJsonValue::Object:
-        return QStringLiteral("an object");
-    default:
-        return {};
-    }
+    return shown_json(value);
 }
 
 void only_members(const QJsonObject& object, const QStringList& known, const QString& prefix)

@@ -68,14 +68,8 @@ void module_session::send_record()
 
 item_fate module_session::take(const frame_stream::item& item)
 {
-    switch (item.what) {
-    case frame_stream::item::kind::echo:
-        return item_fate::echo;
-    case frame_stream::item::kind::junk:
-        return item_fate::junk;
-    case frame_stream::item::kind::reply:
-        break;
-    }
+    if (const auto fate = fate_of_non_reply(item))
+        return *fate;
     const frame reply = item.as_frame();
     // Only the reply to the request on the line moves the transfer on: a late reply to an
     // earlier send of a retried request, another module's reply, or a reply of the other

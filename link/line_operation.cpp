@@ -15,6 +15,19 @@ reply_fit fit_of(const frame& reply, const frame& request)
     return reply_fit::answers;
 }
 
+std::optional<item_fate> fate_of_non_reply(const frame_stream::item& item)
+{
+    switch (item.what) {
+    case frame_stream::item::kind::echo:
+        return item_fate::echo;
+    case frame_stream::item::kind::junk:
+        return item_fate::junk;
+    case frame_stream::item::kind::reply:
+        break;
+    }
+    return std::nullopt;
+}
+
 line_operation::line_operation(QObject* parent) : QObject(parent) {}
 
 line_operation::~line_operation()

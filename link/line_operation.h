@@ -10,6 +10,7 @@
 
 #include <QObject>
 
+#include <optional>
 #include <vector>
 
 namespace lorvane {
@@ -43,6 +44,10 @@ enum class item_fate {
     echo,            // a request handed back by the adapter
     junk,            // bytes that form no frame
 };
+
+// The fate of an item that is no reply (an echo or junk); nothing for a reply, which the
+// operation judges.
+std::optional<item_fate> fate_of_non_reply(const frame_stream::item& item);
 
 class line_operation : public QObject
 {

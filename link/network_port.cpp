@@ -46,6 +46,20 @@ network_port_result refused(url_fault fault, const QString& part)
 
 }  // namespace
 
+QString server_name(const network_port& port)
+{
+    const QString host = port.host.toLower();
+    return (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port.port);
+}
+
+QString network_url(const network_port& port)
+{
+    const QString scheme = port.protocol == network_protocol::rfc2217 ? QStringLiteral("rfc2217")
+                                                                      : QStringLiteral("tcp");
+    return scheme + (port.tls ? QStringLiteral("+tls://") : QStringLiteral("://")) +
+           server_name(port);
+}
+
 bool is_network_port_text(const QString& text)
 {
     return url_shape().match(text.trimmed()).hasMatch();
@@ -58,9 +72,11 @@ network_port_result parse_network_port(const QString& text)
         return refused(url_fault::scheme, QString());
     const QString scheme = url.captured(1).toLower();
     network_port port;
-    if (scheme == QStringLiteral("tcp"))
+    const QString base = scheme.endsWith(QStringLiteral("+tls")) ? scheme.chopped(4) : scheme;
+    port.tls = base.size() != scheme.size();
+    if (base == QStringLiteral("tcp"))
         port.protocol = network_protocol::raw_tcp;
-    else if (scheme == QStringLiteral("rfc2217"))
+    else if (base == QStringLiteral("rfc2217"))
         port.protocol = network_protocol::rfc2217;
     else
         return refused(url_fault::scheme, url.captured(1));
@@ -91,6 +107,16 @@ network_port_result parse_network_port(const QString& text)
         return refused(url_fault::port, port_text);
     port.port = *number;
     return {port, url_fault::port, QString()};
+}
+
+QString url_with_tls(const QString& url, bool tls)
+{
+    const network_port_result parsed = parse_network_port(url);
+    if (!parsed.ok())
+        return url;
+    network_port port = *parsed.port;
+    port.tls = tls;
+    return network_url(port);
 }
 
 }  // namespace lorvane

@@ -6,8 +6,16 @@
 
 #include "network_serial_device.h"
 
+#include "known_servers.h"
+#include "tls_probe.h"
+
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <cstring>
 
 namespace lorvane {
@@ -38,6 +46,20 @@ QByteArray read_system_queue(qintptr descriptor)
         bytes.append(chunk, static_cast<qsizetype>(n));
     }
     return bytes;
+}
+
+// What a server said, as a value safe to show anywhere: printable ASCII, white space
+// collapsed, everything else as '?'.
+QString shown_text(const QByteArray& bytes)
+{
+    QByteArray text = bytes;
+    for (char& c : text) {
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+        else if (c < ' ' || c > '~')
+            c = '?';
+    }
+    return QString::fromLatin1(text.simplified());
 }
 
 }  // namespace
@@ -83,7 +105,12 @@ network_serial_device::~network_serial_device()
 
 bool network_serial_device::is_opening() const
 {
-    return stage_ == stage::connecting || stage_ == stage::negotiating || stage_ == stage::settling;
+    return stage_ != stage::closed && stage_ != stage::open;
+}
+
+std::optional<server_certificate> network_serial_device::peer_certificate() const
+{
+    return stage_ == stage::open ? certificate_ : std::nullopt;
 }
 
 std::optional<port_failure> network_serial_device::open(const QString& device)
@@ -95,19 +122,41 @@ std::optional<port_failure> network_serial_device::open(const QString& device)
         return port_failure{port_failure_kind::bad_name, device, {}};
 
     device_ = device;
+    port_ = *parsed.port;
     ++attempt_;
     input_.clear();
     telnet_.reset();
-    if (parsed.port->protocol == network_protocol::rfc2217)
+    certificate_.reset();
+    refused_.reset();
+    server_text_.clear();
+    heard_ = false;
+    first_frame_.invalidate();
+    if (port_.protocol == network_protocol::rfc2217)
         telnet_.emplace();
-    socket_ = new QTcpSocket(this);
+    if (port_.tls) {
+        auto configuration = tls_configuration(options_);
+        if (auto* refused = std::get_if<port_failure>(&configuration)) {
+            refused->device = device;
+            return *refused;
+        }
+        tls_ = new QSslSocket(this);
+        tls_->setSslConfiguration(std::get<QSslConfiguration>(configuration));
+        connect(tls_, &QSslSocket::encrypted, this, &network_serial_device::on_encrypted);
+        connect(tls_, &QSslSocket::sslErrors, this, &network_serial_device::on_ssl_errors);
+        socket_ = tls_;
+    } else {
+        socket_ = new QTcpSocket(this);
+    }
     connect(socket_, &QTcpSocket::connected, this, &network_serial_device::on_connected);
     connect(socket_, &QTcpSocket::readyRead, this, &network_serial_device::on_ready_read);
     connect(socket_, &QTcpSocket::disconnected, this, &network_serial_device::on_closed_by_server);
     connect(socket_, &QTcpSocket::errorOccurred, this, &network_serial_device::on_error);
     stage_ = stage::connecting;
     deadline_.start(OPEN_TIMEOUT_MS);
-    socket_->connectToHost(parsed.port->host, parsed.port->port);
+    if (tls_)
+        tls_->connectToHostEncrypted(port_.host, port_.port);
+    else
+        socket_->connectToHost(port_.host, port_.port);
     return std::nullopt;
 }
 
@@ -117,6 +166,12 @@ void network_serial_device::close()
     settle_.stop();
     stage_ = stage::closed;
     input_.clear();
+    certificate_.reset();
+    if (probe_) {
+        probe_->disconnect(this);
+        probe_->deleteLater();
+        probe_ = nullptr;
+    }
     drop_socket();
 }
 
@@ -128,16 +183,24 @@ void network_serial_device::drop_socket()
     socket_->abort();
     socket_->deleteLater();
     socket_ = nullptr;
+    tls_ = nullptr;
 }
 
 void network_serial_device::on_connected()
 {
     // Each 8-byte request leaves at once instead of waiting for the reply to the last one.
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (tls_)
+        stage_ = stage::handshaking;  // connectToHostEncrypted goes on with the handshake
+    else
+        begin_session();
+}
+
+void network_serial_device::begin_session()
+{
     if (telnet_) {
         stage_ = stage::negotiating;
-        socket_->write(telnet_->start());
-        socket_->flush();
+        write_bounded(telnet_->start());
     } else {
         deadline_.stop();
         stage_ = stage::settling;
@@ -145,24 +208,116 @@ void network_serial_device::on_connected()
     }
 }
 
+std::optional<port_failure> network_serial_device::check_certificate(bool verified)
+{
+    server_certificate shown = certificate_info(tls_->peerCertificate(), server_name(port_));
+    const bool pinned = std::find(options_.pins.begin(), options_.pins.end(), shown.fingerprint) !=
+                        options_.pins.end();
+    bool trusted = verified || pinned;
+    if (!pinned && !options_.known_servers.isEmpty()) {
+        const known_servers::result known =
+            known_servers::find(options_.known_servers, shown.server);
+        if (!known.ok()) {
+            port_failure unreadable = failure(port_failure_kind::tls_file, known.reason);
+            unreadable.file = options_.known_servers;
+            return unreadable;
+        }
+        if (known.stored && *known.stored != shown.fingerprint) {
+            shown.stored = *known.stored;
+            port_failure changed = failure(port_failure_kind::certificate_changed);
+            changed.certificate = shown;
+            return changed;
+        }
+        trusted = trusted || known.stored.has_value();
+    }
+    if (!trusted) {
+        port_failure unknown = failure(port_failure_kind::certificate_unknown);
+        unknown.certificate = shown;
+        return unknown;
+    }
+    certificate_ = shown;
+    return std::nullopt;
+}
+
+void network_serial_device::on_ssl_errors(const QList<QSslError>& errors)
+{
+    if (stage_ != stage::handshaking)
+        return;
+    refused_ = check_certificate(false);
+    if (!refused_) {
+        tls_->ignoreSslErrors();
+        return;
+    }
+    // Not ignored, the errors end the handshake before anything is sent; errorOccurred
+    // follows and reports this verdict.
+    if (refused_->kind == port_failure_kind::certificate_unknown) {
+        QStringList texts;
+        for (const QSslError& error : errors)
+            texts << error.errorString();
+        refused_->reason = texts.join(QStringLiteral("; "));
+    }
+}
+
+void network_serial_device::on_encrypted()
+{
+    if (stage_ != stage::handshaking)
+        return;
+    // Without errors the certificate verified for the host; a pin stored for the server
+    // still has the last word.
+    if (!certificate_) {
+        if (const auto refused = check_certificate(true)) {
+            fail_open(*refused);
+            return;
+        }
+    }
+    begin_session();
+}
+
+bool network_serial_device::write_bounded(const QByteArray& bytes)
+{
+    if (!socket_)
+        return false;
+    const qint64 pending = socket_->bytesToWrite() + (tls_ ? tls_->encryptedBytesToWrite() : 0);
+    if (pending + bytes.size() > MAX_PENDING_OUTPUT) {
+        if (is_opening())
+            fail_open(failure(port_failure_kind::flooded));
+        else if (stage_ == stage::open)
+            lose(port_loss::flooded);
+        return false;
+    }
+    socket_->write(bytes);
+    socket_->flush();  // out now, not on the next pass of the event loop
+    return true;
+}
+
 QByteArray network_serial_device::take(const QByteArray& bytes)
 {
-    if (!telnet_)
-        return bytes;
     QByteArray line;
-    const QByteArray answer = telnet_->receive(bytes, line);
-    if (!answer.isEmpty() && socket_) {
-        socket_->write(answer);
-        socket_->flush();
-    }
+    const QByteArray answer = telnet_ ? telnet_->receive(bytes, line) : QByteArray();
+    if (!telnet_)
+        line = bytes;
+    // Line bytes before the open belong to nobody; the first few say why a server closes.
+    // Kept before the answer goes out: a write to a server that closed reports the close.
+    if (stage_ == stage::negotiating || stage_ == stage::settling)
+        server_text_ += line.left(MAX_SERVER_TEXT - server_text_.size());
+    if (!answer.isEmpty() && !write_bounded(answer))
+        return {};
     return line;
 }
 
 void network_serial_device::on_ready_read()
 {
-    const QByteArray line = take(socket_->readAll());
+    if (discarding_ || !socket_)
+        return;  // a discard takes these bytes itself
+    const QByteArray bytes = socket_->readAll();
+    if (bytes.isEmpty())
+        return;
+    heard_ = true;
+    const QByteArray line = take(bytes);
+    if (!socket_)
+        return;  // flooded: the port has failed
     if (stage_ == stage::negotiating) {
-        check_settings();  // line bytes before the open belong to nobody
+        check_settings();
         return;
     }
     if (stage_ != stage::open || line.isEmpty())
@@ -180,7 +335,7 @@ void network_serial_device::check_settings()
         finish_open();
         break;
     case telnet::com_port_session::settings::refused:
-        fail_open(port_failure_kind::settings_refused, {});
+        fail_open(failure(port_failure_kind::settings_refused));
         break;
     }
 }
@@ -200,10 +355,19 @@ void network_serial_device::finish_open()
         Qt::QueuedConnection);
 }
 
-void network_serial_device::fail_open(port_failure_kind kind, const QString& reason)
+port_failure network_serial_device::failure(port_failure_kind kind, const QString& reason) const
+{
+    port_failure f{kind, device_, reason};
+    if (kind == port_failure_kind::in_use || kind == port_failure_kind::closed_during_setup)
+        f.server_text = shown_text(server_text_);
+    if (kind == port_failure_kind::client_certificate_refused)
+        f.file = options_.client_certificate;
+    return f;
+}
+
+void network_serial_device::fail_open(const port_failure& failure)
 {
     close();
-    const port_failure failure{kind, device_, reason};
     const unsigned attempt = attempt_;
     // Reported from the event loop: a message box shown by a listener must not run inside
     // the socket's own signal.
@@ -216,60 +380,187 @@ void network_serial_device::fail_open(port_failure_kind kind, const QString& rea
         Qt::QueuedConnection);
 }
 
+void network_serial_device::lose(port_loss why)
+{
+    drop_socket();  // nothing more is read or sent; the link closes the port
+    Q_EMIT failed(why);
+}
+
 void network_serial_device::on_closed_by_server()
 {
-    if (is_opening()) {
-        // Accepted and closed at once: the server's port is held by another client.
-        fail_open(port_failure_kind::in_use, {});
-    } else if (stage_ == stage::open) {
-        Q_EMIT failed();
+    if (stage_ == stage::open)
+        lose_connection();
+    else if (is_opening())
+        closed_while_opening();
+}
+
+void network_serial_device::lose_connection()
+{
+    if (probe_)
+        return;  // already finding out why
+    // A TLS server drops a plain connection at its first bytes without a word; a raw port
+    // never closes because of what we sent.
+    if (!tls_ && !telnet_ && !heard_ && first_frame_.isValid() &&
+        first_frame_.elapsed() < FIRST_FRAME_CLOSE_MS) {
+        probe_for_tls();
+        return;
     }
+    Q_EMIT failed();
+}
+
+void network_serial_device::closed_while_opening()
+{
+    // After the TLS handshake, a server that closes before its first word refused our client
+    // certificate (under TLS 1.3 that comes after the handshake, often without an alert).
+    const bool refused_client = tls_ && !heard_;
+    switch (stage_) {
+    case stage::handshaking:
+        handshake_failed();
+        break;
+    case stage::negotiating:
+        if (refused_client)
+            fail_open(failure(port_failure_kind::client_certificate_refused));
+        else if (!tls_ && !heard_)
+            probe_for_tls();  // a Telnet server speaks first; a TLS one says nothing
+        else
+            fail_open(failure(port_failure_kind::closed_during_setup));
+        break;
+    case stage::settling:
+        // Accepted and closed at once: the server's port is held by another client.
+        fail_open(failure(refused_client ? port_failure_kind::client_certificate_refused
+                                         : port_failure_kind::in_use));
+        break;
+    case stage::connecting:
+        fail_open(failure(port_failure_kind::other, socket_ ? socket_->errorString() : QString()));
+        break;
+    case stage::probing:
+    case stage::closed:
+    case stage::open:
+        break;
+    }
+}
+
+void network_serial_device::handshake_failed()
+{
+    if (refused_) {
+        fail_open(*refused_);
+        return;
+    }
+    const QString reason = socket_ ? socket_->errorString() : QString();
+    // A failure after the server showed its certificate is about ours (TLS 1.2 says so in
+    // the handshake); one before it means the server did not answer as a TLS server.
+    if (tls_ && !tls_->peerCertificate().isNull())
+        fail_open(failure(port_failure_kind::client_certificate_refused, reason));
+    else
+        fail_open(failure(port_failure_kind::tls_not_spoken, reason));
+}
+
+void network_serial_device::probe_for_tls()
+{
+    const bool opening = is_opening();
+    drop_socket();
+    if (opening)
+        stage_ = stage::probing;
+    auto* probe = new tls_probe(port_.host, port_.port, TLS_PROBE_MS, this);
+    probe_ = probe;
+    connect(probe, &tls_probe::finished, this, [this, probe, opening](bool speaks_tls) {
+        if (probe_ != probe)
+            return;
+        probe_ = nullptr;
+        probe->deleteLater();
+        if (opening && stage_ == stage::probing)
+            fail_open(failure(speaks_tls ? port_failure_kind::tls_expected
+                                         : port_failure_kind::closed_during_setup));
+        else if (!opening && stage_ == stage::open)
+            Q_EMIT failed(speaks_tls ? port_loss::tls_expected : port_loss::gone);
+    });
 }
 
 void network_serial_device::on_error(QAbstractSocket::SocketError error)
 {
+    if (discarding_ && error == QAbstractSocket::SocketTimeoutError)
+        return;  // the discard's look at the socket found nothing more
     if (stage_ == stage::open) {
-        Q_EMIT failed();
+        lose_connection();
         return;
     }
-    if (!is_opening())
+    if (!is_opening() || stage_ == stage::probing)
         return;
     const QString reason = socket_->errorString();
     switch (error) {
     case QAbstractSocket::HostNotFoundError:
-        fail_open(port_failure_kind::host_not_found, reason);
+        fail_open(failure(port_failure_kind::host_not_found, reason));
         break;
     case QAbstractSocket::ConnectionRefusedError:
-        fail_open(port_failure_kind::connection_refused, reason);
+        fail_open(failure(port_failure_kind::connection_refused, reason));
         break;
     case QAbstractSocket::SocketTimeoutError:
-        fail_open(port_failure_kind::timed_out, reason);
+        fail_open(failure(port_failure_kind::timed_out, reason));
         break;
     case QAbstractSocket::RemoteHostClosedError:
-        fail_open(port_failure_kind::in_use, {});
+        closed_while_opening();
         break;
+    case QAbstractSocket::SslHandshakeFailedError:
+        handshake_failed();
+        break;
+    case QAbstractSocket::SslInvalidUserDataError: {
+        // The client certificate and key do not belong together.
+        port_failure unusable = failure(port_failure_kind::tls_file_invalid, reason);
+        unusable.file = options_.client_key;
+        fail_open(unusable);
+        break;
+    }
     default:
-        fail_open(port_failure_kind::other, reason);
+        if (stage_ == stage::handshaking)
+            handshake_failed();
+        else if (tls_ && !heard_)
+            closed_while_opening();  // a TLS error in place of the close, as some backends say it
+        else
+            fail_open(failure(port_failure_kind::other, reason));
         break;
     }
 }
 
 void network_serial_device::on_deadline()
 {
-    if (stage_ == stage::connecting)
-        fail_open(port_failure_kind::timed_out, {});
-    else if (stage_ == stage::negotiating)
-        fail_open(port_failure_kind::settings_refused, {});
+    switch (stage_) {
+    case stage::connecting:
+        fail_open(failure(port_failure_kind::timed_out));
+        break;
+    case stage::handshaking:
+        fail_open(failure(port_failure_kind::tls_not_spoken));
+        break;
+    case stage::negotiating:
+        fail_open(failure(port_failure_kind::settings_refused));
+        break;
+    case stage::probing:
+        fail_open(failure(port_failure_kind::closed_during_setup));
+        break;
+    case stage::settling:
+    case stage::closed:
+    case stage::open:
+        break;
+    }
 }
 
 void network_serial_device::discard_input()
 {
     if (socket_) {
-        // What Qt has buffered, then what waits in the system: both have arrived. Telnet
-        // commands among them are still answered; only line bytes are dropped.
-        QByteArray waiting = socket_->readAll();
-        waiting += read_system_queue(socket_->socketDescriptor());
-        take(waiting);
+        // What has arrived: Qt's buffer, then what waits in the system (inside TLS, what
+        // waits is decrypted first; reading the system's queue would tear the TLS records).
+        // Telnet commands among them are still answered; only line bytes are dropped.
+        if (tls_) {
+            discarding_ = true;
+            tls_->waitForReadyRead(0);
+            discarding_ = false;
+        }
+        if (socket_) {
+            QByteArray waiting = socket_->readAll();
+            if (!tls_)
+                waiting += read_system_queue(socket_->socketDescriptor());
+            heard_ = heard_ || !waiting.isEmpty();
+            take(waiting);
+        }
     }
     input_.clear();
 }
@@ -278,9 +569,10 @@ void network_serial_device::send(const frame& bytes)
 {
     if (stage_ != stage::open || !socket_ || socket_->state() != QAbstractSocket::ConnectedState)
         return;  // a connection that dropped is reported by failed(); the frame is lost
+    if (!first_frame_.isValid())
+        first_frame_.start();
     const QByteArrayView line(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    socket_->write(telnet_ ? telnet_->encode(line) : line.toByteArray());
-    socket_->flush();  // out now, not on the next pass of the event loop
+    write_bounded(telnet_ ? telnet_->encode(line) : line.toByteArray());
 }
 
 }  // namespace lorvane

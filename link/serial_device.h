@@ -2,11 +2,13 @@
 // 8N1, no flow control; discard what was received; send 8 bytes; hand over what arrives.
 // The implementation over QSerialPort serves Linux, and Windows wherever Qt SerialPort
 // is available; a Win32 one serves Windows builds without it; a third one reaches a serial
-// port behind a network serial server over TCP.
+// port behind a network serial server over TCP, plain or inside TLS.
 #pragma once
 
 #include "frame.h"
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -30,16 +32,57 @@ enum class port_failure_kind {
     connection_refused,    // network: nothing listens on that port
     timed_out,             // network: no answer to the connection in time
     settings_refused,      // network: the server refused the line settings (or never confirmed)
+    closed_during_setup,   // network: the server closed the connection during the RFC 2217 setup
+    flooded,               // network: the server sent more than it read of our answers
+    tls_unavailable,       // TLS: this build or system has no TLS backend
+    tls_file,              // TLS: a local file (CA, client certificate or key, known servers)
+                           // cannot be read; `file` names it
+    tls_file_invalid,      // TLS: a CA, client certificate or key file holds no certificate
+                           // or key that can serve (or is far too large); `file` names it
+    tls_not_spoken,        // TLS: the server did not answer the handshake as a TLS server
+    tls_expected,          // a plain URL at a port that speaks TLS
+    certificate_unknown,   // TLS: neither verified for this host nor pinned; `certificate`
+    certificate_changed,   // TLS: not the certificate stored for this server; `certificate`
+    client_certificate_refused,  // TLS: the server closed right after the handshake: it wants
+                                 // a (different) client certificate; `file` is the one offered
     other,
+};
+
+// A TLS server's certificate as the user checks it.
+struct server_certificate
+{
+    QString server;          // "HOST:PORT", as stored among the known servers
+    QByteArray fingerprint;  // SHA-256 of the certificate (DER), 32 bytes
+    QString subject;         // "CN=box-ser2net, O=..."
+    QDateTime expires;       // UTC
+    QByteArray stored;       // certificate_changed: the fingerprint stored for the server
+
+    friend bool operator==(const server_certificate&, const server_certificate&) = default;
 };
 
 struct port_failure
 {
+    port_failure() = default;
+    port_failure(port_failure_kind k, const QString& d, const QString& r = {})
+        : kind(k), device(d), reason(r)
+    {
+    }
+
     port_failure_kind kind = port_failure_kind::other;
     QString device;  // as the user named it, or the device it maps to
     QString reason;  // the system's own words, may be empty
+    QString file;    // tls_file: the file at fault; client_certificate_refused: the one offered
+    QString server_text;  // in_use, closed_during_setup: what the server said before it closed
+    std::optional<server_certificate> certificate;  // certificate_unknown, certificate_changed
 
     friend bool operator==(const port_failure&, const port_failure&) = default;
+};
+
+// Why an open port was lost.
+enum class port_loss {
+    gone,          // the device or the connection went away
+    flooded,       // the server sent more than it read of our answers (bounded output)
+    tls_expected,  // a plain connection closed at our first request by a server that speaks TLS
 };
 
 class serial_device : public QObject
@@ -74,9 +117,9 @@ Q_SIGNALS:
     void open_failed(const lorvane::port_failure& failure);
     // More bytes are waiting in input().
     void bytes_received();
-    // The open device stopped working (adapter unplugged, far end gone). May come more
-    // than once and from inside the device's own handling: close it later, not here.
-    void failed();
+    // The open device stopped working (adapter unplugged, far end gone), and why. May come
+    // more than once and from inside the device's own handling: close it later, not here.
+    void failed(lorvane::port_loss why = lorvane::port_loss::gone);
 };
 
 // The device of this build: QSerialPort where Qt SerialPort is available, Win32 otherwise.

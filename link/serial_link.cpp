@@ -107,6 +107,18 @@ QString serial_link::port_name() const
     return device_;
 }
 
+void serial_link::set_network_options(const network_options& options)
+{
+    static_cast<network_serial_device*>(network_.get())->set_options(options);
+}
+
+std::optional<server_certificate> serial_link::peer_certificate() const
+{
+    if (port_ != network_.get() || !port_->is_open())
+        return std::nullopt;
+    return static_cast<const network_serial_device*>(network_.get())->peer_certificate();
+}
+
 bool serial_link::claim(line_operation& operation)
 {
     if (running_ == &operation)
@@ -222,11 +234,12 @@ void serial_link::on_bytes_received()
         op->chunk_taken();
 }
 
-void serial_link::on_device_failed()
+void serial_link::on_device_failed(port_loss why)
 {
     // Closing inside the device's own error handling is unsafe, so the close is queued.
     if (port_->is_open() && !loss_pending_) {
         loss_pending_ = true;
+        loss_ = why;
         QMetaObject::invokeMethod(this, &serial_link::drop_lost_port, Qt::QueuedConnection);
     }
 }
@@ -241,7 +254,7 @@ void serial_link::drop_lost_port()
     ++generation_;
     finish_all(operation_end::port_lost);
     Q_EMIT closed();
-    Q_EMIT port_lost(device_);
+    Q_EMIT port_lost(device_, loss_);
 }
 
 }  // namespace lorvane

@@ -12,6 +12,7 @@
 #include "frame_stream.h"
 #include "line_operation.h"
 #include "serial_device.h"
+#include "tls_settings.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -39,9 +40,10 @@ public:
 
     // Opens the port that `port_text` names at 9600 baud, 8N1, no flow control: a local
     // serial port, or one behind a network serial server (tcp://HOST:PORT,
-    // rfc2217://HOST:PORT). Returns why when the text names no port or the port cannot be
-    // opened; it then stays closed. A local port is open on return; a network port is left
-    // opening (is_opening()), and opened() or open_failed() follows from the event loop.
+    // rfc2217://HOST:PORT, and both inside TLS: tcp+tls://, rfc2217+tls://). Returns why when the
+    // text names no port or the port cannot be opened; it then stays closed. A local port is open
+    // on return; a network port is left opening (is_opening()), and opened() or open_failed()
+    // follows from the event loop.
     std::optional<port_failure> open(const QString& port_text);
 
     // Closes the port if it is open: the running operation and every queued one finish with
@@ -64,6 +66,12 @@ public:
     // True when no operation runs or waits.
     bool idle() const { return !running_ && queue_.empty(); }
 
+    // How TLS servers are trusted and which client certificate is offered, from the next
+    // open of a network port on.
+    void set_network_options(const network_options& options);
+    // The certificate of the TLS server the open network port is connected to.
+    std::optional<server_certificate> peer_certificate() const;
+
     // Counts the discards of what was received (each send that starts an exchange, and each
     // open or close). A reply handled later than it arrived still counts only while this
     // has not moved on: a send since then has discarded it.
@@ -75,9 +83,9 @@ Q_SIGNALS:
     // The outcome of an open left opening: the port is open now, or it stays closed.
     void opened();
     void open_failed(const lorvane::port_failure& failure);
-    // The open port failed (adapter unplugged, far end gone, a server that floods us); every
-    // operation has been finished with port_lost and the port closed.
-    void port_lost(const QString& device);
+    // The open port failed (adapter unplugged, far end gone, a server that floods us), and
+    // why; every operation has been finished with port_lost and the port closed.
+    void port_lost(const QString& device, lorvane::port_loss why);
     // The port was closed, by close() or after it failed; no reply can come any more.
     void closed();
 
@@ -100,7 +108,7 @@ private:
 
     void use_device(bool network);
     void on_bytes_received();
-    void on_device_failed();
+    void on_device_failed(port_loss why);
     void drop_lost_port();
     // Finishes the running and every queued operation with `end`, once each.
     void finish_all(operation_end end);
@@ -122,8 +130,9 @@ private:
     QString device_;  // the name as the user gave it; "/dev/pts/7" stays whole
     std::uint64_t generation_ = 0;
     std::uint64_t chunk_ = 0;
-    bool loss_pending_ = false;   // a close of a failed port is queued; say it once
     bool start_pending_ = false;  // start_next() is queued on the event loop
+    bool loss_pending_ = false;         // a close of a failed port is queued; say it once
+    port_loss loss_ = port_loss::gone;  // why, for that close
 };
 
 }  // namespace lorvane

@@ -318,7 +318,7 @@ std::vector<port_entry> system_ports()
                               reinterpret_cast<BYTE*>(value), &value_size) != ERROR_SUCCESS)
                 break;
             if (type == REG_SZ)
-                ports.push_back({QString::fromWCharArray(value), {}});
+                ports.push_back({QString::fromWCharArray(value), {}, {}});
         }
         RegCloseKey(map);
     }

@@ -1,6 +1,7 @@
 // A real network serial server for the tests: ser2net (path in LORVANE_SER2NET) serving one
-// serial device on two free loopback ports, one raw and one RFC 2217, from a configuration
-// file written here. Killed if a test leaves it running.
+// serial device on two free loopback ports, one raw and one RFC 2217, and on any more
+// accepters a test asks for (TLS ones), from a configuration file written here. Killed if a
+// test leaves it running.
 #pragma once
 
 #include <QDir>
@@ -9,6 +10,9 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <vector>
 
 #include <signal.h>
 
@@ -21,23 +25,37 @@ public:
     ~ser2net_process() { kill(); }
 
     // Serves `device` with ser2net's own line settings `line` (e.g. "19200n82,rtscts") until
-    // a client changes them; true once both ports listen.
-    bool start(const QString& device, const QString& line = QStringLiteral("9600n81"))
+    // a client changes them, on the raw and RFC 2217 ports and on each accepter of `extra`,
+    // a gensio accepter with %1 for a free port of its own ("telnet(rfc2217),ssl(key=K,
+    // cert=C),tcp,127.0.0.1,%1"; their ports in extra_ports), ssl(clientauth) ones looking
+    // up client certificates in `authdir`; true once every port listens.
+    bool start(const QString& device, const QString& line = QStringLiteral("9600n81"),
+               const QStringList& extra = {}, const QString& authdir = {})
     {
         raw_port = free_port();
         telnet_port = free_port();
+        extra_ports.clear();
         const QString config = dir_.filePath(QStringLiteral("ser2net.yaml"));
         QFile file(config);
         const QString connector = QStringLiteral("serialdev,%1,%2,local").arg(device, line);
-        const QByteArray text =
-            QStringLiteral("connection: &raw\n"
-                           "  accepter: tcp,127.0.0.1,%1\n"
-                           "  connector: %3\n"
-                           "connection: &rfc2217\n"
-                           "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
-                           "  connector: %3\n")
-                .arg(QString::number(raw_port), QString::number(telnet_port), connector)
-                .toUtf8();
+        QString yaml = QStringLiteral("connection: &raw\n"
+                                      "  accepter: tcp,127.0.0.1,%1\n"
+                                      "  connector: %3\n"
+                                      "connection: &rfc2217\n"
+                                      "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
+                                      "  connector: %3\n")
+                           .arg(QString::number(raw_port), QString::number(telnet_port), connector);
+        for (const QString& accepter : extra) {
+            do
+                extra_ports.push_back(free_port());
+            while (extra_ports.back() == raw_port || extra_ports.back() == telnet_port);
+            yaml += QStringLiteral("connection: &extra%1\n  accepter: %2\n  connector: %3\n")
+                        .arg(QString::number(extra_ports.size()), accepter.arg(extra_ports.back()),
+                             connector);
+            if (!authdir.isEmpty())
+                yaml += QStringLiteral("  options:\n    authdir: %1\n").arg(authdir);
+        }
+        const QByteArray text = yaml.toUtf8();
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
             return false;
         file.close();
@@ -47,7 +65,12 @@ public:
                        QStringLiteral("-P"), dir_.filePath(QStringLiteral("ser2net.pid"))});
         if (!process.waitForStarted(5000))
             return false;
-        return QTest::qWaitFor([&] { return listening(raw_port) && listening(telnet_port); }, 5000);
+        return QTest::qWaitFor(
+            [&] {
+                return listening(raw_port) && listening(telnet_port) &&
+                       std::all_of(extra_ports.begin(), extra_ports.end(), listening);
+            },
+            5000);
     }
 
     QString raw_url() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(raw_port); }
@@ -73,6 +96,7 @@ public:
     QProcess process;
     quint16 raw_port = 0;
     quint16 telnet_port = 0;
+    std::vector<quint16> extra_ports;
 
 private:
     // Whether a socket listens on 127.0.0.1:`port`, from the kernel's table.

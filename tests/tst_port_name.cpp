@@ -75,6 +75,12 @@ void tst_port_name::network_ports_data()
     QTest::newRow("rfc2217 ipv4") << QStringLiteral(" RFC2217://192.168.1.50:65535 ")
                                   << QStringLiteral("rfc2217 192.168.1.50 65535");
     QTest::newRow("ipv6") << QStringLiteral("tcp://[::1]:1") << QStringLiteral("raw ::1 1");
+    QTest::newRow("tls raw") << QStringLiteral("TCP+TLS://h:1") << QStringLiteral("raw+tls h 1");
+    QTest::newRow("tls rfc2217") << QStringLiteral("rfc2217+tls://[fd00::7]:4002")
+                                 << QStringLiteral("rfc2217+tls fd00::7 4002");
+    QTest::newRow("tls alone") << QStringLiteral("tls://h:1") << QStringLiteral("scheme tls");
+    QTest::newRow("tls first") << QStringLiteral("tls+tcp://h:1")
+                               << QStringLiteral("scheme tls+tcp");
     QTest::newRow("scheme") << QStringLiteral("socket://h:1") << QStringLiteral("scheme socket");
     QTest::newRow("no host") << QStringLiteral("tcp://:4001") << QStringLiteral("host ");
     QTest::newRow("ipv6 unbracketed")
@@ -99,11 +105,14 @@ void tst_port_name::network_ports()
     const network_port_result result = parse_network_port(text);
     if (result.ok()) {
         const network_port& port = *result.port;
-        QCOMPARE(QStringLiteral("%1 %2 %3")
+        QCOMPARE(QStringLiteral("%1%2 %3 %4")
                      .arg(port.protocol == network_protocol::rfc2217 ? QStringLiteral("rfc2217")
                                                                      : QStringLiteral("raw"),
-                          port.host, QString::number(port.port)),
+                          port.tls ? QStringLiteral("+tls") : QString(), port.host,
+                          QString::number(port.port)),
                  parsed);
+        // The URL the messages suggest names the same port.
+        QCOMPARE(parse_network_port(network_url(port)).port, port);
         return;
     }
     const char* faults[] = {"scheme", "host", "port"};

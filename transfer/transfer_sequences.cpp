@@ -23,14 +23,8 @@ protected:
     void begin() override {}
     item_fate take(const frame_stream::item& item) override
     {
-        switch (item.what) {
-        case frame_stream::item::kind::echo:
-            return item_fate::echo;
-        case frame_stream::item::kind::junk:
-            return item_fate::junk;
-        case frame_stream::item::kind::reply:
-            break;
-        }
+        if (const auto fate = fate_of_non_reply(item))
+            return *fate;
         if (!item.in_step())
             return item_fate::out_of_step;
         on_reply(item.as_frame(), line()->input_generation(), line()->input_chunk());

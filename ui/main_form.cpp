@@ -6,6 +6,7 @@
 #include "port_listing.h"
 #include "port_texts.h"
 #include "scan_dialog.h"
+#include "server_trust.h"
 #include "window_texts.h"
 
 #include <QAction>
@@ -154,15 +155,37 @@ main_form::main_form(std::unique_ptr<serial_device> local_device, QWidget* paren
     connect(Command2, &QPushButton::clicked, this,
             [this] { handlers_.run([this] { Command2_Click(); }); });
     // A network port opens in the background; the window changes only once it has.
-    connect(&link_, &serial_link::opened, this, &main_form::show_port_open);
-    connect(&link_, &serial_link::open_failed, this, [this](const port_failure& failure) {
-        handlers_.run_line_event(line_event::port,
-                                 [this, failure] { show_message(port_failure_message(failure)); });
+    connect(&link_, &serial_link::opened, this, [this] {
+        show_port_open();
+        const auto certificate = link_.peer_certificate();
+        if (!certificate)
+            return;
+        if (auto warning = expiry_warning_message(link_.port_name(), *certificate,
+                                                  QDateTime::currentDateTimeUtc()))
+            handlers_.run([this, text = *warning] { show_message(text); });
     });
-    connect(&link_, &serial_link::port_lost, this, [this](const QString& device) {
+    connect(&link_, &serial_link::open_failed, this, [this](const port_failure& failure) {
+        handlers_.run_line_event(line_event::port, [this, failure] {
+            if (failure.kind != port_failure_kind::certificate_unknown || !failure.certificate) {
+                show_message(port_failure_message(failure));
+                return;
+            }
+            // Asked here, from the event loop, never inside the socket's handshake: a server
+            // the user trusts is stored and opened again.
+            const network_options options = default_network_options();
+            if (!trust_unknown_server(this, failure, options.known_servers) || link_.is_open() ||
+                link_.is_opening())
+                return;
+            link_.set_network_options(options);
+            if (const auto again = link_.open(failure.device))
+                show_message(port_failure_message(*again));
+        });
+    });
+    connect(&link_, &serial_link::port_lost, this, [this](const QString& device, port_loss why) {
         show_port_closed();
-        handlers_.run_line_event(line_event::port,
-                                 [this, device] { show_message(port_lost_message(device)); });
+        handlers_.run_line_event(line_event::port, [this, device, why] {
+            show_message(port_lost_message(device, why));
+        });
     });
     transfer_.watch_replies(handlers_);
     connect(
@@ -323,6 +346,8 @@ void main_form::open_comm_Click()
     if (link_.is_opening())
         return;  // a network port is still connecting; its outcome shows by itself
     if (!link_.is_open()) {
+        // Read afresh at each open: a client certificate or a pin saved meanwhile counts.
+        link_.set_network_options(default_network_options());
         if (const auto failure = link_.open(chuankou_num->text())) {
             show_message(port_failure_message(*failure));
             return;

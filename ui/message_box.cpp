@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace lorvane::message_box {
 
@@ -26,6 +27,34 @@ void show(QWidget* parent, const QString& text)
 void set_handler(handler h)
 {
     installed() = std::move(h);
+}
+
+namespace {
+question_handler& installed_question()
+{
+    static question_handler h;
+    return h;
+}
+}  // namespace
+
+bool ask(QWidget* parent, const QString& title, const QString& text, const QString& yes,
+         const QString& no)
+{
+    if (installed_question())
+        return installed_question()(parent, title, text);
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);  // the text carries what a server chose to call itself
+    QPushButton* accept = box.addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* refuse = box.addButton(no, QMessageBox::RejectRole);
+    box.setDefaultButton(accept);
+    box.setEscapeButton(refuse);
+    box.exec();
+    return box.clickedButton() == accept;
+}
+
+void set_question_handler(question_handler h)
+{
+    installed_question() = std::move(h);
 }
 
 }  // namespace lorvane::message_box

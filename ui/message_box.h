@@ -25,6 +25,16 @@ void show(QWidget* parent, const QString& text);
 // Replaces the box with `h`; an empty handler restores the real box.
 void set_handler(handler h);
 
+// Asks `text` in a modal box titled `title` with two buttons: `yes`, the default (Return),
+// and `no`, the escape button (Esc, or closing the box). True when the user chose `yes`.
+bool ask(QWidget* parent, const QString& title, const QString& text, const QString& yes,
+         const QString& no);
+
+using question_handler =
+    std::function<bool(QWidget* parent, const QString& title, const QString& text)>;
+// Replaces the question box with `h`, which answers; an empty handler restores the real box.
+void set_question_handler(question_handler h);
+
 }  // namespace message_box
 
 namespace file_dialog {

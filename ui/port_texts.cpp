@@ -2,12 +2,16 @@
 
 #include "network_serial_device.h"
 #include "port_name.h"
+#include "tls_settings.h"
+
+#include <QDir>
 
 namespace lorvane {
 
 namespace {
 
-const QString URL_FORMS = QStringLiteral("tcp://主机:端口 或 rfc2217://主机:端口");
+const QString URL_FORMS = QStringLiteral(
+    "tcp://主机:端口、rfc2217://主机:端口，或在 TLS 之内的 tcp+tls://、rfc2217+tls://");
 const QString URL_EXAMPLE = QStringLiteral("tcp://192.168.1.50:4001");
 
 }  // namespace
@@ -43,11 +47,93 @@ QString network_port_refusal_message(const network_port_result& refused, const Q
 
 namespace {
 
+QString date_of(const QDateTime& time)
+{
+    return time.date().toString(Qt::ISODate);
+}
+
+// "指纹：sha256:…\n主体：CN=…\n有效期至：2026-12-09"
+QString certificate_lines(const server_certificate& c)
+{
+    return QStringLiteral("指纹：%1\n主体：%2\n有效期至：%3")
+        .arg(fingerprint_text(c.fingerprint), c.subject, date_of(c.expires));
+}
+
+QString known_servers_shown()
+{
+    return QDir::toNativeSeparators(default_network_options().known_servers);
+}
+
+// The words for the TLS kinds of a network port that could not be opened; empty for others.
+QString tls_failure_what(const port_failure& failure, QString& hint)
+{
+    switch (failure.kind) {
+    case port_failure_kind::tls_unavailable:
+        hint = QStringLiteral("本机的 Qt 没有可用的 TLS 支持；在 Windows 上，程序旁应有 "
+                              "tls\\qschannelbackend.dll。");
+        return QStringLiteral("无法使用 TLS");
+    case port_failure_kind::tls_file:
+        hint = QStringLiteral("请检查该文件是否存在、能否读取。");
+        return QStringLiteral("无法读取文件 %1").arg(QDir::toNativeSeparators(failure.file));
+    case port_failure_kind::tls_file_invalid:
+        hint = QStringLiteral("证书须为 PEM 或 DER 格式；私钥须为不带密码的 EC、RSA 或 DSA "
+                              "密钥，并与证书配对。");
+        return QStringLiteral("文件 %1 中没有可用的证书或私钥")
+            .arg(QDir::toNativeSeparators(failure.file));
+    case port_failure_kind::tls_not_spoken:
+        hint = QStringLiteral("该端口可能不使用 TLS：请改用 %1。")
+                   .arg(url_with_tls(failure.device, false));
+        return QStringLiteral("服务器没有以 TLS 应答（%1 秒内没有完成 TLS 握手，或应答的不是 "
+                              "TLS）")
+            .arg(OPEN_TIMEOUT_MS / 1000);
+    case port_failure_kind::tls_expected:
+        hint = QStringLiteral("请改用 %1。").arg(url_with_tls(failure.device, true));
+        return QStringLiteral("服务器在该端口上使用 TLS");
+    case port_failure_kind::certificate_unknown:
+        hint = failure.certificate ? certificate_lines(*failure.certificate) : QString();
+        return QStringLiteral("服务器的证书不受信任，未发送任何数据");
+    case port_failure_kind::certificate_changed:
+        if (!failure.certificate)
+            return QStringLiteral("服务器的证书已更改，未发送任何数据");
+        hint = QStringLiteral("本机为 %1 保存的指纹：%2\n服务器现在的证书：\n%3\n"
+                              "这可能是对连接的攻击。如果确认服务器有意更换了证书，请在服务器上"
+                              "核对新指纹，然后在 %4 中删除 %1 这一行再重试（会再次询问），"
+                              "或运行 lorvane-cli trust %1 %5。")
+                   .arg(failure.certificate->server, fingerprint_text(failure.certificate->stored),
+                        certificate_lines(*failure.certificate), known_servers_shown(),
+                        fingerprint_text(failure.certificate->fingerprint));
+        return QStringLiteral("服务器的证书已更改，未发送任何数据");
+    case port_failure_kind::client_certificate_refused:
+        if (failure.file.isEmpty()) {
+            hint = QStringLiteral("请把客户端证书和私钥保存为 %1 中的 client.crt 和 client.key。"
+                                  "证书的 CN 须为服务器上的用户名，并已放入服务器的 "
+                                  "authdir/<CN>/allowed_certs。")
+                       .arg(QDir::toNativeSeparators(configuration_folder()));
+            return QStringLiteral("服务器在 TLS 握手后立即关闭了连接：它要求客户端证书");
+        }
+        hint = QStringLiteral("证书的 CN 须为服务器上的用户名，并已放入服务器的 "
+                              "authdir/<CN>/allowed_certs（之后须运行 openssl rehash）。");
+        return QStringLiteral("服务器在 TLS 握手后立即关闭了连接：它不接受客户端证书 %1，"
+                              "需要另一个证书")
+            .arg(QDir::toNativeSeparators(failure.file));
+    default:
+        return {};
+    }
+}
+
+// "\n服务器说：“Port already in use”", or nothing when the server said nothing.
+QString server_said(const port_failure& failure)
+{
+    return failure.server_text.isEmpty()
+               ? QString()
+               : QStringLiteral("\n服务器说：“%1”").arg(failure.server_text);
+}
+
 // The words for a network port that could not be opened, or an empty text for a kind that
 // a network port shares with a local one.
-QString network_failure_what(port_failure_kind kind, QString& hint)
+QString network_failure_what(const port_failure& failure, QString& hint)
 {
-    switch (kind) {
+    switch (failure.kind) {
     case port_failure_kind::host_not_found:
         hint = QStringLiteral("请检查地址中的主机名，以及本机的网络和域名解析设置。");
         return QStringLiteral("找不到服务器主机");
@@ -65,10 +151,19 @@ QString network_failure_what(port_failure_kind kind, QString& hint)
             .arg(OPEN_TIMEOUT_MS / 1000);
     case port_failure_kind::in_use:
         hint = QStringLiteral("服务器接受连接后立即关闭了它：该串口可能正被另一个客户端使用。"
-                              "请断开另一个连接，然后重试。");
+                              "请断开另一个连接，然后重试。") +
+               server_said(failure);
         return QStringLiteral("串口正被其他程序占用");
+    case port_failure_kind::closed_during_setup:
+        hint = QStringLiteral("该串口可能正被另一个客户端使用，或服务器无法打开它的串口设备。") +
+               server_said(failure);
+        return QStringLiteral("服务器在 RFC 2217 设置过程中关闭了连接");
+    case port_failure_kind::flooded:
+        hint = QStringLiteral("连接已关闭。请检查服务器。");
+        return QStringLiteral("服务器发送 Telnet 请求却不读取应答（待发送的数据超过 %1 KiB）")
+            .arg(MAX_PENDING_OUTPUT / 1024);
     default:
-        return {};
+        return tls_failure_what(failure, hint);
     }
 }
 
@@ -83,7 +178,7 @@ QString port_failure_message(const port_failure& failure)
                    : port_name_refusal_message();
     if (is_network_port_text(failure.device)) {
         QString hint;
-        const QString what = network_failure_what(failure.kind, hint);
+        const QString what = network_failure_what(failure, hint);
         if (!what.isEmpty()) {
             QString text = QStringLiteral("无法打开网络串口 %1：%2。").arg(failure.device, what);
             if (!failure.reason.isEmpty())
@@ -130,13 +225,56 @@ QString port_failure_message(const port_failure& failure)
     return text;
 }
 
-QString port_lost_message(const QString& device)
+QString port_lost_message(const QString& device, port_loss why)
 {
+    if (why == port_loss::flooded)
+        return QStringLiteral("网络串口 %1 的服务器不读取发给它的数据（待发送的数据超过 %2 KiB），"
+                              "连接已关闭，串口已关闭。")
+            .arg(device)
+            .arg(MAX_PENDING_OUTPUT / 1024);
+    if (why == port_loss::tls_expected)
+        return QStringLiteral("网络串口 %1 的服务器在收到第一个请求时关闭了连接：它在该端口上"
+                              "使用 TLS，请改用 %2。串口已关闭。")
+            .arg(device, url_with_tls(device, true));
     if (is_network_port_text(device))
         return QStringLiteral(
                    "网络串口 %1 的连接已断开（服务器关闭了连接或网络中断），串口已关闭。")
             .arg(device);
     return QStringLiteral("串口 %1 已断开（设备被拔出或不再可用），串口已关闭。").arg(device);
+}
+
+QString trust_question(const QString& device, const server_certificate& certificate,
+                       const QString& known_servers)
+{
+    return QStringLiteral("网络串口 %1 的服务器出示的证书既未经受信任的证书机构为该主机认证，"
+                          "也未被本机记住：\n\n%2\n\n请在服务器上核对指纹（openssl x509 "
+                          "-noout -fingerprint -sha256 -in 证书文件）。是否信任该服务器？\n"
+                          "“%3”会把指纹记入 %4，以后不再询问；“%5”则不连接。")
+        .arg(device, certificate_lines(certificate), TRUST_BUTTON,
+             QDir::toNativeSeparators(known_servers), REFUSE_BUTTON);
+}
+
+QString trust_store_failure_message(const QString& known_servers, const QString& reason)
+{
+    return QStringLiteral("无法把证书指纹记入 %1：%2。串口没有打开。")
+        .arg(QDir::toNativeSeparators(known_servers), reason);
+}
+
+std::optional<QString> expiry_warning_message(const QString& device,
+                                              const server_certificate& certificate,
+                                              const QDateTime& now)
+{
+    const qint64 days = now.daysTo(certificate.expires);
+    if (days > CERTIFICATE_WARNING_DAYS)
+        return std::nullopt;
+    if (certificate.expires < now)
+        return QStringLiteral("网络串口 %1 的服务器证书已于 %2 过期。请在服务器上更新证书，"
+                              "然后重新信任新证书。")
+            .arg(device, date_of(certificate.expires));
+    return QStringLiteral("网络串口 %1 的服务器证书将于 %2 到期（还有 %3 天）。请在此之前在"
+                          "服务器上更新证书，然后重新信任新证书。")
+        .arg(device, date_of(certificate.expires))
+        .arg(days);
 }
 
 QString port_description(const port_entry& port)

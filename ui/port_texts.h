@@ -6,7 +6,10 @@
 #include "port_listing.h"
 #include "serial_device.h"
 
+#include <QDateTime>
 #include <QString>
+
+#include <optional>
 
 namespace lorvane {
 
@@ -20,8 +23,25 @@ QString network_port_refusal_message(const network_port_result& refused, const Q
 // the system's reason and what the user can do about it.
 QString port_failure_message(const port_failure& failure);
 
-// A port that went away while open.
-QString port_lost_message(const QString& device);
+// A port that went away while open, and why.
+QString port_lost_message(const QString& device, port_loss why);
+
+// The trust box for a TLS server's unknown certificate: its title (with 证书), the question
+// with the fingerprint, subject and expiry, and its two buttons.
+inline const QString TRUST_TITLE = QStringLiteral("未知的服务器证书");
+inline const QString TRUST_BUTTON = QStringLiteral("信任并保存");
+inline const QString REFUSE_BUTTON = QStringLiteral("拒绝");
+QString trust_question(const QString& device, const server_certificate& certificate,
+                       const QString& known_servers);
+
+// A pin that could not be stored among the known servers.
+QString trust_store_failure_message(const QString& known_servers, const QString& reason);
+
+// A warning for a trusted certificate that has expired or expires within
+// CERTIFICATE_WARNING_DAYS of `now`.
+std::optional<QString> expiry_warning_message(const QString& device,
+                                              const server_certificate& certificate,
+                                              const QDateTime& now);
 
 // A listed port's description with its maker, for the port box's list: "USB Serial（FTDI）".
 QString port_description(const port_entry& port);

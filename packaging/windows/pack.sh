@@ -5,8 +5,9 @@
 #
 # Leaves BUILD_DIR/lorvane-VERSION-win64.zip and BUILD_DIR/lorvane-VERSION-setup.exe. The
 # folder holds the two programs, the Qt and C++ runtime DLLs they load (all stripped; Qt
-# Network for ports behind network serial servers), the windows platform plugin and the
-# vista style, a README, and the licence texts.
+# Network for ports behind network serial servers), the windows platform plugin, the vista
+# style and the TLS plugin (Schannel, Windows' own TLS: nothing more to carry), a README,
+# and the licence texts.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -21,7 +22,7 @@ stage_root=$build/stage
 stage=$stage_root/$name
 
 rm -rf "$stage_root"
-mkdir -p "$stage"/{platforms,styles,licenses/qt,licenses/mingw-w64}
+mkdir -p "$stage"/{platforms,styles,tls,licenses/qt,licenses/mingw-w64}
 
 dll_of()
 {
@@ -32,6 +33,7 @@ install -m 644 "$build/lorvane.exe" "$build/lorvane-cli.exe" "$stage/"
 install -m 644 "$qt"/bin/Qt6{Core,Gui,Widgets,Network}.dll "$stage/"
 install -m 644 "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
 install -m 644 "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
+install -m 644 "$qt/plugins/tls/qschannelbackend.dll" "$stage/tls/"
 for dll in libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll; do
     install -m 644 "$(dll_of "$dll")" "$stage/"
 done

@@ -17,17 +17,18 @@ jobs=${LORVANE_JOBS:-$(nproc)}
 # Must equal the host Qt's version: its moc, rcc and uic generate code for this tree.
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools | sed 's/[+-].*//')
 
-# The smallest qtbase that runs a Widgets program and reaches network serial servers: no
-# SQL, D-Bus, printing, OpenGL or TLS (the servers speak plain TCP). Qt's own copies of
-# zlib, pcre2, harfbuzz, libpng, freetype and double-conversion are built in, so the
-# program needs no other DLLs.
+# The smallest qtbase that runs a Widgets program and reaches network serial servers, over
+# plain TCP or TLS: no SQL, D-Bus, printing or OpenGL. TLS comes from Windows' own Schannel
+# (plugins/tls/qschannelbackend.dll), not OpenSSL, so the release carries no crypto library.
+# Qt's own copies of zlib, pcre2, harfbuzz, libpng, freetype and double-conversion are built
+# in, so the program needs no other DLLs.
 options=(
   -DCMAKE_BUILD_TYPE=Release
   -DBUILD_SHARED_LIBS=ON
   -DQT_BUILD_EXAMPLES=OFF
   -DQT_BUILD_TESTS=OFF
   -DQT_BUILD_BENCHMARKS=OFF
-  -DFEATURE_network=ON -DFEATURE_openssl=OFF
+  -DFEATURE_network=ON -DFEATURE_ssl=ON -DFEATURE_schannel=ON -DFEATURE_openssl=OFF
   -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF
   -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF -DFEATURE_zstd=OFF
   -DFEATURE_icu=OFF -DFEATURE_glib=OFF -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF

@@ -13,7 +13,9 @@
 #                               then Ctrl+F finds the three simulated modules and Return
 #                               reads the first one found
 #   release_test.sh network     lorvane-sim behind the Linux ser2net: lorvane-cli.exe writes,
-#                               reads and verifies through tcp:// and rfc2217:// on 127.0.0.1
+#                               reads and verifies through tcp://, rfc2217:// and, with a
+#                               certificate made here and trusted by --trust, rfc2217+tls://
+#                               on 127.0.0.1 (Windows' Schannel, under Wine through GnuTLS)
 #   release_test.sh installer   the installer, silent: files, start-menu entry, and an
 #                               uninstaller that leaves the system as it found it
 #
@@ -393,47 +395,70 @@ listening()
 
 check_network()
 {
-    local ser2net raw_port telnet_port pts url mode mark config_path
+    local ser2net raw_port telnet_port tls_port pts url mode mark config_path fingerprint
+    local trust=()
     ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
     [ -x "$ser2net" ] || fail "ser2net is missing (Debian package ser2net)"
+    command -v openssl >/dev/null || fail "openssl is missing (Debian package openssl)"
     unpack
     start_sim
     pts=$(head -n 1 "$work/sim.out")
     raw_port=$(free_port)
     telnet_port=$(free_port)
     [ "$raw_port" != "$telnet_port" ] || telnet_port=$((raw_port + 1))
-    # The RFC 2217 port starts at another baud rate: the client sets it.
+    tls_port=$(free_port)
+    while [ "$tls_port" = "$raw_port" ] || [ "$tls_port" = "$telnet_port" ]; do tls_port=$(free_port); done
+    # The server's self-signed certificate, as an installer makes one.
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+        -keyout "$work/server.key" -out "$work/server.crt" -days 365 -subj /CN=wine-ser2net \
+        >/dev/null 2>&1 || fail "openssl cannot make a certificate"
+    fingerprint=sha256:$(openssl x509 -noout -fingerprint -sha256 -in "$work/server.crt" |
+        sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+    # The RFC 2217 ports start at another baud rate: the client sets it.
     printf '%s\n' "connection: &raw" "  accepter: tcp,127.0.0.1,$raw_port" \
         "  connector: serialdev,$pts,9600n81,local" "connection: &rfc2217" \
         "  accepter: telnet(rfc2217),tcp,127.0.0.1,$telnet_port" \
+        "  connector: serialdev,$pts,19200n81,local" "connection: &tls" \
+        "  accepter: telnet(rfc2217),ssl(key=$work/server.key,cert=$work/server.crt),tcp,127.0.0.1,$tls_port" \
         "  connector: serialdev,$pts,19200n81,local" >"$work/ser2net.yaml"
     "$ser2net" -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
     ser2net_pid=$!
     for _ in $(seq 50); do
-        listening "$raw_port" && listening "$telnet_port" && break
+        listening "$raw_port" && listening "$telnet_port" && listening "$tls_port" && break
         sleep 0.1
     done
-    listening "$raw_port" && listening "$telnet_port" ||
+    listening "$raw_port" && listening "$telnet_port" && listening "$tls_port" ||
         fail "ser2net did not start: $(cat "$work/ser2net.log")"
 
-    for mode in raw rfc2217; do
+    # An unknown certificate: nothing sent, exit 3, and the fingerprint openssl gives.
+    mark=$(wc -l <"$work/sim.log")
+    cli read --port "rfc2217+tls://127.0.0.1:$tls_port" >/dev/null 2>"$work/cli.err"
+    local status=$?
+    [ "$status" = 3 ] && grep -qF "trust 127.0.0.1:$tls_port $fingerprint" "$work/cli.err" ||
+        fail "an unknown certificate gave exit status $status: $(cat "$work/cli.err")"
+    [ -z "$(logged_requests "$mark")" ] || fail "requests went out to an unknown server"
+    echo "windows_network: an unknown certificate is refused with its fingerprint, $fingerprint"
+
+    for mode in raw rfc2217 rfc2217+tls; do
         url=tcp://127.0.0.1:$raw_port
+        trust=()
         [ "$mode" = rfc2217 ] && url=rfc2217://127.0.0.1:$telnet_port
+        [ "$mode" = rfc2217+tls ] && url=rfc2217+tls://127.0.0.1:$tls_port trust=(--trust "$fingerprint")
         random_config "$work/config.json"
         config_path=$(/usr/lib/wine/wine64 winepath -w "$work/config.json" 2>/dev/null)
         # Each command waits a moment: ser2net frees the device shortly after a client left.
         sleep 0.5
         mark=$(wc -l <"$work/sim.log")
-        cli write --port "$url" --quiet "$config_path" 2>"$work/cli.err" ||
+        cli write --port "$url" "${trust[@]}" --quiet "$config_path" 2>"$work/cli.err" ||
             fail "$mode: lorvane-cli write through $url failed: $(cat "$work/cli.err")"
         [ "$(logged_requests "$mark")" = "$(expected_writes cli)" ] ||
             fail "$mode: the module did not receive the file's 17 write requests"
         sleep 0.5
-        cli read --port "$url" >"$work/back.json" 2>"$work/cli.err" ||
+        cli read --port "$url" "${trust[@]}" >"$work/back.json" 2>"$work/cli.err" ||
             fail "$mode: lorvane-cli read through $url failed: $(cat "$work/cli.err")"
         grep -q '"format": "lorvane-panel/1"' "$work/back.json" || fail "$mode: read gave no file"
         sleep 0.5
-        cli verify --port "$url" --quiet "$config_path" 2>"$work/cli.err" ||
+        cli verify --port "$url" "${trust[@]}" --quiet "$config_path" 2>"$work/cli.err" ||
             fail "$mode: lorvane-cli verify through $url failed: $(cat "$work/cli.err")"
         echo "windows_network: $mode: lorvane-cli.exe wrote, read and verified through $url"
     done
@@ -458,7 +483,7 @@ check_installer()
     program="$WINEPREFIX/drive_c/Program Files/Lorvane"
     start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Lorvane"
     for file in lorvane.exe lorvane-cli.exe Qt6Widgets.dll Qt6Network.dll platforms/qwindows.dll \
-                styles/qwindowsvistastyle.dll uninstall.exe LICENSE.txt licenses/qt/LGPL-3.0-only.txt; do
+                styles/qwindowsvistastyle.dll tls/qschannelbackend.dll uninstall.exe LICENSE.txt licenses/qt/LGPL-3.0-only.txt; do
         [ -f "$program/$file" ] || fail "not installed: $file"
     done
     [ -f "$start_menu/Lorvane.lnk" ] || fail "no start-menu entry"
