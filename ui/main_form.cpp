@@ -1,6 +1,7 @@
 #include "main_form.h"
 
 #include "config_compare.h"
+#include "file_access.h"
 #include "message_box.h"
 #include "panel_file.h"
 #include "port_listing.h"
@@ -15,8 +16,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEvent>
-#include <QFile>
-#include <QFileInfo>
 #include <QFont>
 #include <QIcon>
 #include <QKeyEvent>
@@ -25,7 +24,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardItemModel>
 
 // The icon lives in this static library; make sure the linker keeps its resources.
@@ -438,20 +436,15 @@ void main_form::open_file_dialog()
 
 bool main_form::open_file(const QString& path)
 {
-    const QString name = QFileInfo(path).fileName();
     const auto refuse = [&](const QString& problem) {
-        show_message(QStringLiteral("无法打开配置文件 %1：%2").arg(name, problem));
+        show_message(QStringLiteral("无法打开配置文件 %1：%2").arg(shown_file_name(path), problem));
         return false;
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(file.errorString());
-    const QByteArray bytes = file.read(PANEL_FILE_MAX_SIZE + 1);
-    if (file.error() != QFileDevice::NoError)
-        return refuse(file.errorString());
-    const auto parsed = bytes.size() > PANEL_FILE_MAX_SIZE
-                            ? panel_file_error{{}, {}, panel_file_problem::too_large, {}}
-                            : parse_panel_file(bytes);
+    // Never blocks: a FIFO, a device or a socket is refused before it is opened.
+    const file_contents contents = read_regular_file(path, PANEL_FILE_MAX_SIZE);
+    if (const auto* failure = std::get_if<file_failure>(&contents))
+        return refuse(file_failure_text(*failure, false));
+    const auto parsed = parse_panel_file(std::get<QByteArray>(contents));
     if (const auto* error = std::get_if<panel_file_error>(&parsed))
         return refuse(panel_file_problem_text(*error));
     const panel_config& config = std::get<panel_config>(parsed);
@@ -473,12 +466,10 @@ void main_form::save_file_dialog()
     const QString path = file_dialog::save_name(this, SAVE_FILE_TITLE);
     if (path.isEmpty())
         return;
-    // Written beside the old file and put in its place only when whole.
-    QSaveFile file(path);
-    const QByteArray text = panel_file_text(*config);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+    // Whole or not at all, as lorvane-cli writes its files.
+    if (const auto failure = write_regular_file(path, panel_file_text(*config)))
         show_message(QStringLiteral("无法保存配置文件 %1：%2")
-                         .arg(QFileInfo(path).fileName(), file.errorString()));
+                         .arg(shown_file_name(path), file_failure_text(*failure, true)));
 }
 
 void main_form::find_modules()
