@@ -1,7 +1,7 @@
 // The window's actions past its buttons, through the public window: configuration files
-// (open, refuse, save, never blocking, problems worded in Chinese), the comparison with a
-// module, the module search against the simulator, the closed-port messages and the context
-// menu.
+// (open, refuse, save, never blocking, problems worded in Chinese), operation codes without
+// a text kept through files, comparisons and writes, the comparison with a module, the
+// module search against the simulator, the closed-port messages and the context menu.
 #include "message_box.h"
 #include "module_peer.h"
 #include "panel_file.h"
@@ -58,10 +58,10 @@ QString write_file(const QTemporaryDir& dir, const QString& name, const QByteArr
     return file.fileName();
 }
 
-// The operation of row `row` in sample(): none, the three operations, and code 4.
+// The operation of row `row` in sample(): none, the three operations, and codes 4..255.
 operation_code sample_operation(int row)
 {
-    return operation_code(row % 5);
+    return std::array<operation_code, 8>{0, 1, 2, 3, 4, 7, 200, 255}[std::size_t(row % 8)];
 }
 
 panel_config sample()
@@ -127,6 +127,7 @@ private Q_SLOTS:
     void files_that_cannot_be_opened_or_saved();
     void save_in_place_where_no_file_can_be_made();
     void save_after_a_read_equals_the_module();
+    void codes_without_a_text_survive_until_edited();
     void comparison_reads_without_touching_a_field();
     void module_search_selects_and_reads();
     void closed_port_and_menu();
@@ -306,11 +307,8 @@ void tst_window_actions::save_after_a_read_equals_the_module()
     QTRY_COMPARE(w.messages, QStringList{QStringLiteral("全部数据读取完毕")});
     press(w, Qt::Key_S);
     QCOMPARE(files.titles, QStringList{QStringLiteral("保存配置文件")});
-    // Codes 4..255 come back as an empty text, which a file holds as "none".
-    panel_config expected = module;
-    for (key_binding& key : expected.keys)
-        key.operation = key.operation > 3 ? 0 : key.operation;
-    QCOMPARE(read_file(files.path), panel_file_text(expected));
+    // Codes 4..255 show as an empty text and are saved as they were read.
+    QCOMPARE(read_file(files.path), panel_file_text(module));
 
     // A folder that does not exist: one box, nothing written.
     files.path = dir.filePath(QStringLiteral("absent/saved.json"));
@@ -325,6 +323,48 @@ void tst_window_actions::save_after_a_read_equals_the_module()
     press(w, Qt::Key_S);
     QCOMPARE(w.messages, QStringList{QStringLiteral("按键5 的线路必须是 0 到 255 之间的整数")});
     QCOMPARE(files.titles.size(), 2);
+}
+
+// A code 4..255 read from a module or a file stays with its row (shown as the empty text)
+// for a save, a comparison and a write, until the user edits or chooses that operation.
+void tst_window_actions::codes_without_a_text_survive_until_edited()
+{
+    QTemporaryDir dir;
+    file_answers files;
+    files.path = write_file(dir, QStringLiteral("codes.json"), panel_file_text(sample()));
+    window_fixture w;
+    press(w, Qt::Key_O);
+    files.path = dir.filePath(QStringLiteral("again.json"));
+    press(w, Qt::Key_S);
+    QCOMPARE(read_file(files.path), panel_file_text(sample()));
+
+    module_peer peer(7);
+    QVERIFY(w.open_port(peer.path()));
+    w.click(QStringLiteral("Command1"));
+    QTRY_COMPARE(w.messages, QStringList{QStringLiteral("全部数据写入完毕")});
+    for (int k = 1; k <= KEY_COUNT; ++k)
+        QCOMPARE(peer.module().record(std::size_t(k))[2], sample_operation(k - 1));
+    w.messages.clear();
+    press(w, Qt::Key_R);
+    QTRY_COMPARE(w.messages, QStringList{QStringLiteral("模块 7 中的配置与窗口中的完全一致。")});
+
+    // Typing into key 8's box (code 255) and erasing again leaves a hand-made empty text:
+    // code 0. Choosing an entry for key 7 (code 200) replaces it. Key 6 keeps its code 7.
+    QComboBox* typed = w.key_operation(7);
+    QVERIFY(typed->currentText().isEmpty());
+    QTest::keyClicks(typed->lineEdit(), QStringLiteral("x"));
+    QTest::keyClick(typed->lineEdit(), Qt::Key_Backspace);
+    QVERIFY(typed->currentText().isEmpty());
+    QComboBox* chosen = w.key_operation(6);
+    QTest::keyClick(chosen, Qt::Key_Down);
+    QCOMPARE(chosen->currentText(), operation_text_of(2));
+    peer.clear_requests();
+    w.messages.clear();
+    w.click(QStringLiteral("Command1"));
+    QTRY_COMPARE(w.messages, QStringList{QStringLiteral("全部数据写入完毕")});
+    QCOMPARE(peer.requests()[8][POS_VALUE3], 0);
+    QCOMPARE(peer.requests()[7][POS_VALUE3], 2);
+    QCOMPARE(peer.requests()[6][POS_VALUE3], 7);
 }
 
 void tst_window_actions::comparison_reads_without_touching_a_field()

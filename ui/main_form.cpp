@@ -173,6 +173,7 @@ main_form::main_form(QWidget* parent)
         },
         Qt::QueuedConnection);
     create_actions();
+    forget_kept_operations_on_edit();
     setAcceptDrops(true);
 
     Command1->setFocus();
@@ -573,6 +574,36 @@ void main_form::set_key_texts(int row, const QString& address, const QString& li
     Text2.at(n)->setText(address);
     Text3.at(n)->setText(line);
     Combo1.at(n)->setEditText(operation);
+    kept_operation_.at(n) = 0;
+}
+
+operation_code main_form::key_operation_code(int row) const
+{
+    const auto n = static_cast<std::size_t>(row);
+    const operation_code kept = kept_operation_.at(n);
+    return kept != 0 && key_operation_text(row).isEmpty()
+               ? kept
+               : operation_code_of(key_operation_text(row));
+}
+
+void main_form::set_key_values(int row, std::uint8_t address, std::uint8_t line,
+                               operation_code operation)
+{
+    set_key_texts(row, text_of_byte(address), text_of_byte(line), operation_text_of(operation));
+    // A code without a text (4..255) shows as the empty text and is kept for the row.
+    if (operation_text_of(operation).isEmpty() && operation != 0)
+        kept_operation_.at(static_cast<std::size_t>(row)) = operation;
+}
+
+void main_form::forget_kept_operations_on_edit()
+{
+    for (std::size_t n = 0; n < KEY_COUNT; ++n) {
+        const auto forget = [this, n] { kept_operation_[n] = 0; };
+        // Only what the user does: typing (textEdited) or choosing an entry (activated).
+        // setEditText() from the program emits neither.
+        connect(Combo1[n]->lineEdit(), &QLineEdit::textEdited, this, forget);
+        connect(Combo1[n], &QComboBox::activated, this, forget);
+    }
 }
 
 void main_form::set_write_caption(const QString& caption)
