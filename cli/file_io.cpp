@@ -3,7 +3,10 @@
 #include <QFile>
 
 #ifdef Q_OS_WIN
-#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include <windows.h>
 #else
 #include <cerrno>
 #include <climits>
@@ -71,18 +74,54 @@ QString failure_text(const file_failure& failure)
 
 namespace {
 
-// Standard input, read to its end.
-io_result read_standard_input(interrupt_watch&)
+// Standard input, read on a thread of its own: a read that waits for a pipe or the console
+// cannot be ended on the thread that waits in it, so this thread waits for the reader or for
+// Ctrl-C, whichever comes first. An interrupted reader is left to the end of the program.
+io_result read_standard_input(interrupt_watch& interrupts)
 {
-    QFile input;
-    if (!input.open(stdin, QIODevice::ReadOnly))
-        return failure({file_problem::other, input.errorString(), false});
-    io_result result;
-    result.bytes = input.read(MAX_INPUT_BYTES + 1);
-    if (input.error() != QFileDevice::NoError)
-        return failure({file_problem::other, input.errorString(), false});
-    if (result.bytes.size() > MAX_INPUT_BYTES)
+    struct reading
+    {
+        QByteArray bytes;
+        DWORD error = 0;
+        bool too_large = false;
+        HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    };
+    const auto state = std::make_shared<reading>();
+    if (!state->done)
+        return failure(system_failure(int(GetLastError())));
+    std::thread reader([state] {
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        char buffer[65536];
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
+                const DWORD error = GetLastError();
+                if (error != ERROR_BROKEN_PIPE && error != ERROR_HANDLE_EOF)
+                    state->error = error;  // a closed pipe is the end of the input
+                break;
+            }
+            if (got == 0)
+                break;
+            state->bytes.append(buffer, qsizetype(got));
+            if (state->bytes.size() > MAX_INPUT_BYTES) {
+                state->too_large = true;
+                break;
+            }
+        }
+        SetEvent(state->done);
+    });
+    if (!interrupts.wait_for_object(state->done)) {
+        reader.detach();
+        return ended(io_result::status::interrupted);
+    }
+    reader.join();
+    CloseHandle(state->done);
+    if (state->error != 0)
+        return failure(system_failure(int(state->error)));
+    if (state->too_large)
         return ended(io_result::status::too_large);
+    io_result result;
+    result.bytes = state->bytes;
     return result;
 }
 

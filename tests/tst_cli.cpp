@@ -1,7 +1,7 @@
 // lorvane-cli as a user runs it (path in LORVANE_CLI): against lorvane-sim for whole
 // round trips, batches and scans, and against the module logic inside this test for the
-// faults a test must arrange (a lost reply, a hang-up, a module that never answers). Its
-// files: tst_cli_files.
+// faults a test must arrange (a lost reply, a hang-up, a module that never answers), and
+// interrupts. Its files: tst_cli_files.
 #include "cli_process.h"
 #include "module_peer.h"
 #include "panel_file.h"
@@ -88,6 +88,7 @@ private Q_SLOTS:
     void failures_and_their_exit_codes();
     void trace_shows_every_frame();
     void interrupt_on_stdin();
+    void second_interrupt_ends_at_once();
     void one_line_messages();
 
 private:
@@ -360,6 +361,49 @@ void tst_cli::interrupt_on_stdin()
     }
     QTest::qWait(50);
     QVERIFY(peer.raw().empty());
+}
+
+// A second Ctrl-C (or SIGTERM) while the first is still being handled ends the program at
+// once. The first is kept from finishing here by a full stderr the program waits to write.
+void tst_cli::second_interrupt_ends_at_once()
+{
+    module_peer peer;
+    const QString fifo = dir_.filePath(QStringLiteral("stderr.fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const auto remove = qScopeGuard([&] { QFile::remove(fifo); });
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    const int filler = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0 && filler >= 0);
+    const auto close_fifo = qScopeGuard([&] {
+        ::close(filler);
+        ::close(reader);
+    });
+    for (const auto& [number, code] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        const QByteArray block(4096, 'x');
+        while (::write(filler, block.constData(), std::size_t(block.size())) > 0) {
+        }
+        QProcess process;
+        process.setProgram(qEnvironmentVariable("LORVANE_CLI"));
+        process.setArguments({QStringLiteral("read"), port_of(peer.path()),
+                              QStringLiteral("--trace"), QStringLiteral("--timeout=20000")});
+        process.setStandardErrorFile(fifo);
+        process.start();
+        QVERIFY(process.waitForStarted());
+        const auto pid = pid_t(process.processId());
+        QVERIFY(wait_for_handler(pid, number));
+        QVERIFY(peer.wait_for_requests(1));  // its trace line now waits for room on stderr
+        QTest::qWait(200);
+        ::kill(pid, number);
+        QVERIFY(!process.waitForFinished(500));  // the first one cannot finish its work
+        ::kill(pid, number);
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), code);
+        char drained[65536];
+        while (::read(reader, drained, sizeof drained) > 0) {
+        }
+        peer.clear_requests();
+    }
 }
 
 // Each message is one line that cannot drive the terminal, however odd the file; on a

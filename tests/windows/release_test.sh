@@ -7,8 +7,8 @@
 #                               row's address and line box showing its digits
 #   release_test.sh com         COM5 mapped to lorvane-sim: lorvane-cli.exe writes, reads and
 #                               verifies, then the window reads and writes a whole chain;
-#                               once unpaced and once at 9600 baud; and a port that goes
-#                               away under lorvane-cli
+#                               once unpaced and once at 9600 baud; a port that goes
+#                               away under lorvane-cli; Ctrl-C while `write -` waits on a pipe
 #   release_test.sh search      lorvane.exe FILE: the file's values written through COM5;
 #                               then Ctrl+F finds the three simulated modules and Return
 #                               reads the first one found
@@ -310,6 +310,41 @@ com_lost_port()
     echo "windows_com: a port that goes away mid-transfer: $(sed 's/^lorvane-cli: //' "$work/lost.err")"
 }
 
+# Ctrl-C while `lorvane-cli.exe write -` waits for its file on a pipe that stays open: the
+# wait ends at once with exit 130 and nothing is sent. Wine hands a SIGINT of the process to
+# the console's Ctrl-C handlers, as Windows does for Ctrl-C in a console.
+com_interrupt_on_stdin()
+{
+    local mark cli_pid status
+    start_sim
+    mkfifo "$work/stdin.fifo" || fail "cannot make a FIFO"
+    exec 7<>"$work/stdin.fifo"  # a writer that never writes nor closes: the input never ends
+    mark=$(wc -l <"$work/sim.log")
+    (cd "$app" && exec /usr/lib/wine/wine64 lorvane-cli.exe write --port COM5 -) \
+        <"$work/stdin.fifo" >/dev/null 2>"$work/interrupt.err" &
+    cli_pid=$!
+    sleep 3  # until it waits for its input (the prefix is warm from the rounds before)
+    kill -0 "$cli_pid" 2>/dev/null || fail "lorvane-cli.exe write - ended before Ctrl-C: $(cat "$work/interrupt.err")"
+    kill -INT "$cli_pid"
+    for _ in $(seq 50); do
+        kill -0 "$cli_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$cli_pid" 2>/dev/null; then
+        kill -KILL "$cli_pid"
+        wait "$cli_pid" 2>/dev/null
+        fail "Ctrl-C did not end lorvane-cli.exe write - within 5 s"
+    fi
+    wait "$cli_pid"
+    status=$?
+    exec 7>&-
+    [ "$status" = 130 ] && grep -q 'interrupted; nothing was sent' "$work/interrupt.err" ||
+        fail "Ctrl-C on write - gave exit status $status: $(cat "$work/interrupt.err")"
+    [ -z "$(logged_requests "$mark")" ] || fail "write - sent requests after Ctrl-C"
+    stop_sim
+    echo "windows_com: Ctrl-C ended write - waiting on a pipe at once: exit 130, nothing sent"
+}
+
 check_com()
 {
     unpack
@@ -317,6 +352,7 @@ check_com()
     com_round unpaced
     com_round "9600 baud" --pace-baud 9600
     com_lost_port
+    com_interrupt_on_stdin
 }
 
 # ---------------------------------------------------------------------------------------
