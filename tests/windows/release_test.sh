@@ -224,6 +224,8 @@ wait_for_requests()
 start_sim()
 {
     [ -x "${LORVANE_SIM:-}" ] || fail "the Linux simulator LORVANE_SIM=${LORVANE_SIM:-} is missing"
+    # The last simulator's path must not pass for this one's before the shell empties the file.
+    rm -f "$work/sim.out"
     "$LORVANE_SIM" --verbose "$@" >"$work/sim.out" 2>"$work/sim.log" &
     sim_pid=$!
     for _ in $(seq 50); do
