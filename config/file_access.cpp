@@ -5,6 +5,7 @@
 #ifdef Q_OS_WIN
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <string>
 
@@ -30,12 +31,13 @@ constexpr qsizetype READ_CHUNK = 64 * 1024;
 
 // A temporary file's name: ".lv" and six random letters or digits, short enough to stand
 // beside a file of any valid name, and hidden from folder listings on Unix.
+constexpr int TEMPORARY_NAME_LENGTH = 9;
 QByteArray temporary_name()
 {
     static constexpr char letters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     QByteArray name(".lv");
-    for (int i = 0; i < 6; ++i)
+    while (name.size() < TEMPORARY_NAME_LENGTH)
         name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
     return name;
 }
@@ -96,9 +98,19 @@ file_failure failure_of(DWORD error, bool partial = false)
     return {kind, system_text(error), partial};
 }
 
-std::wstring native(const QString& name)
+// `name` as the wide Win32 calls take it. One that, with a temporary's name beside it, would
+// reach MAX_PATH becomes an absolute "\\?\" path, which they take up to 32767 characters
+// long (as QFile does); shorter ones stay as they are, so that device names (NUL, CON) keep
+// their meaning.
+QString native_path(const QString& name)
 {
-    return QDir::toNativeSeparators(name).toStdWString();
+    const QString path = QDir::toNativeSeparators(name);
+    if (path.size() + TEMPORARY_NAME_LENGTH < MAX_PATH)
+        return path;
+    const QString absolute = QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath());
+    return absolute.startsWith(QStringLiteral("\\\\"))
+               ? QStringLiteral("\\\\?\\UNC\\") + absolute.mid(2)
+               : QStringLiteral("\\\\?\\") + absolute;
 }
 
 bool write_all(HANDLE file, const QByteArray& bytes)
@@ -157,7 +169,7 @@ QByteArray name_for_system(const QString& name)
 
 file_contents read_regular_file(const QString& name, qsizetype max_size)
 {
-    const std::wstring path = native(name);
+    const std::wstring path = native_path(name).toStdWString();
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return failure_of(GetLastError());
@@ -196,8 +208,8 @@ file_contents read_regular_file(const QString& name, qsizetype max_size)
 
 std::optional<file_failure> write_regular_file(const QString& name, const QByteArray& bytes)
 {
-    const QString shown = QDir::toNativeSeparators(name);
-    const std::wstring path = shown.toStdWString();
+    const QString target = native_path(name);
+    const std::wstring path = target.toStdWString();
     const DWORD attributes = GetFileAttributesW(path.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND)
@@ -217,9 +229,9 @@ std::optional<file_failure> write_regular_file(const QString& name, const QByteA
                 return refused(file_problem::not_regular);
         }
     }
-    const qsizetype backslash = shown.lastIndexOf(u'\\');
-    const qsizetype slash = backslash >= 0 ? backslash : shown.lastIndexOf(u':');  // "C:name"
-    const QString folder = shown.left(slash + 1);  // empty: the current folder
+    const qsizetype backslash = target.lastIndexOf(u'\\');
+    const qsizetype slash = backslash >= 0 ? backslash : target.lastIndexOf(u':');  // "C:name"
+    const QString folder = target.left(slash + 1);  // empty: the current folder
     std::wstring temporary;
     HANDLE file = INVALID_HANDLE_VALUE;
     DWORD error = ERROR_FILE_EXISTS;

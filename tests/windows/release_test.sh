@@ -268,6 +268,17 @@ com_round()
         fail "$pacing: the module did not receive the file's 17 write requests"
     cli read --port COM5 >"$work/back.json" || fail "$pacing: lorvane-cli read failed"
     grep -q '"format": "lorvane-panel/1"' "$work/back.json" || fail "$pacing: read gave no file"
+    # --output replaces a file whole, one with a name of 250 characters too (its path is past
+    # MAX_PATH), and leaves no temporary behind.
+    local long_name
+    long_name=$work/$(printf 'q%.0s' $(seq 245)).json
+    printf 'old\n' >"$long_name"
+    # (Wine's drive Z: is /; winepath cuts names at MAX_PATH.)
+    cli read --port COM5 --quiet --output "Z:${long_name//\//\\}" ||
+        fail "$pacing: lorvane-cli read --output to a long name failed"
+    cmp -s "$long_name" "$work/back.json" || fail "$pacing: read --output wrote other bytes"
+    ! ls -A "$work" | grep -q '^\.lv' || fail "$pacing: read --output left a temporary file"
+    rm -f "$long_name"
     cli verify --port COM5 --quiet "$config_path" || fail "$pacing: lorvane-cli verify failed"
 
     # The window: type 5 into 串口号, open, read the module, write it back.
