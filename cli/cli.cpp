@@ -263,7 +263,8 @@ std::variant<panel_config, int> load(const QString& name, interrupt_watch& inter
                       .arg(MAX_INPUT_BYTES / 1024));
         return EXIT_BAD_FILE;
     case io_result::status::failed:
-        out.error(QStringLiteral("cannot read %1: %2").arg(shown_name(name), input.reason));
+        out.error(QStringLiteral("cannot read %1: %2")
+                      .arg(shown_name(name), failure_text(input.failure)));
         return EXIT_BAD_FILE;
     }
     const auto parsed = parse_panel_file(input.bytes);
@@ -336,9 +337,10 @@ int command_read(const command_line& args, interrupt_watch& interrupts)
                                     QStringLiteral("%1 was not written").arg(args.output));
         if (written.result != io_result::status::done) {
             out.error(QStringLiteral("cannot write %1: %2%3")
-                          .arg(args.output, written.reason,
-                               written.partial ? QStringLiteral("; it may now be incomplete")
-                                               : QString()));
+                          .arg(args.output, failure_text(written.failure),
+                               written.failure.partial
+                                   ? QStringLiteral("; it may now be incomplete")
+                                   : QString()));
             return EXIT_BAD_FILE;
         }
     }

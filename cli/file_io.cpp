@@ -1,12 +1,12 @@
 #include "file_io.h"
 
 #include <QFile>
-#include <QStringDecoder>
 
 #ifdef Q_OS_WIN
-#include <QSaveFile>
+#include <memory>
+#include <thread>
 
-#include <cstdio>
+#include <windows.h>
 #else
 #include <cerrno>
 #include <climits>
@@ -21,12 +21,11 @@ namespace lorvane::cli {
 
 namespace {
 
-io_result failure(const QString& reason, bool partial = false)
+io_result failure(const file_failure& failed)
 {
     io_result result;
     result.result = io_result::status::failed;
-    result.reason = reason;
-    result.partial = partial;
+    result.failure = failed;
     return result;
 }
 
@@ -37,47 +36,114 @@ io_result ended(io_result::status status)
     return result;
 }
 
+io_result from_shared(file_contents contents)
+{
+    if (auto* failed = std::get_if<file_failure>(&contents)) {
+        return failed->kind == file_problem::too_large ? ended(io_result::status::too_large)
+                                                       : failure(*failed);
+    }
+    io_result result;
+    result.bytes = std::move(std::get<QByteArray>(contents));
+    return result;
+}
+
+io_result from_shared(const std::optional<file_failure>& failed)
+{
+    return failed ? failure(*failed) : io_result{};
+}
+
 }  // namespace
+
+QString failure_text(const file_failure& failure)
+{
+    switch (failure.kind) {
+    case file_problem::not_regular:
+        return QStringLiteral("not a regular file (a device, FIFO or socket)");
+    case file_problem::not_writable:
+        return failure.reason.isEmpty()
+                   ? QStringLiteral("the file is not writable")
+                   : QStringLiteral("the file is not writable (%1)").arg(failure.reason);
+    case file_problem::too_large:
+        return QStringLiteral("too large");
+    default:
+        return failure.reason.isEmpty() ? QStringLiteral("cannot be accessed") : failure.reason;
+    }
+}
 
 #ifdef Q_OS_WIN
 
-QString name_from_system(const QByteArray& bytes)
-{
-    return QFile::decodeName(bytes);
-}
+namespace {
 
-QByteArray name_for_system(const QString& name)
+// Standard input, read on a thread of its own: a read that waits for a pipe or the console
+// cannot be ended on the thread that waits in it, so this thread waits for the reader or for
+// Ctrl-C, whichever comes first. An interrupted reader is left to the end of the program.
+io_result read_standard_input(interrupt_watch& interrupts)
 {
-    return QFile::encodeName(name);
-}
-
-io_result read_input(const QString& name, interrupt_watch&)
-{
-    QFile file;
-    const bool opened = name == QStringLiteral("-")
-                            ? file.open(stdin, QIODevice::ReadOnly)
-                            : (file.setFileName(name), file.open(QIODevice::ReadOnly));
-    if (!opened)
-        return failure(file.errorString());
-    io_result result;
-    result.bytes = file.read(MAX_INPUT_BYTES + 1);
-    if (file.error() != QFileDevice::NoError)
-        return failure(file.errorString());
-    if (result.bytes.size() > MAX_INPUT_BYTES)
+    struct reading
+    {
+        QByteArray bytes;
+        DWORD error = 0;
+        bool too_large = false;
+        HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    };
+    const auto state = std::make_shared<reading>();
+    if (!state->done)
+        return failure(system_failure(int(GetLastError())));
+    std::thread reader([state] {
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        char buffer[65536];
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
+                const DWORD error = GetLastError();
+                if (error != ERROR_BROKEN_PIPE && error != ERROR_HANDLE_EOF)
+                    state->error = error;  // a closed pipe is the end of the input
+                break;
+            }
+            if (got == 0)
+                break;
+            state->bytes.append(buffer, qsizetype(got));
+            if (state->bytes.size() > MAX_INPUT_BYTES) {
+                state->too_large = true;
+                break;
+            }
+        }
+        SetEvent(state->done);
+    });
+    if (!interrupts.wait_for_object(state->done)) {
+        reader.detach();
+        return ended(io_result::status::interrupted);
+    }
+    reader.join();
+    CloseHandle(state->done);
+    if (state->error != 0)
+        return failure(system_failure(int(state->error)));
+    if (state->too_large)
         return ended(io_result::status::too_large);
+    io_result result;
+    result.bytes = state->bytes;
     return result;
+}
+
+}  // namespace
+
+io_result read_input(const QString& name, interrupt_watch& interrupts)
+{
+    if (name == QStringLiteral("-"))
+        return read_standard_input(interrupts);
+    return from_shared(read_regular_file(name, MAX_INPUT_BYTES));
 }
 
 io_result write_output(const QString& name, const QByteArray& bytes, interrupt_watch&)
 {
-    QSaveFile file(name);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-        file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return failure(reason);
-    }
+    const std::optional<file_failure> failed = write_regular_file(name, bytes);
+    if (!failed || failed->kind != file_problem::not_regular)
+        return from_shared(failed);
+    // A device (NUL, a console): written into.
+    QFile device(name);
+    if (!device.open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered) ||
+        device.write(bytes) != bytes.size())
+        return failure({file_problem::other, device.errorString(), false});
     return {};
 }
 
@@ -85,23 +151,16 @@ io_result write_output(const QString& name, const QByteArray& bytes, interrupt_w
 
 namespace {
 
-QString system_reason(int error)
+QByteArray folder_of(const QByteArray& path)
 {
-    return qt_error_string(error);
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
-// Lengths of UTF-8 sequences by their first byte; 0 for a byte that starts none.
-int sequence_length(unsigned char lead)
+QByteArray real_path(const QByteArray& path)
 {
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 0;
+    char resolved[PATH_MAX];
+    return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray();
 }
 
 bool write_all(int fd, const QByteArray& bytes)
@@ -119,18 +178,6 @@ bool write_all(int fd, const QByteArray& bytes)
         left -= written;
     }
     return true;
-}
-
-QByteArray folder_of(const QByteArray& path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
-QByteArray real_path(const QByteArray& path)
-{
-    char resolved[PATH_MAX];
-    return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray();
 }
 
 // Whether `path` leads through one of the system's descriptor links (/dev/stdout,
@@ -158,148 +205,78 @@ bool through_descriptor_link(QByteArray path)
     return false;
 }
 
-// Writes a temporary file beside `path`, flushes it to disk and renames it over `path`.
-// `existing` is the file it replaces, whose permissions it takes; null for a new file.
-io_result replace(const QByteArray& path, const QByteArray& bytes, const struct stat* existing)
-{
-    QByteArray temporary = path + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return failure(system_reason(errno));
-    mode_t mode = 0;
-    if (existing) {
-        mode = existing->st_mode & 07777;
-        if (::geteuid() == 0) {  // root keeps a file's owner, as rewriting it in place would
-            [[maybe_unused]] const int ignored = ::fchown(fd, existing->st_uid, existing->st_gid);
-        }
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool written = ::fchmod(fd, mode) == 0 && write_all(fd, bytes) && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && ::rename(temporary.constData(), path.constData()) == 0)
-        return {};
-    if (written)
-        error = errno;
-    ::unlink(temporary.constData());
-    return failure(system_reason(error));
-}
-
 // Writes into what stands at `path`, opened with `flags` besides O_WRONLY. A FIFO without
 // a reader is waited on, in steps, so that Ctrl-C can end the wait.
 io_result write_in_place(const QByteArray& path, int flags, const QByteArray& bytes,
                          interrupt_watch& interrupts)
 {
     const int open_flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags;
-    int fd = ::open(path.constData(), open_flags, 0666);
+    int fd = ::open(path.constData(), open_flags);
     while (fd < 0 && errno == ENXIO) {
         if (!interrupts.wait(-1, 100))
             return ended(io_result::status::interrupted);
-        fd = ::open(path.constData(), open_flags, 0666);
+        fd = ::open(path.constData(), open_flags);
     }
     if (fd < 0)
-        return failure(system_reason(errno));
+        return failure(system_failure(errno));
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     struct stat status
     {
     };
-    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);  // appended to
     bool written = write_all(fd, bytes) && (!regular || ::fsync(fd) == 0);
     int error = errno;
     if (::close(fd) != 0 && written) {
         written = false;
         error = errno;
     }
-    if (written)
-        return {};
-    return failure(system_reason(error), regular && (flags & O_TRUNC));
+    return written ? io_result{} : failure(system_failure(error));
 }
 
-}  // namespace
-
-QString name_from_system(const QByteArray& bytes)
+// Reads what `fd` gives until its end, at most MAX_INPUT_BYTES; Ctrl-C ends the wait.
+io_result read_stream(int fd, interrupt_watch& interrupts)
 {
-    constexpr auto flags =
-        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
-    QStringDecoder whole(QStringDecoder::Utf8, flags);
-    QString name = whole(bytes);
-    if (!whole.hasError())
-        return name;
-    name.clear();
-    for (qsizetype i = 0; i < bytes.size();) {
-        const int length = sequence_length(static_cast<unsigned char>(bytes[i]));
-        if (length > 0 && i + length <= bytes.size()) {
-            QStringDecoder one(QStringDecoder::Utf8, flags);
-            const QString character = one(bytes.mid(i, length));
-            if (!one.hasError()) {
-                name += character;
-                i += length;
-                continue;
-            }
-        }
-        name += QChar(char16_t(0xDC00 + static_cast<unsigned char>(bytes[i])));
-        ++i;
-    }
-    return name;
-}
-
-QByteArray name_for_system(const QString& name)
-{
-    QByteArray bytes;
-    qsizetype run = 0;
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        const char16_t c = name[i].unicode();
-        if (c < 0xDC80 || c > 0xDCFF || (i > 0 && name[i - 1].isHighSurrogate()))
-            continue;
-        bytes += name.mid(run, i - run).toUtf8();
-        bytes += char(c - 0xDC00);
-        run = i + 1;
-    }
-    return bytes + name.mid(run).toUtf8();
-}
-
-io_result read_input(const QString& name, interrupt_watch& interrupts)
-{
-    const bool standard_input = name == QStringLiteral("-");
-    // Not blocking in open(): a FIFO without a writer is then waited on in the loop below,
-    // where Ctrl-C ends the wait.
-    const int fd = standard_input ? STDIN_FILENO
-                                  : ::open(name_for_system(name).constData(),
-                                           O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return failure(system_reason(errno));
-    if (!standard_input)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     io_result result;
     char buffer[65536];
     for (;;) {
-        if (!interrupts.wait(fd)) {
-            result = ended(io_result::status::interrupted);
-            break;
-        }
+        if (!interrupts.wait(fd))
+            return ended(io_result::status::interrupted);
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            result = failure(system_reason(errno));
-            break;
+            return failure(system_failure(errno));
         }
         if (count == 0)
-            break;
+            return result;
         result.bytes.append(buffer, count);
-        if (result.bytes.size() > MAX_INPUT_BYTES) {
-            result = ended(io_result::status::too_large);
-            break;
-        }
+        if (result.bytes.size() > MAX_INPUT_BYTES)
+            return ended(io_result::status::too_large);
     }
-    if (!standard_input)
-        ::close(fd);
+}
+
+}  // namespace
+
+io_result read_input(const QString& name, interrupt_watch& interrupts)
+{
+    if (name == QStringLiteral("-"))
+        return read_stream(STDIN_FILENO, interrupts);
+    const QByteArray path = name_for_system(name);
+    struct stat status
+    {
+    };
+    if (::stat(path.constData(), &status) != 0 || S_ISREG(status.st_mode) ||
+        S_ISDIR(status.st_mode))
+        return from_shared(read_regular_file(name, MAX_INPUT_BYTES));
+    // A FIFO, a pipe (<(…)), a terminal or another device: read as it comes. Not blocking in
+    // open(): a FIFO without a writer is then waited on in read_stream(), where Ctrl-C ends
+    // the wait.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return failure(system_failure(errno));
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    io_result result = read_stream(fd, interrupts);
+    ::close(fd);
     return result;
 }
 
@@ -309,26 +286,13 @@ io_result write_output(const QString& name, const QByteArray& bytes, interrupt_w
     struct stat status
     {
     };
-    if (::stat(path.constData(), &status) != 0) {
-        if (errno != ENOENT)
-            return failure(system_reason(errno));
-        struct stat link
-        {
-        };
-        if (::lstat(path.constData(), &link) == 0)  // a link to nothing: create its target
-            return write_in_place(path, O_CREAT | O_TRUNC, bytes, interrupts);
-        return replace(path, bytes, nullptr);
+    if (::stat(path.constData(), &status) == 0 && !S_ISDIR(status.st_mode)) {
+        if (!S_ISREG(status.st_mode))
+            return write_in_place(path, 0, bytes, interrupts);
+        if (through_descriptor_link(path))
+            return write_in_place(path, O_APPEND, bytes, interrupts);
     }
-    if (S_ISDIR(status.st_mode))
-        return failure(system_reason(EISDIR));
-    if (!S_ISREG(status.st_mode))
-        return write_in_place(path, 0, bytes, interrupts);
-    if (through_descriptor_link(path))
-        return write_in_place(path, O_APPEND, bytes, interrupts);
-    const QByteArray real = real_path(path);
-    if (!real.isEmpty() && ::access(folder_of(real).constData(), W_OK) == 0)
-        return replace(real, bytes, &status);
-    return write_in_place(path, O_TRUNC, bytes, interrupts);
+    return from_shared(write_regular_file(name, bytes));
 }
 
 #endif

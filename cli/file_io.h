@@ -1,8 +1,10 @@
-// lorvane-cli's files: configuration files read whole but bounded, and without keeping
-// Ctrl-C waiting; results written so that an old file is either replaced whole or left as
-// it was, and so that a device, a FIFO or a pipe is written into, never replaced.
+// lorvane-cli's files, on top of the file access it shares with the window: configuration
+// files read whole but bounded, standard input and FIFOs without keeping Ctrl-C waiting;
+// results written so that a regular file is replaced whole (or rewritten in place where it
+// must be), and so that a device, a FIFO or a pipe is written into, never replaced.
 #pragma once
 
+#include "file_access.h"
 #include "interrupt_watch.h"
 #include "panel_file.h"
 
@@ -14,31 +16,26 @@ namespace lorvane::cli {
 // A configuration file is a few KiB; anything beyond this is not one.
 inline constexpr qsizetype MAX_INPUT_BYTES = PANEL_FILE_MAX_SIZE;
 
-// File names as the system gives them. On Unix a name is bytes: one that is not valid UTF-8
-// keeps each stray byte as U+DC80 + byte (shown by messages as \xNN), and goes back to the
-// system as the same bytes.
-QString name_from_system(const QByteArray& bytes);
-QByteArray name_for_system(const QString& name);
-
 struct io_result
 {
     enum class status { done, interrupted, too_large, failed };
     status result = status::done;
-    QString reason;        // failed: the system's words
-    bool partial = false;  // failed: a regular file was being rewritten in place
+    file_failure failure;  // failed: what and the system's words
     QByteArray bytes;      // read_input: what was read
 };
 
-// Reads all of file `name` ("-": standard input), at most MAX_INPUT_BYTES. An interrupt
-// ends the wait for input at once.
+// Reads all of file `name` ("-": standard input), at most MAX_INPUT_BYTES. A regular file is
+// read as the window reads it; standard input, a FIFO, a pipe or a device is read as it
+// comes, and an interrupt ends the wait for input at once.
 io_result read_input(const QString& name, interrupt_watch& interrupts);
 
-// Writes `bytes` as file `name`. A regular file (or a new one) in a folder this program may
-// write is replaced whole: a temporary file beside it is written, flushed to disk and
-// renamed over it, so a failure leaves the old file as it was. Anything else that already
-// exists is written in place: a device, a FIFO (waiting, interruptibly, for a reader), a
-// descriptor such as /dev/stdout (appending, as the descriptor does), a file in a folder
-// this program may not write (rewritten; `partial` on failure). A folder is refused.
+// Writes `bytes` as file `name`. A regular file (or a new one) is written as the window
+// saves it (write_regular_file). Anything else that already exists is written into: a device,
+// a FIFO (waiting, interruptibly, for a reader), a descriptor such as /dev/stdout
+// (appending, as the descriptor does). A folder is refused.
 io_result write_output(const QString& name, const QByteArray& bytes, interrupt_watch& interrupts);
+
+// What went wrong with a file, in a few words: the system's own where it gave them.
+QString failure_text(const file_failure& failure);
 
 }  // namespace lorvane::cli

@@ -1,7 +1,11 @@
 #include "interrupt_watch.h"
 
+#include "cli.h"
+
 #ifdef Q_OS_WIN
 #include <QMetaObject>
+
+#include <utility>
 
 #include <windows.h>
 #else
@@ -20,12 +24,19 @@ namespace lorvane::cli {
 
 namespace {
 interrupt_watch* active_watch = nullptr;
+// Set by the first Ctrl-C, for waits of this program's own (manual reset: stays set).
+HANDLE interrupt_event = nullptr;
+volatile LONG interrupts_seen = 0;
 
 // Runs on a thread of its own that the system starts for the console event.
 BOOL WINAPI on_console_event(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
+    if (InterlockedIncrement(&interrupts_seen) > 1)
+        TerminateProcess(GetCurrentProcess(), EXIT_INTERRUPTED);  // pressed again: at once
+    if (interrupt_event)
+        SetEvent(interrupt_event);
     if (interrupt_watch* watch = active_watch)
         QMetaObject::invokeMethod(watch, &interrupt_watch::interrupted, Qt::QueuedConnection);
     return TRUE;
@@ -38,6 +49,8 @@ struct interrupt_watch::platform
 
 interrupt_watch::interrupt_watch() : platform_(nullptr)
 {
+    interrupt_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    interrupts_seen = 0;
     active_watch = this;
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
@@ -46,6 +59,8 @@ interrupt_watch::~interrupt_watch()
 {
     SetConsoleCtrlHandler(on_console_event, FALSE);
     active_watch = nullptr;
+    if (interrupt_event)
+        CloseHandle(std::exchange(interrupt_event, nullptr));
 }
 
 bool interrupt_watch::wait(int, int)
@@ -53,14 +68,29 @@ bool interrupt_watch::wait(int, int)
     return true;
 }
 
+bool interrupt_watch::wait_for_object(void* handle)
+{
+    if (!interrupt_event)
+        return WaitForSingleObject(handle, INFINITE) != WAIT_FAILED;
+    // The interrupt first: where both are signalled, it wins.
+    const HANDLE objects[2] = {interrupt_event, handle};
+    return WaitForMultipleObjects(2, objects, FALSE, INFINITE) != WAIT_OBJECT_0;
+}
+
 #else
 
 namespace {
-int signal_pipe_write = -1;
+volatile sig_atomic_t signal_pipe_write = -1;
+volatile sig_atomic_t signal_pending = 0;  // a signal came; the program is ending on it
 
-// Only writes the signal's number: the event loop, or a wait, does the rest.
+// Only writes the signal's number: the event loop, or a wait, does the rest. A second
+// signal while the first is still being handled (a close that hangs, a write that waits)
+// ends the program at once.
 void on_signal(int number)
 {
+    if (signal_pending)
+        ::_exit(number == SIGTERM ? EXIT_TERMINATED : EXIT_INTERRUPTED);
+    signal_pending = 1;
     const int saved = errno;
     const auto byte = static_cast<char>(number);
     [[maybe_unused]] const ssize_t ignored = ::write(signal_pipe_write, &byte, 1);
@@ -89,6 +119,7 @@ interrupt_watch::interrupt_watch() : platform_(new platform)
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
     signal_pipe_write = platform_->pipe_ends[1];
+    signal_pending = 0;
     platform_->notifier = new QSocketNotifier(platform_->pipe_ends[0], QSocketNotifier::Read, this);
     connect(platform_->notifier, &QSocketNotifier::activated, this, [this] {
         if (take_signals())
@@ -99,9 +130,16 @@ interrupt_watch::interrupt_watch() : platform_(new platform)
     };
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);  // one handler at a time, so the second sees the first
+    sigaddset(&action.sa_mask, SIGTERM);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &platform_->previous_int);
     ::sigaction(SIGTERM, &action, &platform_->previous_term);
+}
+
+bool interrupt_watch::wait_for_object(void*)
+{
+    return true;
 }
 
 bool interrupt_watch::take_signals()

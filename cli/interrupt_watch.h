@@ -1,5 +1,7 @@
 // Ctrl-C (and SIGTERM on Unix) as a signal of the event loop, so that a running transfer
-// can close the port and end the program in order; and as the end of a wait for input.
+// can close the port and end the program in order; and as the end of a wait for input. A
+// second interrupt while the first is still being handled ends the program at once, with
+// the exit code of the second (130 for Ctrl-C, 143 for SIGTERM).
 #pragma once
 
 #include <QObject>
@@ -21,6 +23,10 @@ public:
     // or an interrupt comes; false for the interrupt. A timeout_ms of -1 waits for ever.
     // Unix only; elsewhere it returns true at once.
     bool wait(int fd, int timeout_ms = -1);
+
+    // Blocks until `handle` (an event, a thread) is signalled or an interrupt comes; false
+    // for the interrupt. Windows only; elsewhere it returns true at once.
+    bool wait_for_object(void* handle);
 
     // Whether the interrupt that came was a request to terminate (SIGTERM) rather than
     // Ctrl-C; meaningful once interrupted() was emitted or wait() returned false.

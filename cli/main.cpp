@@ -1,6 +1,6 @@
 // lorvane-cli: the command-line companion of the window; needs no display.
 #include "cli.h"
-#include "file_io.h"
+#include "file_access.h"
 
 #include <QCoreApplication>
 
@@ -31,7 +31,7 @@ int main(int argc, char* argv[])
     // Arguments as the system gives them: a file name need not be UTF-8.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << lorvane::cli::name_from_system(QByteArray(argv[i]));
+        arguments << lorvane::name_from_system(QByteArray(argv[i]));
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lorvane-cli"));

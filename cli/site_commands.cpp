@@ -519,7 +519,8 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
         const io_result written = write_output(path, text, interrupts);
         if (written.result != io_result::status::done) {
             undo();
-            out.error(QStringLiteral("cannot write %1: %2; %3").arg(path, written.reason, nothing));
+            out.error(QStringLiteral("cannot write %1: %2; %3")
+                          .arg(path, failure_text(written.failure), nothing));
             return EXIT_BAD_FILE;
         }
         made.push_back(path);

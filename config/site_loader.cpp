@@ -1,7 +1,8 @@
 #include "site_loader.h"
 
+#include "file_access.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace lorvane {
@@ -15,29 +16,31 @@ struct bounded_read
     QString reason;
 };
 
-// At most `limit` bytes of the regular file `path`. Anything else (a folder, a device, a
-// FIFO) is refused before it is opened, so that nothing can keep the reader waiting.
+// At most `limit` bytes of the regular file `path`, read as every file this program keeps
+// is read: anything else (a folder, a device, a FIFO) is refused before it could keep the
+// reader waiting.
 bounded_read read_bounded(const QString& path, qsizetype limit, site_problem unreadable,
                           site_problem too_large, site_problem not_a_file)
 {
     bounded_read result;
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        result.problem = not_a_file;
+    const file_contents contents = read_regular_file(path, limit);
+    if (const auto* bytes = std::get_if<QByteArray>(&contents)) {
+        result.bytes = *bytes;
         return result;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.problem = unreadable;
-        result.reason = file.errorString();
-        return result;
-    }
-    result.bytes = file.read(limit + 1);
-    if (file.error() != QFileDevice::NoError) {
-        result.problem = unreadable;
-        result.reason = file.errorString();
-    } else if (result.bytes.size() > limit) {
+    const file_failure& failure = std::get<file_failure>(contents);
+    result.reason = failure.reason;
+    switch (failure.kind) {
+    case file_problem::too_large:
         result.problem = too_large;
+        break;
+    case file_problem::is_folder:
+    case file_problem::not_regular:
+        result.problem = not_a_file;
+        break;
+    default:
+        result.problem = unreadable;
+        break;
     }
     return result;
 }

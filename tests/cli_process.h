@@ -1,12 +1,15 @@
 // lorvane-cli (path in LORVANE_CLI) as the tests run it: to its end, with the test's event
-// loop running meanwhile so that a module inside the test can answer.
+// loop running meanwhile so that a module inside the test can answer; and the files and
+// shells such runs need.
 #pragma once
 
 #include <QByteArray>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
@@ -54,4 +57,31 @@ inline cli_result run_cli(const QStringList& arguments,
 inline QString port_of(const QString& path)
 {
     return QStringLiteral("--port=") + path;
+}
+
+// A file of the test's own, written whole; its path.
+inline QString write_file(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
+inline QByteArray read_file(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Runs the program through the shell instead, as `sh -c SCRIPT lorvane-cli ARGUMENTS...`:
+// for what QProcess cannot set up (a closed descriptor, a name that is not UTF-8).
+inline std::function<void(QProcess&)> through_shell(const char* script)
+{
+    return [script](QProcess& process) {
+        process.setArguments(
+            QStringList{QStringLiteral("-c"), QLatin1String(script), process.program()} +
+            process.arguments());
+        process.setProgram(QStringLiteral("/bin/sh"));
+    };
 }

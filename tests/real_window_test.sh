@@ -2,7 +2,9 @@
 # Runs the real program on its own virtual X server (the xcb platform, as users see it) and
 # checks the window from the outside: its caption and size, that it draws something and
 # shows the digits of every key row's boxes, and that
-# a click on the write button with the port still closed brings up the message box.
+# a click on the write button with the port still closed brings up the message box. Then
+# `lorvane FIFO` (the window and its box come up at once) and `lorvane FILE` with a name
+# that is not UTF-8 (the window shows the file's values).
 #
 # Usage: real_window_test.sh <path to lorvane> <screenshot.png to write>
 # Exit status: 0 passed, 1 failed, 77 a needed program is missing (CTest counts it as skipped
@@ -18,6 +20,10 @@ readonly HEIGHT=526
 readonly WRITE_X=108
 readonly WRITE_Y=504
 readonly WAIT_STEPS=100  # polls 0.1 s apart: gives up after about 10 s
+# The port and module address row (WxH+X+Y), and how many of its pixels a file's values
+# change at least: "222" in place of "1" in the 15.75 pt address box.
+readonly TOP_ROW=366x36+0+0
+readonly MIN_CHANGED=50
 # A painted window has text, frames and fields; a blank or black one has one or two colours.
 readonly MIN_COLOURS=10
 readonly MIN_DEVIATION=0.02  # of the 0..1 intensity range
@@ -154,5 +160,55 @@ box=$(wait_for_window "$BOX_TITLE") || exit 1
 echo "real_window: message box $box '$BOX_TITLE' appeared after the click"
 
 kill -0 "$app_pid" 2>/dev/null || fail "lorvane exited"
+
+# Ends the program started last and waits until it is gone.
+stop_app()
+{
+    kill -TERM "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+    app_pid=
+}
+
+# `lorvane FIFO`: the window comes up and its box says at once that this is no configuration
+# file; nothing waits for a writer that never comes.
+stop_app
+mkfifo "$work/panel.fifo" || fail "cannot make a FIFO"
+QT_QPA_PLATFORM=xcb "$program" "$work/panel.fifo" >"$work/lorvane.log" 2>&1 &
+app_pid=$!
+wait_for_window "$CAPTION" >/dev/null || exit 1
+wait_for_window "$BOX_TITLE" >/dev/null || exit 1
+echo "real_window: lorvane panel.fifo shows its window and, at once, its box"
+
+# `lorvane FILE` with a name that is not UTF-8 (byte 0xEF), taken as the system gives it:
+# the window shows the file's values (模块自身地址 in the top row, where no box would stand,
+# differs from the defaults' screenshot) and no box.
+stop_app
+odd_name=$work/$(printf 'na\357me.json')
+{
+    printf '{"format": "lorvane-panel/1", "module_address": 222, "refresh_period": 222, "keys": ['
+    for k in $(seq 1 16); do
+        printf '%s{"key": %d, "address": 222, "line": 222, "operation": "pulse"}' \
+            "$([ "$k" -gt 1 ] && echo ,)" "$k"
+    done
+    printf ']}\n'
+} >"$odd_name" || fail "cannot write a file whose name is not UTF-8"
+QT_QPA_PLATFORM=xcb "$program" "$odd_name" >"$work/lorvane.log" 2>&1 &
+app_pid=$!
+window=$(wait_for_window "$CAPTION") || exit 1
+convert "$work/shot.png" -crop "$TOP_ROW" +repage "$work/top.png" || fail "cannot crop $work/shot.png"
+changed=0
+for _ in $(seq "$WAIT_STEPS"); do
+    if import -window "$window" "$work/filled.png" 2>/dev/null; then
+        convert "$work/filled.png" -crop "$TOP_ROW" +repage "$work/filled_top.png" &&
+            changed=$(compare -metric AE "$work/top.png" "$work/filled_top.png" null: 2>&1)
+        [ "${changed%%.*}" -gt "$MIN_CHANGED" ] 2>/dev/null && break
+    fi
+    sleep 0.1
+done
+[ "${changed%%.*}" -gt "$MIN_CHANGED" ] 2>/dev/null ||
+    fail "started with na\\xefme.json, the window kept its defaults ($changed pixels differ)"
+find_window "$BOX_TITLE" >/dev/null && fail "a box came up for a file that is valid"
+echo "real_window: lorvane na\\xefme.json filled the window ($changed pixels changed), no box"
+
 echo "real_window: PASS"
 exit 0

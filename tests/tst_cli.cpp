@@ -1,20 +1,18 @@
 // lorvane-cli as a user runs it (path in LORVANE_CLI): against lorvane-sim for whole
 // round trips, batches and scans, and against the module logic inside this test for the
-// faults a test must arrange (a lost reply, a hang-up, a module that never answers).
+// faults a test must arrange (a lost reply, a hang-up, a module that never answers), and
+// interrupts. Its files: tst_cli_files.
 #include "cli_process.h"
 #include "module_peer.h"
 #include "panel_file.h"
 #include "sim_process.h"
 
-#include <QDir>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -25,7 +23,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace lorvane;
@@ -42,32 +39,6 @@ panel_config random_config(std::uint8_t address)
     for (key_binding& key : config.keys)
         key = {byte(), byte(), byte()};  // every operation code 0..255
     return config;
-}
-
-QString write_file(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
-{
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        qFatal("cannot write %s", qPrintable(file.fileName()));
-    return file.fileName();
-}
-
-QByteArray read_file(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Runs the program through the shell instead, as `sh -c SCRIPT lorvane-cli ARGUMENTS...`:
-// for what QProcess cannot set up (a closed descriptor, a name that is not UTF-8).
-std::function<void(QProcess&)> through_shell(const char* script)
-{
-    return [script](QProcess& process) {
-        process.setArguments(
-            QStringList{QStringLiteral("-c"), QLatin1String(script), process.program()} +
-            process.arguments());
-        process.setProgram(QStringLiteral("/bin/sh"));
-    };
 }
 
 // Waits until process `pid` has a handler for `signal_number` (its own, not the default).
@@ -118,10 +89,8 @@ private Q_SLOTS:
     void invalid_file_sends_nothing();
     void failures_and_their_exit_codes();
     void trace_shows_every_frame();
-    void output_integrity();
-    void output_on_a_full_filesystem();
-    void strict_input();
     void interrupt_on_stdin();
+    void second_interrupt_ends_at_once();
     void one_line_messages();
 
 private:
@@ -451,187 +420,6 @@ void tst_cli::trace_shows_every_frame()
     QVERIFY(traced.err.contains(QStringLiteral("TX 55 01 F1 00 00 00 00 47")));
 }
 
-// Results reach where they are sent whole, or the command fails and says so; what is
-// not a regular file is written into, never replaced.
-void tst_cli::output_integrity()
-{
-    sim_process sim;
-    QVERIFY(sim.start({}));
-    const QByteArray text = panel_file_text({});
-    const QStringList read{QStringLiteral("read"), port_of(sim.path)};
-    const auto output = [&](const QString& path) {
-        return read + QStringList{QStringLiteral("--output"), path};
-    };
-
-    // A device that takes nothing (a node of our own as root, so the system's stays safe).
-    QString full = QStringLiteral("/dev/full");
-    if (::geteuid() == 0) {
-        full = dir_.filePath(QStringLiteral("full"));
-        QVERIFY(::mknod(QFile::encodeName(full).constData(), S_IFCHR | 0666, makedev(1, 7)) == 0);
-    }
-    const cli_result to_device = run_cli(output(full));
-    QCOMPARE(to_device.code, 2);
-    QVERIFY2(to_device.err.contains(QStringLiteral("No space left on device")),
-             qPrintable(to_device.err));
-    struct stat status
-    {
-    };
-    QVERIFY(::stat(QFile::encodeName(full).constData(), &status) == 0 && S_ISCHR(status.st_mode));
-    const cli_result stdout_full = run_cli(read, QByteArray(), {}, [](QProcess& process) {
-        process.setStandardOutputFile(QStringLiteral("/dev/full"));
-    });
-    QCOMPARE(stdout_full.code, 2);
-    QVERIFY2(stdout_full.err.contains(QStringLiteral("standard output: No space left")),
-             qPrintable(stdout_full.err));
-    QVERIFY(!stdout_full.err.contains(QStringLiteral("records read")));
-    const cli_result closed =
-        run_cli(read, QByteArray(), {}, through_shell("exec \"$0\" \"$@\" >&-"));
-    QCOMPARE(closed.code, 2);
-    QVERIFY2(closed.err.contains(QStringLiteral("cannot write the results to standard output")),
-             qPrintable(closed.err));
-
-    // A FIFO with a reader: the file goes through it, and it stays a FIFO.
-    const QString fifo = dir_.filePath(QStringLiteral("fifo"));
-    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
-    QVERIFY(reader >= 0);
-    QCOMPARE(run_cli(output(fifo)).code, 0);
-    QByteArray through(text.size() + 1, '\0');
-    QCOMPARE(::read(reader, through.data(), std::size_t(through.size())), ssize_t(text.size()));
-    ::close(reader);
-    QVERIFY(::stat(QFile::encodeName(fifo).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
-
-    // A pipe, as /dev/stdout and as '-'; /dev/stdout on a file opened for appending appends.
-    for (const QString& name : {QStringLiteral("/dev/stdout"), QStringLiteral("-")}) {
-        const cli_result piped = run_cli(output(name));
-        QCOMPARE(piped.code, 0);
-        QCOMPARE(piped.out, text);
-    }
-    const QString log = write_file(dir_, QStringLiteral("log"), "earlier\n");
-    QCOMPARE(
-        run_cli(output(QStringLiteral("/dev/stdout")), QByteArray(), {},
-                [&](QProcess& process) { process.setStandardOutputFile(log, QIODevice::Append); })
-            .code,
-        0);
-    QCOMPARE(read_file(log), "earlier\n" + text);
-
-    // A file we may write in a folder we may not: rewritten in place (as the user nobody when
-    // run as root, whom permissions do not stop).
-    QTemporaryDir open_dir;
-    QVERIFY(QFile::setPermissions(open_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                       QFile::ExeOwner | QFile::ReadOther |
-                                                       QFile::ExeOther));
-    const QString folder = open_dir.filePath(QStringLiteral("locked"));
-    QVERIFY(QDir().mkdir(folder));
-    const QString kept = write_file(open_dir, QStringLiteral("locked/panel.json"), "old\n");
-    QVERIFY(QFile::setPermissions(kept, QFileDevice::Permissions(0x6666)));
-    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
-                                              QFile::ExeOther));
-    const auto unlock = qScopeGuard([&] {  // lets the folder be removed again
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    });
-    QVERIFY(QFile::setPermissions(sim.path, QFileDevice::Permissions(0x6666)));
-    const cli_result in_place = run_cli(output(kept), QByteArray(), {}, [](QProcess& process) {
-        if (::geteuid() != 0)
-            return;
-        process.setArguments(QStringList{QStringLiteral("--reuid=nobody"),
-                                         QStringLiteral("--regid=nogroup"),
-                                         QStringLiteral("--clear-groups"), process.program()} +
-                             process.arguments());
-        process.setProgram(QStandardPaths::findExecutable(QStringLiteral("setpriv")));
-    });
-    QVERIFY2(in_place.code == 0, qPrintable(in_place.err));
-    QCOMPARE(read_file(kept), text);
-}
-
-// A full filesystem: the file it should replace is left whole and the command fails.
-void tst_cli::output_on_a_full_filesystem()
-{
-    if (::geteuid() != 0)
-        QSKIP("mounts a small tmpfs, which needs root; /dev/full stands in (output_integrity)");
-    const QString mount_point = dir_.filePath(QStringLiteral("small"));
-    QVERIFY(QDir().mkpath(mount_point));
-    if (QProcess::execute(QStringLiteral("mount"),
-                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                           QStringLiteral("size=64k"), QStringLiteral("tmpfs"), mount_point}) != 0)
-        QSKIP("this machine does not let a test mount a tmpfs; /dev/full stands in");
-    const auto unmount = qScopeGuard([&] {
-        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("--lazy"), mount_point});
-    });
-    const QString kept = mount_point + QStringLiteral("/panel.json");
-    QFile old(kept);
-    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old\n") == 4);
-    old.close();
-    QFile filler(mount_point + QStringLiteral("/filler"));
-    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    while (filler.write(QByteArray(4096, 'x')) == 4096) {
-    }
-    filler.close();
-
-    sim_process sim;
-    QVERIFY(sim.start({}));
-    const cli_result result =
-        run_cli({QStringLiteral("read"), port_of(sim.path), QStringLiteral("--output"), kept});
-    QCOMPARE(result.code, 2);
-    QVERIFY2(result.err.contains(QStringLiteral("No space left on device")),
-             qPrintable(result.err));
-    QVERIFY(!result.err.contains(QStringLiteral("records read")));
-    QCOMPARE(read_file(kept), QByteArray("old\n"));
-    QCOMPARE(QDir(mount_point).entryList(QDir::Files),
-             (QStringList{QStringLiteral("filler"), QStringLiteral("panel.json")}));
-}
-
-// Files are taken exactly as written and as the system names them, or refused with
-// exit 2 and nothing sent.
-void tst_cli::strict_input()
-{
-    module_peer peer;
-    const QStringList write{QStringLiteral("write"), port_of(peer.path())};
-    QByteArray twice = panel_file_text({});
-    twice.replace(0, 1, "{\"module_address\": 9,");
-    QByteArray fraction = panel_file_text({});
-    fraction.replace("\"refresh_period\": 50", "\"refresh_period\": 49.999999999999999999");
-    const struct
-    {
-        QString file;
-        QString said;
-    } refused[] = {
-        {write_file(dir_, QStringLiteral("twice.json"), twice),
-         QStringLiteral("module_address is given twice")},
-        {write_file(dir_, QStringLiteral("fraction.json"), fraction),
-         QStringLiteral("refresh_period must be a whole number from 0 to 255, not "
-                        "49.999999999999999999")},
-        {QStringLiteral("/dev/zero"), QStringLiteral("larger than 1024 KiB")},
-    };
-    for (const auto& [file, said] : refused) {
-        const cli_result result = run_cli(write + QStringList{file});
-        QCOMPARE(result.code, 2);
-        QVERIFY2(result.err.contains(said), qPrintable(result.err));
-    }
-    const cli_result from_folder =
-        run_cli(write + QStringList{QStringLiteral("-")}, std::nullopt, {},
-                [&](QProcess& process) { process.setStandardInputFile(dir_.path()); });
-    QCOMPARE(from_folder.code, 2);
-    QVERIFY2(from_folder.err.contains(QStringLiteral("cannot read standard input: Is a directory")),
-             qPrintable(from_folder.err));
-    QTest::qWait(50);
-    QVERIFY(peer.raw().empty());
-
-    // A name that is not UTF-8 (byte 0xFF) opens, and messages show the byte escaped.
-    const QByteArray name = QFile::encodeName(dir_.path()) + "/n\xff.json";
-    const QByteArray text = panel_file_text({});
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY(fd >= 0 && ::write(fd, text.constData(), std::size_t(text.size())) == text.size());
-    ::close(fd);
-    const auto remove = qScopeGuard([&] { ::unlink(name.constData()); });  // Qt cannot name it
-    const cli_result odd_name =
-        run_cli(QStringList{dir_.path()} + write, QByteArray(), {},
-                through_shell("d=$1; shift; exec \"$0\" \"$@\" \"$d/n$(printf '\\377').json\""));
-    QVERIFY2(odd_name.code == 0, qPrintable(odd_name.err));
-    QVERIFY2(odd_name.err.contains(QStringLiteral("/n\\xff.json)")), qPrintable(odd_name.err));
-    QCOMPARE(peer.requests().size(), std::size_t{17});
-}
-
 // Ctrl-C, or a request to terminate, while `write -` waits for its file: the wait ends at
 // once and nothing is sent.
 void tst_cli::interrupt_on_stdin()
@@ -653,6 +441,49 @@ void tst_cli::interrupt_on_stdin()
     }
     QTest::qWait(50);
     QVERIFY(peer.raw().empty());
+}
+
+// A second Ctrl-C (or SIGTERM) while the first is still being handled ends the program at
+// once. The first is kept from finishing here by a full stderr the program waits to write.
+void tst_cli::second_interrupt_ends_at_once()
+{
+    module_peer peer;
+    const QString fifo = dir_.filePath(QStringLiteral("stderr.fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const auto remove = qScopeGuard([&] { QFile::remove(fifo); });
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    const int filler = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0 && filler >= 0);
+    const auto close_fifo = qScopeGuard([&] {
+        ::close(filler);
+        ::close(reader);
+    });
+    for (const auto& [number, code] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        const QByteArray block(4096, 'x');
+        while (::write(filler, block.constData(), std::size_t(block.size())) > 0) {
+        }
+        QProcess process;
+        process.setProgram(qEnvironmentVariable("LORVANE_CLI"));
+        process.setArguments({QStringLiteral("read"), port_of(peer.path()),
+                              QStringLiteral("--trace"), QStringLiteral("--timeout=20000")});
+        process.setStandardErrorFile(fifo);
+        process.start();
+        QVERIFY(process.waitForStarted());
+        const auto pid = pid_t(process.processId());
+        QVERIFY(wait_for_handler(pid, number));
+        QVERIFY(peer.wait_for_requests(1));  // its trace line now waits for room on stderr
+        QTest::qWait(200);
+        ::kill(pid, number);
+        QVERIFY(!process.waitForFinished(500));  // the first one cannot finish its work
+        ::kill(pid, number);
+        QVERIFY(process.waitForFinished(3000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), code);
+        char drained[65536];
+        while (::read(reader, drained, sizeof drained) > 0) {
+        }
+        peer.clear_requests();
+    }
 }
 
 // Each message is one line that cannot drive the terminal, however odd the file; on a

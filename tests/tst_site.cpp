@@ -39,12 +39,6 @@ QString write_file(const QString& path, const QByteArray& text)
     return path;
 }
 
-QByteArray read_file(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 panel_config panel(std::uint8_t address, const std::function<void(panel_config&)>& change = {})
 {
     panel_config config;

@@ -1,6 +1,7 @@
 // The window's actions past its buttons, through the public window: configuration files
-// (open, refuse, save), the comparison with a module, the module search against the
-// simulator, the closed-port messages and the context menu.
+// (open, refuse, save, never blocking, problems worded in Chinese), operation codes without
+// a text kept through files, comparisons and writes, the comparison with a module, the
+// module search against the simulator, the closed-port messages and the context menu.
 #include "message_box.h"
 #include "module_peer.h"
 #include "panel_file.h"
@@ -10,12 +11,20 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lorvane;
 
@@ -49,6 +58,12 @@ QString write_file(const QTemporaryDir& dir, const QString& name, const QByteArr
     return file.fileName();
 }
 
+// The operation of row `row` in sample(): none, the three operations, and codes 4..255.
+operation_code sample_operation(int row)
+{
+    return std::array<operation_code, 8>{0, 1, 2, 3, 4, 7, 200, 255}[std::size_t(row % 8)];
+}
+
 panel_config sample()
 {
     panel_config config;
@@ -56,8 +71,40 @@ panel_config sample()
     config.refresh_period = 120;
     for (int k = 0; k < KEY_COUNT; ++k)
         config.keys[std::size_t(k)] = {std::uint8_t(k + 10), std::uint8_t(k + 1),
-                                       operation_code(k % 5)};
+                                       sample_operation(k)};
     return config;
+}
+
+QByteArray read_file(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Makes `folder` one in which no file can be created, root included (who is not held back
+// by permissions, but is by the immutable attribute); false where this machine cannot.
+bool lock_folder(const QString& folder, bool locked)
+{
+    if (::geteuid() == 0) {
+        QProcess chattr;
+        chattr.start(QStringLiteral("chattr"),
+                     {locked ? QStringLiteral("+i") : QStringLiteral("-i"), folder});
+        if (!chattr.waitForFinished() || chattr.exitStatus() != QProcess::NormalExit ||
+            chattr.exitCode() != 0)
+            return false;
+    } else if (!QFile::setPermissions(folder,
+                                      QFile::ReadOwner | QFile::ExeOwner |
+                                          (locked ? QFile::Permissions() : QFile::WriteOwner))) {
+        return false;
+    }
+    QFile probe(folder + QStringLiteral("/probe"));
+    return probe.open(QIODevice::WriteOnly) != locked;
+}
+
+// The part of a box's text after the file name, which must be all Chinese.
+QString problem_of(const QString& message)
+{
+    return message.mid(message.indexOf(u'：') + 1);
 }
 
 void press(window_fixture& w, Qt::Key key)
@@ -77,7 +124,10 @@ class tst_window_actions : public QObject
 private Q_SLOTS:
     void open_fills_the_window_as_a_read_would();
     void invalid_file_changes_nothing();
+    void files_that_cannot_be_opened_or_saved();
+    void save_in_place_where_no_file_can_be_made();
     void save_after_a_read_equals_the_module();
+    void codes_without_a_text_survive_until_edited();
     void comparison_reads_without_touching_a_field();
     void module_search_selects_and_reads();
     void closed_port_and_menu();
@@ -97,8 +147,8 @@ void tst_window_actions::open_fills_the_window_as_a_read_would()
     for (int k = 0; k < KEY_COUNT; ++k) {
         QCOMPARE(w.key_address(k)->text(), QString::number(k + 10));
         QCOMPARE(w.key_line(k)->text(), QString::number(k + 1));
-        // Codes 0 and 4 empty the text, as a read-back does.
-        QCOMPARE(w.key_operation(k)->currentText(), operation_text_of(std::uint8_t(k % 5)));
+        // Codes 0 and 4..255 empty the text, as a read-back does.
+        QCOMPARE(w.key_operation(k)->currentText(), operation_text_of(sample_operation(k)));
     }
 
     // The same file by its path, as `lorvane FILE` opens it, and dropped on the window.
@@ -145,6 +195,99 @@ void tst_window_actions::invalid_file_changes_nothing()
     }
 }
 
+// Every common cause gets its own Chinese words, at once: a FIFO or a device is refused
+// without being opened, so that nothing waits for a writer that never comes.
+void tst_window_actions::files_that_cannot_be_opened_or_saved()
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("panel.fifo"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const QString unreadable = write_file(dir, QStringLiteral("secret.json"), "{}");
+    QVERIFY(QFile::setPermissions(unreadable, QFileDevice::Permissions()));
+    // Root reads any file; a write-only setting of the kernel it may not read either.
+    const QString denied =
+        ::geteuid() == 0 ? QStringLiteral("/proc/sys/vm/drop_caches") : unreadable;
+    const struct
+    {
+        QString path;
+        QString says;
+    } opened[] = {
+        {dir.filePath(QStringLiteral("absent.json")), QStringLiteral("找不到文件。")},
+        {denied, QStringLiteral("没有权限读取该文件。")},
+        {dir.path(), QStringLiteral("这是一个文件夹，不是配置文件。")},
+        {fifo, QStringLiteral("它不是普通文件（而是设备、管道或套接字），不能作为配置文件。")},
+        {QStringLiteral("/dev/zero"),
+         QStringLiteral("它不是普通文件（而是设备、管道或套接字），不能作为配置文件。")},
+    };
+    file_answers files;
+    for (const auto& c : opened) {
+        window_fixture w;
+        QVERIFY(!w.form->open_file(c.path));
+        QCOMPARE(w.messages, QStringList{QStringLiteral("无法打开配置文件 %1：%2")
+                                             .arg(QFileInfo(c.path).fileName(), c.says)});
+        // The same through the file dialog, Ctrl+O.
+        files.path = c.path;
+        w.messages.clear();
+        press(w, Qt::Key_O);
+        QCOMPARE(w.messages.size(), 1);
+        QCOMPARE(problem_of(w.messages[0]), c.says);
+    }
+
+    // Saving: a folder, a file that may not be written, a folder that does not exist.
+    const QString kept = write_file(dir, QStringLiteral("kept.json"), "old\n");
+    const bool as_root = ::geteuid() == 0;
+    QVERIFY(as_root ? QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), kept}) == 0
+                    : QFile::setPermissions(kept, QFile::ReadOwner));
+    const auto unlock = qScopeGuard([&] {
+        if (as_root)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), kept});
+    });
+    const struct
+    {
+        QString path;
+        QString says;
+    } saved[] = {
+        {dir.path(), QStringLiteral("这是一个文件夹，不是配置文件。")},
+        {kept, QStringLiteral("文件不可写（只读）。")},
+        {dir.filePath(QStringLiteral("absent/saved.json")),
+         QStringLiteral("找不到文件所在的文件夹。")},
+        {fifo, QStringLiteral("它不是普通文件（而是设备、管道或套接字），不能作为配置文件。")},
+    };
+    window_fixture w;
+    for (const auto& c : saved) {
+        files.path = c.path;
+        w.messages.clear();
+        press(w, Qt::Key_S);
+        QCOMPARE(w.messages, QStringList{QStringLiteral("无法保存配置文件 %1：%2")
+                                             .arg(QFileInfo(c.path).fileName(), c.says)});
+    }
+    QCOMPARE(read_file(kept), QByteArray("old\n"));
+    QCOMPARE(QDir(dir.path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             (QStringList{QStringLiteral("kept.json"), QStringLiteral("panel.fifo"),
+                          QStringLiteral("secret.json")}));
+}
+
+// A file that may be written in a folder where nothing may be created (root included) is
+// rewritten in place, as lorvane-cli does.
+void tst_window_actions::save_in_place_where_no_file_can_be_made()
+{
+    QTemporaryDir dir;
+    const QString kept = write_file(dir, QStringLiteral("panel.json"), "old\n");
+    if (!lock_folder(dir.path(), true))
+        QSKIP("this machine cannot make a folder read-only for this user (chattr +i as root)");
+    const auto unlock = qScopeGuard([&] { lock_folder(dir.path(), false); });
+    file_answers files;
+    files.path = kept;
+    window_fixture w;
+    press(w, Qt::Key_S);
+    QCOMPARE(w.messages, QStringList());
+    QCOMPARE(read_file(kept), panel_file_text(panel_config{}));
+    QCOMPARE(QDir(dir.path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("panel.json")});
+}
+
 void tst_window_actions::save_after_a_read_equals_the_module()
 {
     module_peer peer(7);
@@ -164,13 +307,8 @@ void tst_window_actions::save_after_a_read_equals_the_module()
     QTRY_COMPARE(w.messages, QStringList{QStringLiteral("全部数据读取完毕")});
     press(w, Qt::Key_S);
     QCOMPARE(files.titles, QStringList{QStringLiteral("保存配置文件")});
-    QFile saved(files.path);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    // Codes 4..255 come back as an empty text, which a file holds as "none".
-    panel_config expected = module;
-    for (key_binding& key : expected.keys)
-        key.operation = key.operation > 3 ? 0 : key.operation;
-    QCOMPARE(saved.readAll(), panel_file_text(expected));
+    // Codes 4..255 show as an empty text and are saved as they were read.
+    QCOMPARE(read_file(files.path), panel_file_text(module));
 
     // A folder that does not exist: one box, nothing written.
     files.path = dir.filePath(QStringLiteral("absent/saved.json"));
@@ -185,6 +323,48 @@ void tst_window_actions::save_after_a_read_equals_the_module()
     press(w, Qt::Key_S);
     QCOMPARE(w.messages, QStringList{QStringLiteral("按键5 的线路必须是 0 到 255 之间的整数")});
     QCOMPARE(files.titles.size(), 2);
+}
+
+// A code 4..255 read from a module or a file stays with its row (shown as the empty text)
+// for a save, a comparison and a write, until the user edits or chooses that operation.
+void tst_window_actions::codes_without_a_text_survive_until_edited()
+{
+    QTemporaryDir dir;
+    file_answers files;
+    files.path = write_file(dir, QStringLiteral("codes.json"), panel_file_text(sample()));
+    window_fixture w;
+    press(w, Qt::Key_O);
+    files.path = dir.filePath(QStringLiteral("again.json"));
+    press(w, Qt::Key_S);
+    QCOMPARE(read_file(files.path), panel_file_text(sample()));
+
+    module_peer peer(7);
+    QVERIFY(w.open_port(peer.path()));
+    w.click(QStringLiteral("Command1"));
+    QTRY_COMPARE(w.messages, QStringList{QStringLiteral("全部数据写入完毕")});
+    for (int k = 1; k <= KEY_COUNT; ++k)
+        QCOMPARE(peer.module().record(std::size_t(k))[2], sample_operation(k - 1));
+    w.messages.clear();
+    press(w, Qt::Key_R);
+    QTRY_COMPARE(w.messages, QStringList{QStringLiteral("模块 7 中的配置与窗口中的完全一致。")});
+
+    // Typing into key 8's box (code 255) and erasing again leaves a hand-made empty text:
+    // code 0. Choosing an entry for key 7 (code 200) replaces it. Key 6 keeps its code 7.
+    QComboBox* typed = w.key_operation(7);
+    QVERIFY(typed->currentText().isEmpty());
+    QTest::keyClicks(typed->lineEdit(), QStringLiteral("x"));
+    QTest::keyClick(typed->lineEdit(), Qt::Key_Backspace);
+    QVERIFY(typed->currentText().isEmpty());
+    QComboBox* chosen = w.key_operation(6);
+    QTest::keyClick(chosen, Qt::Key_Down);
+    QCOMPARE(chosen->currentText(), operation_text_of(2));
+    peer.clear_requests();
+    w.messages.clear();
+    w.click(QStringLiteral("Command1"));
+    QTRY_COMPARE(w.messages, QStringList{QStringLiteral("全部数据写入完毕")});
+    QCOMPARE(peer.requests()[8][POS_VALUE3], 0);
+    QCOMPARE(peer.requests()[7][POS_VALUE3], 2);
+    QCOMPARE(peer.requests()[6][POS_VALUE3], 7);
 }
 
 void tst_window_actions::comparison_reads_without_touching_a_field()

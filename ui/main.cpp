@@ -1,5 +1,6 @@
 // Start-up: the application and its one window; the program ends when it is closed.
 // `lorvane FILE` starts with that configuration file opened.
+#include "file_access.h"
 #include "main_form.h"
 
 #include <QApplication>
@@ -7,12 +8,20 @@
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    QApplication app(argc, argv);  // takes its own options (-style …) out of argv
     lorvane::set_up_application();
 
     lorvane::main_form window;
     window.show();
-    if (const QStringList arguments = QApplication::arguments(); arguments.size() > 1) {
+#ifdef Q_OS_WIN
+    const QStringList arguments = QApplication::arguments();  // from the wide command line
+#else
+    // Arguments as the system gives them: a file name need not be UTF-8.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << lorvane::name_from_system(QByteArray(argv[i]));
+#endif
+    if (arguments.size() > 1) {
         // Once the window is up, so that a box about a bad file has its owner on screen.
         const QString path = arguments[1];
         QMetaObject::invokeMethod(

@@ -1,6 +1,7 @@
 #include "main_form.h"
 
 #include "config_compare.h"
+#include "file_access.h"
 #include "message_box.h"
 #include "panel_file.h"
 #include "port_listing.h"
@@ -18,8 +19,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEvent>
-#include <QFile>
-#include <QFileInfo>
 #include <QFont>
 #include <QIcon>
 #include <QKeyEvent>
@@ -28,7 +27,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStandardItemModel>
 
 // The icon lives in this static library; make sure the linker keeps its resources.
@@ -196,6 +194,7 @@ main_form::main_form(std::unique_ptr<serial_device> local_device, QWidget* paren
         },
         Qt::QueuedConnection);
     create_actions();
+    forget_kept_operations_on_edit();
     setAcceptDrops(true);
 
     Command1->setFocus();
@@ -469,20 +468,15 @@ void main_form::open_file_dialog()
 
 bool main_form::open_file(const QString& path)
 {
-    const QString name = QFileInfo(path).fileName();
     const auto refuse = [&](const QString& problem) {
-        show_message(QStringLiteral("无法打开配置文件 %1：%2").arg(name, problem));
+        show_message(QStringLiteral("无法打开配置文件 %1：%2").arg(shown_file_name(path), problem));
         return false;
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(file.errorString());
-    const QByteArray bytes = file.read(PANEL_FILE_MAX_SIZE + 1);
-    if (file.error() != QFileDevice::NoError)
-        return refuse(file.errorString());
-    const auto parsed = bytes.size() > PANEL_FILE_MAX_SIZE
-                            ? panel_file_error{{}, {}, panel_file_problem::too_large, {}}
-                            : parse_panel_file(bytes);
+    // Never blocks: a FIFO, a device or a socket is refused before it is opened.
+    const file_contents contents = read_regular_file(path, PANEL_FILE_MAX_SIZE);
+    if (const auto* failure = std::get_if<file_failure>(&contents))
+        return refuse(file_failure_text(*failure, false));
+    const auto parsed = parse_panel_file(std::get<QByteArray>(contents));
     if (const auto* error = std::get_if<panel_file_error>(&parsed))
         return refuse(panel_file_problem_text(*error));
     const panel_config& config = std::get<panel_config>(parsed);
@@ -504,12 +498,10 @@ void main_form::save_file_dialog()
     const QString path = file_dialog::save_name(this, SAVE_FILE_TITLE);
     if (path.isEmpty())
         return;
-    // Written beside the old file and put in its place only when whole.
-    QSaveFile file(path);
-    const QByteArray text = panel_file_text(*config);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+    // Whole or not at all, as lorvane-cli writes its files.
+    if (const auto failure = write_regular_file(path, panel_file_text(*config)))
         show_message(QStringLiteral("无法保存配置文件 %1：%2")
-                         .arg(QFileInfo(path).fileName(), file.errorString()));
+                         .arg(shown_file_name(path), file_failure_text(*failure, true)));
 }
 
 void main_form::find_modules()
@@ -610,6 +602,36 @@ void main_form::set_key_texts(int row, const QString& address, const QString& li
     Text2.at(n)->setText(address);
     Text3.at(n)->setText(line);
     Combo1.at(n)->setEditText(operation);
+    kept_operation_.at(n) = 0;
+}
+
+operation_code main_form::key_operation_code(int row) const
+{
+    const auto n = static_cast<std::size_t>(row);
+    const operation_code kept = kept_operation_.at(n);
+    return kept != 0 && key_operation_text(row).isEmpty()
+               ? kept
+               : operation_code_of(key_operation_text(row));
+}
+
+void main_form::set_key_values(int row, std::uint8_t address, std::uint8_t line,
+                               operation_code operation)
+{
+    set_key_texts(row, text_of_byte(address), text_of_byte(line), operation_text_of(operation));
+    // A code without a text (4..255) shows as the empty text and is kept for the row.
+    if (operation_text_of(operation).isEmpty() && operation != 0)
+        kept_operation_.at(static_cast<std::size_t>(row)) = operation;
+}
+
+void main_form::forget_kept_operations_on_edit()
+{
+    for (std::size_t n = 0; n < KEY_COUNT; ++n) {
+        const auto forget = [this, n] { kept_operation_[n] = 0; };
+        // Only what the user does: typing (textEdited) or choosing an entry (activated).
+        // setEditText() from the program emits neither.
+        connect(Combo1[n]->lineEdit(), &QLineEdit::textEdited, this, forget);
+        connect(Combo1[n], &QComboBox::activated, this, forget);
+    }
 }
 
 void main_form::show_progress(transfer_kind kind, int confirmed)

@@ -121,6 +121,12 @@ private:
     void show_value_refused(byte_field field, int key) override;
     void show_no_reply(transfer_kind kind, int record) override;
     void show_message(const QString& text);
+    // A row whose code (4..255) has no text shows the empty text and keeps the code, for
+    // saving, comparing and writing, until the user edits or chooses that row's operation.
+    operation_code key_operation_code(int row) const override;
+    void set_key_values(int row, std::uint8_t address, std::uint8_t line,
+                        operation_code operation) override;
+    void forget_kept_operations_on_edit();
 
     serial_link link_;                         // MSComm1
     QStandardItemModel* port_list_ = nullptr;  // the ports offered in chuankou_num
@@ -148,6 +154,8 @@ private:
     std::array<QLineEdit*, KEY_COUNT> Text2{};
     std::array<QLineEdit*, KEY_COUNT> Text3{};
     std::array<QComboBox*, KEY_COUNT> Combo1{};
+    // Per row: the code 4..255 a read or a file put in with an empty text; 0 for none.
+    std::array<operation_code, KEY_COUNT> kept_operation_{};
 };
 
 }  // namespace lorvane

@@ -2,6 +2,7 @@
 
 #include "transfer_sequences.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <chrono>
@@ -128,6 +129,61 @@ QString panel_file_problem_text(const panel_file_error& error)
         break;
     }
     return error.field.isEmpty() ? error.problem : member(error) + u' ' + error.problem;
+}
+
+QString file_failure_text(const file_failure& failure, bool saving)
+{
+    QString text;
+    switch (failure.kind) {
+    case file_problem::not_found:
+        text = saving ? QStringLiteral("找不到文件所在的文件夹。") : QStringLiteral("找不到文件。");
+        break;
+    case file_problem::permission_denied:
+        text = saving ? QStringLiteral("没有权限写入该文件或其所在的文件夹。")
+                      : QStringLiteral("没有权限读取该文件。");
+        break;
+    case file_problem::is_folder:
+        text = QStringLiteral("这是一个文件夹，不是配置文件。");
+        break;
+    case file_problem::not_regular:
+        text = QStringLiteral("它不是普通文件（而是设备、管道或套接字），不能作为配置文件。");
+        break;
+    case file_problem::not_writable:
+        text = QStringLiteral("文件不可写（只读）。");
+        break;
+    case file_problem::disk_full:
+        text = QStringLiteral("磁盘已满（或已用完磁盘配额）。");
+        break;
+    case file_problem::name_too_long:
+        text = QStringLiteral("文件名太长。");
+        break;
+    case file_problem::too_large:
+        return panel_file_problem_text({{}, {}, panel_file_problem::too_large, {}});
+    case file_problem::read_only_file_system:
+        text = QStringLiteral("文件所在的磁盘或文件系统是只读的。");
+        break;
+    case file_problem::other:
+        text = saving ? QStringLiteral("写入文件时出错（系统原因：%1）。").arg(failure.reason)
+                      : QStringLiteral("读取文件时出错（系统原因：%1）。").arg(failure.reason);
+        break;
+    }
+    if (failure.partial)
+        text += QStringLiteral("文件可能已不完整。");
+    return text;
+}
+
+QString shown_file_name(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName();
+    QString shown;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        const bool stray_byte =
+            c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !name[i - 1].isHighSurrogate());
+        shown += stray_byte ? QStringLiteral("\\x%1").arg(int(c - 0xDC00), 2, 16, QLatin1Char('0'))
+                            : QString(name[i]);
+    }
+    return shown;
 }
 
 QString check_result_text(int module_address, const std::vector<config_difference>& differences)

@@ -7,8 +7,8 @@
 #                               row's address and line box showing its digits
 #   release_test.sh com         COM5 mapped to lorvane-sim: lorvane-cli.exe writes, reads and
 #                               verifies, then the window reads and writes a whole chain;
-#                               once unpaced and once at 9600 baud; and a port that goes
-#                               away under lorvane-cli
+#                               once unpaced and once at 9600 baud; a port that goes
+#                               away under lorvane-cli; Ctrl-C while `write -` waits on a pipe
 #   release_test.sh search      lorvane.exe FILE: the file's values written through COM5;
 #                               then Ctrl+F finds the three simulated modules and Return
 #                               reads the first one found
@@ -167,8 +167,8 @@ check_window()
 # com
 
 # A random configuration for module 1 as a file, and the write requests it means, as the
-# simulator logs them ("55 01 F0 00 32 00 00 78"). With `window`, the requests after the
-# window has read it: operation codes above 3 have no text there and go out as 0.
+# simulator logs them ("55 01 F0 00 32 00 00 78"); the window sends the same after it has
+# read them (a code above 3 has no text there, but the row keeps it).
 random_config()
 {
     local file=$1 k ops=(none toggle momentary pulse) op code
@@ -200,12 +200,10 @@ frame_hex()
 
 expected_writes()
 {
-    local as_window=$1 k code
+    local k
     frame_hex 0x55 1 0xF0 0 "$refresh" 0 0
     for k in $(seq 1 16); do
-        code=${key_code[k]}
-        [ "$as_window" = window ] && [ "$code" -gt 3 ] && code=0
-        frame_hex 0x55 1 0xF0 "$k" "${key_address[k]}" "${key_line[k]}" "$code"
+        frame_hex 0x55 1 0xF0 "$k" "${key_address[k]}" "${key_line[k]}" "${key_code[k]}"
     done
 }
 
@@ -228,6 +226,8 @@ wait_for_requests()
 start_sim()
 {
     [ -x "${LORVANE_SIM:-}" ] || fail "the Linux simulator LORVANE_SIM=${LORVANE_SIM:-} is missing"
+    # The last simulator's path must not pass for this one's before the shell empties the file.
+    rm -f "$work/sim.out"
     "$LORVANE_SIM" --verbose "$@" >"$work/sim.out" 2>"$work/sim.log" &
     sim_pid=$!
     for _ in $(seq 50); do
@@ -266,10 +266,21 @@ com_round()
     # The command line: write, read back, verify.
     mark=$(wc -l <"$work/sim.log")
     cli write --port COM5 --quiet "$config_path" || fail "$pacing: lorvane-cli write failed"
-    [ "$(logged_requests "$mark")" = "$(expected_writes cli)" ] ||
+    [ "$(logged_requests "$mark")" = "$(expected_writes)" ] ||
         fail "$pacing: the module did not receive the file's 17 write requests"
     cli read --port COM5 >"$work/back.json" || fail "$pacing: lorvane-cli read failed"
     grep -q '"format": "lorvane-panel/1"' "$work/back.json" || fail "$pacing: read gave no file"
+    # --output replaces a file whole, one with a name of 250 characters too (its path is past
+    # MAX_PATH), and leaves no temporary behind.
+    local long_name
+    long_name=$work/$(printf 'q%.0s' $(seq 245)).json
+    printf 'old\n' >"$long_name"
+    # (Wine's drive Z: is /; winepath cuts names at MAX_PATH.)
+    cli read --port COM5 --quiet --output "Z:${long_name//\//\\}" ||
+        fail "$pacing: lorvane-cli read --output to a long name failed"
+    cmp -s "$long_name" "$work/back.json" || fail "$pacing: read --output wrote other bytes"
+    ! ls -A "$work" | grep -q '^\.lv' || fail "$pacing: read --output left a temporary file"
+    rm -f "$long_name"
     cli verify --port COM5 --quiet "$config_path" || fail "$pacing: lorvane-cli verify failed"
 
     # The window: type 5 into 串口号, open, read the module, write it back.
@@ -289,7 +300,7 @@ com_round()
     click "${WRITE_XY[@]}"
     wait_for_requests "$mark" 17 || fail "$pacing: the window's write chain stopped early"
     box=$(wait_for_window "$BOX_TITLE") || fail "$pacing: no message after the write chain"
-    [ "$(logged_requests "$mark")" = "$(expected_writes window)" ] ||
+    [ "$(logged_requests "$mark")" = "$(expected_writes)" ] ||
         fail "$pacing: the window did not write back what it read"
     xdotool key --window "$box" Return
     kill "$app_pid" 2>/dev/null
@@ -314,6 +325,41 @@ com_lost_port()
     echo "windows_com: a port that goes away mid-transfer: $(sed 's/^lorvane-cli: //' "$work/lost.err")"
 }
 
+# Ctrl-C while `lorvane-cli.exe write -` waits for its file on a pipe that stays open: the
+# wait ends at once with exit 130 and nothing is sent. Wine hands a SIGINT of the process to
+# the console's Ctrl-C handlers, as Windows does for Ctrl-C in a console.
+com_interrupt_on_stdin()
+{
+    local mark cli_pid status
+    start_sim
+    mkfifo "$work/stdin.fifo" || fail "cannot make a FIFO"
+    exec 7<>"$work/stdin.fifo"  # a writer that never writes nor closes: the input never ends
+    mark=$(wc -l <"$work/sim.log")
+    (cd "$app" && exec /usr/lib/wine/wine64 lorvane-cli.exe write --port COM5 -) \
+        <"$work/stdin.fifo" >/dev/null 2>"$work/interrupt.err" &
+    cli_pid=$!
+    sleep 3  # until it waits for its input (the prefix is warm from the rounds before)
+    kill -0 "$cli_pid" 2>/dev/null || fail "lorvane-cli.exe write - ended before Ctrl-C: $(cat "$work/interrupt.err")"
+    kill -INT "$cli_pid"
+    for _ in $(seq 50); do
+        kill -0 "$cli_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$cli_pid" 2>/dev/null; then
+        kill -KILL "$cli_pid"
+        wait "$cli_pid" 2>/dev/null
+        fail "Ctrl-C did not end lorvane-cli.exe write - within 5 s"
+    fi
+    wait "$cli_pid"
+    status=$?
+    exec 7>&-
+    [ "$status" = 130 ] && grep -q 'interrupted; nothing was sent' "$work/interrupt.err" ||
+        fail "Ctrl-C on write - gave exit status $status: $(cat "$work/interrupt.err")"
+    [ -z "$(logged_requests "$mark")" ] || fail "write - sent requests after Ctrl-C"
+    stop_sim
+    echo "windows_com: Ctrl-C ended write - waiting on a pipe at once: exit 130, nothing sent"
+}
+
 check_com()
 {
     unpack
@@ -321,6 +367,7 @@ check_com()
     com_round unpaced
     com_round "9600 baud" --pace-baud 9600
     com_lost_port
+    com_interrupt_on_stdin
 }
 
 # ---------------------------------------------------------------------------------------
@@ -345,7 +392,7 @@ check_search()
     click "${WRITE_XY[@]}"
     wait_for_requests "$mark" 17 || fail "the window's write chain stopped early"
     box=$(wait_for_window "$BOX_TITLE") || fail "no message after the write chain"
-    [ "$(logged_requests "$mark")" = "$(expected_writes window)" ] ||
+    [ "$(logged_requests "$mark")" = "$(expected_writes)" ] ||
         fail "the window did not write the values of the file it was started with"
     xdotool key --window "$box" Return
     wait_until_gone "$BOX_TITLE" || fail "the message box did not close"
@@ -451,7 +498,7 @@ check_network()
         mark=$(wc -l <"$work/sim.log")
         cli write --port "$url" "${trust[@]}" --quiet "$config_path" 2>"$work/cli.err" ||
             fail "$mode: lorvane-cli write through $url failed: $(cat "$work/cli.err")"
-        [ "$(logged_requests "$mark")" = "$(expected_writes cli)" ] ||
+        [ "$(logged_requests "$mark")" = "$(expected_writes)" ] ||
             fail "$mode: the module did not receive the file's 17 write requests"
         sleep 0.5
         cli read --port "$url" "${trust[@]}" >"$work/back.json" 2>"$work/cli.err" ||

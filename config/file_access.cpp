@@ -1,0 +1,570 @@
+#include "file_access.h"
+
+#include <QRandomGenerator>
+
+#ifdef Q_OS_WIN
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <string>
+
+#include <windows.h>
+#else
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <climits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace lorvane {
+
+namespace {
+
+// Tries at a temporary name before giving up; a clash is already unlikely at the first.
+constexpr int TEMPORARY_TRIES = 100;
+constexpr qsizetype READ_CHUNK = 64 * 1024;
+
+// A temporary file's name: ".lv" and six random letters or digits, short enough to stand
+// beside a file of any valid name, and hidden from folder listings on Unix.
+constexpr int TEMPORARY_NAME_LENGTH = 9;
+QByteArray temporary_name()
+{
+    static constexpr char letters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QByteArray name(".lv");
+    while (name.size() < TEMPORARY_NAME_LENGTH)
+        name += letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))];
+    return name;
+}
+
+file_failure refused(file_problem kind, const QString& reason = {})
+{
+    return {kind, reason, false};
+}
+
+}  // namespace
+
+#ifdef Q_OS_WIN
+
+namespace {
+
+QString system_text(DWORD error)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const QString result = length > 0 ? QString::fromWCharArray(text, qsizetype(length)).trimmed()
+                                      : QStringLiteral("system error %1").arg(error);
+    LocalFree(text);
+    return result;
+}
+
+file_failure failure_of(DWORD error, bool partial = false)
+{
+    file_problem kind = file_problem::other;
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+        kind = file_problem::not_found;
+        break;
+    case ERROR_ACCESS_DENIED:
+        kind = file_problem::permission_denied;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+#ifdef ERROR_DISK_QUOTA_EXCEEDED
+    case ERROR_DISK_QUOTA_EXCEEDED:
+#endif
+        kind = file_problem::disk_full;
+        break;
+    case ERROR_FILENAME_EXCED_RANGE:
+        kind = file_problem::name_too_long;
+        break;
+    case ERROR_WRITE_PROTECT:
+        kind = file_problem::read_only_file_system;
+        break;
+    default:
+        break;
+    }
+    return {kind, system_text(error), partial};
+}
+
+// `name` as the wide Win32 calls take it. One that, with a temporary's name beside it, would
+// reach MAX_PATH becomes an absolute "\\?\" path, which they take up to 32767 characters
+// long (as QFile does); shorter ones stay as they are, so that device names (NUL, CON) keep
+// their meaning.
+QString native_path(const QString& name)
+{
+    const QString path = QDir::toNativeSeparators(name);
+    if (path.size() + TEMPORARY_NAME_LENGTH < MAX_PATH)
+        return path;
+    const QString absolute = QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath());
+    return absolute.startsWith(QStringLiteral("\\\\"))
+               ? QStringLiteral("\\\\?\\UNC\\") + absolute.mid(2)
+               : QStringLiteral("\\\\?\\") + absolute;
+}
+
+bool write_all(HANDLE file, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const DWORD chunk = DWORD(left < READ_CHUNK ? left : READ_CHUNK);
+        DWORD written = 0;
+        if (!WriteFile(file, data, chunk, &written, nullptr))
+            return false;
+        data += written;
+        left -= qsizetype(written);
+    }
+    return true;
+}
+
+std::optional<file_failure> rewrite_in_place(const std::wstring& path, const QByteArray& bytes)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return failure_of(GetLastError());
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return refused(file_problem::not_regular);
+    }
+    const bool emptied = SetEndOfFile(file) != 0;
+    bool written = emptied && write_all(file, bytes) && FlushFileBuffers(file);
+    DWORD error = GetLastError();
+    if (!CloseHandle(file) && written) {
+        written = false;
+        error = GetLastError();
+    }
+    if (written)
+        return std::nullopt;
+    return failure_of(error, emptied);
+}
+
+}  // namespace
+
+file_failure system_failure(int error, bool partial)
+{
+    return failure_of(DWORD(error), partial);
+}
+
+QString name_from_system(const QByteArray& bytes)
+{
+    return QFile::decodeName(bytes);
+}
+
+QByteArray name_for_system(const QString& name)
+{
+    return QFile::encodeName(name);
+}
+
+file_contents read_regular_file(const QString& name, qsizetype max_size)
+{
+    const std::wstring path = native_path(name).toStdWString();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return failure_of(GetLastError());
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return refused(file_problem::is_folder);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return failure_of(GetLastError());
+    if (GetFileType(file) != FILE_TYPE_DISK) {  // a console, a pipe, a device
+        CloseHandle(file);
+        return refused(file_problem::not_regular);
+    }
+    QByteArray bytes;
+    for (;;) {
+        const qsizetype had = bytes.size();
+        bytes.resize(had + READ_CHUNK);
+        DWORD got = 0;
+        if (!ReadFile(file, bytes.data() + had, DWORD(READ_CHUNK), &got, nullptr)) {
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            return failure_of(error);
+        }
+        bytes.resize(had + qsizetype(got));
+        if (got == 0)
+            break;
+        if (bytes.size() > max_size) {
+            CloseHandle(file);
+            return refused(file_problem::too_large);
+        }
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+std::optional<file_failure> write_regular_file(const QString& name, const QByteArray& bytes)
+{
+    const QString target = native_path(name);
+    const std::wstring path = target.toStdWString();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!exists && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return failure_of(GetLastError());
+    if (exists) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return refused(file_problem::is_folder);
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            return refused(file_problem::not_writable);
+        const HANDLE probe =
+            CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe != INVALID_HANDLE_VALUE) {
+            const DWORD type = GetFileType(probe);
+            CloseHandle(probe);
+            if (type != FILE_TYPE_DISK)
+                return refused(file_problem::not_regular);
+        }
+    }
+    const qsizetype backslash = target.lastIndexOf(u'\\');
+    const qsizetype slash = backslash >= 0 ? backslash : target.lastIndexOf(u':');  // "C:name"
+    const QString folder = target.left(slash + 1);  // empty: the current folder
+    std::wstring temporary;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int tries = 0; file == INVALID_HANDLE_VALUE && tries < TEMPORARY_TRIES; ++tries) {
+        temporary = (folder + QString::fromLatin1(temporary_name())).toStdWString();
+        file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        error = GetLastError();
+        if (file == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS &&
+            error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        // No new file can be made in the folder: an existing file is rewritten where it is.
+        if (exists && error == ERROR_ACCESS_DENIED)
+            return rewrite_in_place(path, bytes);
+        return failure_of(error);
+    }
+    bool written = write_all(file, bytes) && FlushFileBuffers(file);
+    error = GetLastError();
+    if (!CloseHandle(file) && written) {
+        written = false;
+        error = GetLastError();
+    }
+    if (written && MoveFileExW(temporary.c_str(), path.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return std::nullopt;
+    if (written)
+        error = GetLastError();
+    DeleteFileW(temporary.c_str());
+    return failure_of(error);
+}
+
+#else
+
+namespace {
+
+file_failure failure_of(int error, bool partial = false)
+{
+    file_problem kind = file_problem::other;
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        kind = file_problem::not_found;
+        break;
+    case EACCES:
+    case EPERM:
+        kind = file_problem::permission_denied;
+        break;
+    case EISDIR:
+        kind = file_problem::is_folder;
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        kind = file_problem::disk_full;
+        break;
+    case ENAMETOOLONG:
+        kind = file_problem::name_too_long;
+        break;
+    case EROFS:
+        kind = file_problem::read_only_file_system;
+        break;
+    default:
+        break;
+    }
+    return {kind, qt_error_string(error), partial};
+}
+
+// What stands at a name that is not a regular file, as a refusal.
+file_failure not_regular(const struct stat& status)
+{
+    return S_ISDIR(status.st_mode) ? failure_of(EISDIR) : refused(file_problem::not_regular);
+}
+
+// Lengths of UTF-8 sequences by their first byte; 0 for a byte that starts none.
+int sequence_length(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+bool write_all(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, std::size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+QByteArray folder_of(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+}
+
+// `path` with the symbolic links of its last part followed: where a replacement must go
+// for the links to keep naming it. A loop of links is left for stat() to report.
+QByteArray followed_links(QByteArray path)
+{
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat status
+        {
+        };
+        if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return path;
+        QByteArray target(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(path.constData(), target.data(), PATH_MAX);
+        if (length < 0)
+            return path;
+        target.truncate(length);
+        path = target.startsWith('/') ? target : folder_of(path) + '/' + target;
+    }
+    return path;
+}
+
+// Flushes the folder's entries to disk, so that a rename in it survives a power cut. A
+// folder this program may not open for reading, or a file system that cannot flush folders,
+// is left as it is: the rename has been done.
+std::optional<file_failure> flush_folder(const QByteArray& folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;
+    const int error = errno;
+    ::close(fd);
+    if (flushed)
+        return std::nullopt;
+    return failure_of(error);
+}
+
+// Truncates the regular file at `path` and writes `bytes` into it, flushed to disk.
+std::optional<file_failure> rewrite_in_place(const QByteArray& path, const QByteArray& bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return failure_of(errno);
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {  // swapped meanwhile
+        ::close(fd);
+        return not_regular(status);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const bool emptied = ::ftruncate(fd, 0) == 0;
+    bool written = emptied && write_all(fd, bytes) && ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written)
+        return std::nullopt;
+    return failure_of(error, emptied);
+}
+
+// Writes a temporary file beside `path`, flushes it to disk, renames it over `path` and
+// flushes the folder. `existing` is the file it replaces, whose permissions (and, for root,
+// owner) it takes; null for a new file.
+std::optional<file_failure> replace(const QByteArray& path, const QByteArray& bytes,
+                                    const struct stat* existing)
+{
+    const QByteArray folder = folder_of(path);
+    QByteArray temporary;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < TEMPORARY_TRIES; ++tries) {
+        temporary = folder + '/' + temporary_name();
+        // Private until written; a new file's mode is then 0666 less the umask.
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                    existing ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        const int error = errno;
+        // No new file can be made in the folder: an existing file is rewritten where it is.
+        if (existing && (error == EACCES || error == EPERM || error == EROFS))
+            return rewrite_in_place(path, bytes);
+        return failure_of(error);
+    }
+    bool written = true;
+    if (existing) {
+        if (::geteuid() == 0) {  // root keeps a file's owner, as rewriting it in place would
+            [[maybe_unused]] const int ignored = ::fchown(fd, existing->st_uid, existing->st_gid);
+        }
+        written = ::fchmod(fd, existing->st_mode & 07777) == 0;
+    }
+    written = written && write_all(fd, bytes) && ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && ::rename(temporary.constData(), path.constData()) == 0)
+        return flush_folder(folder);
+    if (written)
+        error = errno;
+    ::unlink(temporary.constData());
+    return failure_of(error);
+}
+
+}  // namespace
+
+file_failure system_failure(int error, bool partial)
+{
+    return failure_of(error, partial);
+}
+
+QString name_from_system(const QByteArray& bytes)
+{
+    constexpr auto flags =
+        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
+    QStringDecoder whole(QStringDecoder::Utf8, flags);
+    QString name = whole(bytes);
+    if (!whole.hasError())
+        return name;
+    name.clear();
+    for (qsizetype i = 0; i < bytes.size();) {
+        const int length = sequence_length(static_cast<unsigned char>(bytes[i]));
+        if (length > 0 && i + length <= bytes.size()) {
+            QStringDecoder one(QStringDecoder::Utf8, flags);
+            const QString character = one(bytes.mid(i, length));
+            if (!one.hasError()) {
+                name += character;
+                i += length;
+                continue;
+            }
+        }
+        name += QChar(char16_t(0xDC00 + static_cast<unsigned char>(bytes[i])));
+        ++i;
+    }
+    return name;
+}
+
+QByteArray name_for_system(const QString& name)
+{
+    QByteArray bytes;
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (c < 0xDC80 || c > 0xDCFF || (i > 0 && name[i - 1].isHighSurrogate()))
+            continue;
+        bytes += name.mid(run, i - run).toUtf8();
+        bytes += char(c - 0xDC00);
+        run = i + 1;
+    }
+    return bytes + name.mid(run).toUtf8();
+}
+
+file_contents read_regular_file(const QString& name, qsizetype max_size)
+{
+    const QByteArray path = name_for_system(name);
+    struct stat status
+    {
+    };
+    // Looked at before it is opened: a device is never opened (that alone may act on it),
+    // and the open below cannot wait for a FIFO's writer.
+    if (::stat(path.constData(), &status) != 0)
+        return failure_of(errno);
+    if (!S_ISREG(status.st_mode))
+        return not_regular(status);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return failure_of(errno);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {  // put there since the stat
+        ::close(fd);
+        return not_regular(status);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    QByteArray bytes;
+    for (;;) {
+        const qsizetype had = bytes.size();
+        bytes.resize(had + READ_CHUNK);
+        const ssize_t count = ::read(fd, bytes.data() + had, std::size_t(READ_CHUNK));
+        if (count < 0 && errno == EINTR) {
+            bytes.resize(had);
+            continue;
+        }
+        if (count < 0) {
+            const int error = errno;
+            ::close(fd);
+            return failure_of(error);
+        }
+        bytes.resize(had + count);
+        if (count == 0)
+            break;
+        if (bytes.size() > max_size) {
+            ::close(fd);
+            return refused(file_problem::too_large);
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::optional<file_failure> write_regular_file(const QString& name, const QByteArray& bytes)
+{
+    const QByteArray path = followed_links(name_for_system(name));
+    struct stat status
+    {
+    };
+    if (::stat(path.constData(), &status) != 0) {
+        if (errno != ENOENT)
+            return failure_of(errno);
+        return replace(path, bytes, nullptr);
+    }
+    if (!S_ISREG(status.st_mode))
+        return not_regular(status);
+    if (::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) != 0) {
+        if (errno == EROFS)
+            return failure_of(EROFS);
+        return refused(file_problem::not_writable, qt_error_string(errno));
+    }
+    return replace(path, bytes, &status);
+}
+
+#endif
+
+}  // namespace lorvane

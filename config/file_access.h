@@ -1,0 +1,62 @@
+// Files people keep, for both front ends: names as the system gives them, a configuration
+// file read whole but bounded and without ever blocking, and a file written whole or not at
+// all. Problems come back as kinds with the system's own words; each front end words them.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <variant>
+
+namespace lorvane {
+
+enum class file_problem {
+    not_found,              // the file, or a folder on its path, does not exist
+    permission_denied,      // the system refused access to the file or its folder
+    is_folder,              // the name is a folder's
+    not_regular,            // a FIFO, device or socket: never read or replaced
+    not_writable,           // an existing file this program may not write
+    disk_full,              // no space left, or the user's disk quota is used up
+    name_too_long,          // the name, or one of its parts, is longer than allowed
+    too_large,              // longer than the caller's bound
+    read_only_file_system,  // the file lies on a read-only file system or medium
+    other,                  // see the reason
+};
+
+struct file_failure
+{
+    file_problem kind = file_problem::other;
+    QString reason;        // the system's own words; empty where the system gave none
+    bool partial = false;  // a file rewritten in place failed midway: it may be incomplete
+};
+
+// The failure the system's own error number stands for (errno on Unix, GetLastError() on
+// Windows), with the system's words.
+file_failure system_failure(int error, bool partial = false);
+
+// File names as the system gives them. On Unix a name is bytes: one that is not valid UTF-8
+// keeps each stray byte as U+DC80 + byte, and goes back to the system as the same bytes.
+QString name_from_system(const QByteArray& bytes);
+QByteArray name_for_system(const QString& name);
+
+// The file's bytes, or why they cannot be had.
+using file_contents = std::variant<QByteArray, file_failure>;
+
+// Reads the regular file `name` whole. Anything else (a folder, FIFO, device, socket) is
+// refused at once, without a blocking open; a file longer than `max_size` bytes is refused
+// as too_large after reading at most max_size + 1 bytes.
+file_contents read_regular_file(const QString& name, qsizetype max_size);
+
+// Writes `bytes` as file `name`, which must be a regular file or not exist yet (a symbolic
+// link is followed to the file it names). The file is replaced whole: a temporary file with
+// a short random name is written beside it, flushed to disk and renamed over it, and the
+// folder itself is flushed, so the old contents stay until the new ones are complete and a
+// power cut cannot undo the rename; the replacement is a new file (hard links to the old
+// one keep the old contents). An existing file in a folder where no file can be created is
+// rewritten in place instead (`partial` on a failure after it was emptied). A file this
+// program may not write is refused (not_writable), as is anything that is not a regular
+// file. Nothing on success.
+std::optional<file_failure> write_regular_file(const QString& name, const QByteArray& bytes);
+
+}  // namespace lorvane
