@@ -102,6 +102,9 @@ QString failure_text(const port_failure& failure)
     case port_failure_kind::unsupported_settings:
         return QStringLiteral("cannot open %1: it does not support 9600 baud, 8N1%2")
             .arg(failure.device, system);
+    case port_failure_kind::in_use_here:
+        return QStringLiteral("cannot open %1: another part of this program is using it")
+            .arg(failure.device);
     default:
         break;
     }
