@@ -413,12 +413,14 @@ void site_window::start(site_action action)
     connect(run, &site_run::finished, this, &site_window::finished);
 
     summary_->setText(working + QStringLiteral("……"));
+    busy_ = true;
     run->start();
     update_buttons();
 }
 
 void site_window::finished(const site_result& result)
 {
+    busy_ = false;
     last_result_ = result;
     summary_->setText(site_summary(result));
     select_first_module();
@@ -443,7 +445,7 @@ void site_window::select_first_module()
 
 void site_window::stop()
 {
-    if (running())
+    if (run_ && run_->running())
         run_->stop();
 }
 
@@ -514,7 +516,7 @@ void site_window::update_buttons()
 
 void site_window::closeEvent(QCloseEvent* event)
 {
-    if (running()) {
+    if (run_ && run_->running()) {
         const bool writing = run_->result().action == site_action::write;
         run_->stop();  // every bus ends now; the modules cut off are logged
         if (writing)

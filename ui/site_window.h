@@ -44,7 +44,8 @@ public:
     site_window(main_form& main, const QString& path, const site_plan& plan);
     ~site_window() override;
 
-    bool running() const { return run_ && run_->running(); }
+    // A check or write is under way, until its end is shown.
+    bool running() const { return busy_; }
     const QString& path() const { return path_; }
 
     // The buttons.
@@ -87,6 +88,7 @@ private:
     std::unique_ptr<site_run> run_;
     std::optional<site_result> last_result_;
     std::vector<bus_rows> rows_;
+    bool busy_ = false;
 
     QTreeWidget* tree_ = nullptr;
     QLabel* summary_ = nullptr;
