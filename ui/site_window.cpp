@@ -421,6 +421,7 @@ void site_window::start(site_action action)
 void site_window::finished(const site_result& result)
 {
     busy_ = false;
+    log_.reset();  // the run logs nothing more; other programs may move the file now
     last_result_ = result;
     summary_->setText(site_summary(result));
     select_first_module();

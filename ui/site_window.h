@@ -84,7 +84,7 @@ private:
     main_form& main_;
     const QString path_;
     const site_plan plan_;
-    std::unique_ptr<audit_log> log_;  // the last write's, open while it may still log
+    std::unique_ptr<audit_log> log_;  // a write's, open while it runs
     std::unique_ptr<site_run> run_;
     std::optional<site_result> last_result_;
     std::vector<bus_rows> rows_;
