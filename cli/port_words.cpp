@@ -154,22 +154,27 @@ QString network_failure_text(const port_failure& failure, const QString& system)
 
 }  // namespace
 
-QString lost_port_text(const serial_link& link, port_loss why)
+QString lost_port_text(const QString& device, port_loss why)
 {
     if (why == port_loss::flooded)
         return QStringLiteral("the server %1 stopped reading what was sent to it (more than %2 "
                               "KiB waiting); the connection has been closed")
-            .arg(link.port_name(), QString::number(MAX_PENDING_OUTPUT / 1024));
+            .arg(device, QString::number(MAX_PENDING_OUTPUT / 1024));
     if (why == port_loss::tls_expected)
         return QStringLiteral("the server %1 closed the connection at the first request: it "
                               "speaks TLS on this port; use %2")
-            .arg(link.port_name(), url_with_tls(link.port_name(), true));
-    if (is_network_port_text(link.port_name()))
+            .arg(device, url_with_tls(device, true));
+    if (is_network_port_text(device))
         return QStringLiteral("the connection to %1 went away (server stopped or network down); "
                               "it has been closed")
-            .arg(link.port_name());
+            .arg(device);
     return QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
-        .arg(link.port_name());
+        .arg(device);
+}
+
+QString lost_port_text(const serial_link& link, port_loss why)
+{
+    return lost_port_text(link.port_name(), why);
 }
 
 QString failure_text(const port_failure& failure)
@@ -203,6 +208,9 @@ QString failure_text(const port_failure& failure)
     case port_failure_kind::unsupported_settings:
         return QStringLiteral("cannot open %1: it does not support 9600 baud, 8N1%2")
             .arg(failure.device, system);
+    case port_failure_kind::in_use_here:
+        return QStringLiteral("cannot open %1: another part of this program is using it")
+            .arg(failure.device);
     default:
         break;
     }

@@ -15,6 +15,7 @@ namespace lorvane::cli {
 QString failure_text(const port_failure& failure);
 // The port went away while open, and why: an adapter unplugged, a network connection lost.
 QString lost_port_text(const serial_link& link, port_loss why);
+QString lost_port_text(const QString& device, port_loss why);
 // A warning for a trusted certificate that has expired or expires within
 // CERTIFICATE_WARNING_DAYS of `now`.
 std::optional<QString> expiry_warning(const server_certificate& certificate, const QDateTime& now);

@@ -109,10 +109,11 @@ QString module_detail(const module_result& m, const session_options& options)
 
 QString port_lost_words(const bus_result& bus)
 {
-    if (is_network_port_text(bus.device))
-        return QStringLiteral("the connection to %1 went away (server stopped or network down)")
-            .arg(bus.device);
-    return QStringLiteral("the port %1 went away (adapter unplugged?)").arg(bus.device);
+    QString text = lost_port_text(bus.device, bus.failure ? bus.failure->loss : port_loss::gone);
+    const QString closed = QStringLiteral("; it has been closed");
+    if (text.endsWith(closed))
+        text.chop(closed.size());
+    return text;
 }
 
 }  // namespace

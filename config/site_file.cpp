@@ -1,9 +1,8 @@
 #include "site_file.h"
 
 #include "json_text.h"
-#include "network_port.h"
+#include "port_holders.h"
 
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -194,6 +193,13 @@ QString json_string(const QString& text)
 
 }  // namespace
 
+bool names_site_format(const QByteArray& json)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    return document.isObject() &&
+           document.object().value(QStringLiteral("format")) == QJsonValue(SITE_FILE_FORMAT);
+}
+
 std::variant<site_plan, site_file_error> parse_site_file(const QByteArray& json)
 {
     try {
@@ -241,27 +247,7 @@ std::optional<QString> port_identity(const QString& port, port_platform platform
         return QStringLiteral("usb:") + serial->toUpper();
     if (port.trimmed().startsWith(USB_PORT_PREFIX, Qt::CaseInsensitive))
         return std::nullopt;
-    if (is_network_port_text(port)) {
-        const network_port_result url = parse_network_port(port);
-        if (!url.ok())
-            return std::nullopt;
-        QString host = url.port->host.toLower();
-        if (const QHostAddress address(host); !address.isNull())
-            host = address.toString();  // one spelling of each address
-        return QStringLiteral("net:%1:%2").arg(host).arg(url.port->port);
-    }
-    const port_name_result name = system_port_name(port, platform);
-    if (!name.ok())
-        return std::nullopt;
-    QString device = name.device;
-    if (platform == port_platform::windows) {
-        if (device.startsWith(QStringLiteral("\\\\.\\")))
-            device = device.mid(4);
-        return QStringLiteral("dev:") + device.toUpper();
-    }
-    if (device.startsWith(QStringLiteral("/dev/")))
-        device = device.mid(5);
-    return QStringLiteral("dev:") + device;
+    return device_identity(port, platform);
 }
 
 std::optional<site_file_error> check_site_ports(const site_plan& plan, port_platform platform)

@@ -95,6 +95,10 @@ struct site_file_error
     std::optional<panel_file_error> panel;
 };
 
+// Whether `json` is an object whose format member is SITE_FILE_FORMAT: a site file, valid or
+// not, rather than a panel file. Nothing else is checked.
+bool names_site_format(const QByteArray& json);
+
 // The site a file describes (panels not yet loaded), or the first thing wrong with its
 // structure: members, format, names, panel paths, the number of buses. Ports are checked
 // separately (check_site_ports), after the command line may have replaced some.

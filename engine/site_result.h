@@ -82,6 +82,7 @@ struct bus_failure
     QString serial;
     QStringList devices;
     int other_bus = -1;
+    port_loss loss = port_loss::gone;  // port_lost: why
 };
 
 struct bus_result

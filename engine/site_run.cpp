@@ -106,7 +106,7 @@ private:
     {
         result().scan_ms = double(scan_clock_.nsecsElapsed()) / 1e6;
         if (outcome == scan_outcome::port_lost) {
-            finish_bus(bus_failure{bus_failure_kind::port_lost, {}, {}, {}, -1});
+            finish_bus(bus_failure{bus_failure_kind::port_lost, {}, {}, {}, -1, link_.last_loss()});
             return;
         }
         if (stopping_ || outcome != scan_outcome::done) {
@@ -259,7 +259,8 @@ private:
             run_.log_module(index_, m, audit_action::interrupted);
         Q_EMIT run_.module_done(index_, m);
         const bool lost = !stopping_ && outcome != session_outcome::stopped;
-        finish_bus(lost ? std::optional(bus_failure{bus_failure_kind::port_lost, {}, {}, {}, -1})
+        finish_bus(lost ? std::optional(bus_failure{
+                              bus_failure_kind::port_lost, {}, {}, {}, -1, link_.last_loss()})
                         : std::nullopt);
     }
 

@@ -27,6 +27,7 @@ enum class port_failure_kind {
     permission,            // the user may not open it (Linux: not in the dialout group)
     in_use,                // another program holds it
     already_open,          // this program holds it already
+    in_use_here,           // another part of this program holds it (a site run, a window)
     unsupported_settings,  // opened, but 9600 8N1 cannot be set
     host_not_found,        // network: the server's name does not resolve
     connection_refused,    // network: nothing listens on that port

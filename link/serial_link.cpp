@@ -2,6 +2,7 @@
 
 #include "network_port.h"
 #include "network_serial_device.h"
+#include "port_holders.h"
 #include "port_name.h"
 
 #include <QIODevice>
@@ -27,13 +28,16 @@ serial_link::serial_link(std::unique_ptr<serial_device> local,
             ++generation_;
             Q_EMIT opened();
         });
-        connect(device, &serial_device::open_failed, this,
-                [this](const port_failure& failure) { Q_EMIT open_failed(failure); });
+        connect(device, &serial_device::open_failed, this, [this](const port_failure& failure) {
+            port_holders::release(this);
+            Q_EMIT open_failed(failure);
+        });
     }
 }
 
 serial_link::~serial_link()
 {
+    port_holders::release(this);
     // The operations outlive their line here only while their owners tear down; they end
     // silently, for nobody is left to hear them.
     for (const QPointer<line_operation>& op : queue_) {
@@ -73,8 +77,16 @@ std::optional<port_failure> serial_link::open(const QString& port_text)
         use_device(false);
         device_ = name.device;
     }
-    if (auto failure = port_->open(device_))
+    // A port that another link of this program holds (a site run, another window) is refused
+    // before the system is asked. A port of this link's that is still open answers for itself.
+    const bool fresh = !port_->is_open() && !port_->is_opening();
+    if (fresh && !port_holders::take(device_identity(device_).value_or(device_), this))
+        return port_failure{port_failure_kind::in_use_here, device_, {}};
+    if (auto failure = port_->open(device_)) {
+        if (fresh)
+            port_holders::release(this);
         return failure;
+    }
     loss_pending_ = false;
     stream_.clear();
     ++generation_;
@@ -85,6 +97,7 @@ void serial_link::close()
 {
     const bool was_open = port_->is_open();
     port_->close();
+    port_holders::release(this);
     stream_.clear();
     ++generation_;
     finish_all(operation_end::port_closed);
@@ -250,6 +263,7 @@ void serial_link::drop_lost_port()
     if (!port_->is_open())
         return;  // the user closed it meanwhile
     port_->close();
+    port_holders::release(this);
     stream_.clear();
     ++generation_;
     finish_all(operation_end::port_lost);

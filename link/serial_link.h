@@ -71,6 +71,9 @@ public:
     void set_network_options(const network_options& options);
     // The certificate of the TLS server the open network port is connected to.
     std::optional<server_certificate> peer_certificate() const;
+    // Why the port was lost last: known to the operations that port_lost finishes, before
+    // port_lost() itself is emitted.
+    port_loss last_loss() const { return loss_; }
 
     // Counts the discards of what was received (each send that starts an exchange, and each
     // open or close). A reply handled later than it arrived still counts only while this
@@ -130,7 +133,7 @@ private:
     QString device_;  // the name as the user gave it; "/dev/pts/7" stays whole
     std::uint64_t generation_ = 0;
     std::uint64_t chunk_ = 0;
-    bool start_pending_ = false;  // start_next() is queued on the event loop
+    bool start_pending_ = false;        // start_next() is queued on the event loop
     bool loss_pending_ = false;         // a close of a failed port is queued; say it once
     port_loss loss_ = port_loss::gone;  // why, for that close
 };

@@ -451,7 +451,7 @@ void tst_window_actions::closed_port_and_menu()
     QCOMPARE(w.messages, (QStringList{PORT_CLOSED, PORT_CLOSED}));
     QVERIFY(!w.form->findChild<QDialog*>(QStringLiteral("scan_dialog")));
 
-    // A right-click on the background opens the four entries in order; one on a button
+    // A right-click on the background opens the five entries in order; one on a button
     // or a box opens nothing of ours.
     const auto menu_at = [&](QWidget* target, QPoint pos) -> QMenu* {
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
@@ -465,10 +465,11 @@ void tst_window_actions::closed_port_and_menu()
     for (const QAction* action : menu->actions())
         entries << action->text() + u'\t' + action->shortcut().toString();
     menu->close();
-    QCOMPARE(entries, (QStringList{QStringLiteral("打开配置文件…\tCtrl+O"),
-                                   QStringLiteral("保存配置文件…\tCtrl+S"),
-                                   QStringLiteral("查找模块…\tCtrl+F"),
-                                   QStringLiteral("与模块核对\tCtrl+R")}));
+    QCOMPARE(entries,
+             (QStringList{QStringLiteral("打开配置文件…\tCtrl+O"),
+                          QStringLiteral("保存配置文件…\tCtrl+S"),
+                          QStringLiteral("查找模块…\tCtrl+F"), QStringLiteral("与模块核对\tCtrl+R"),
+                          QStringLiteral("打开工程…\tCtrl+Shift+O")}));
 }
 
 QTEST_MAIN(tst_window_actions)

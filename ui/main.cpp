@@ -1,7 +1,9 @@
 // Start-up: the application and its one window; the program ends when it is closed.
-// `lorvane FILE` starts with that configuration file opened.
+// `lorvane FILE` starts with that configuration file opened; `lorvane SITE.json` with the
+// main window and that site's window over it.
 #include "file_access.h"
 #include "main_form.h"
+#include "site_window.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -25,7 +27,14 @@ int main(int argc, char* argv[])
         // Once the window is up, so that a box about a bad file has its owner on screen.
         const QString path = arguments[1];
         QMetaObject::invokeMethod(
-            &window, [&window, path] { window.open_file(path); }, Qt::QueuedConnection);
+            &window,
+            [&window, path] {
+                if (lorvane::is_site_file(path))
+                    window.open_site(path);
+                else
+                    window.open_file(path);
+            },
+            Qt::QueuedConnection);
     }
     return QApplication::exec();
 }

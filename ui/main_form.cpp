@@ -8,6 +8,8 @@
 #include "port_texts.h"
 #include "scan_dialog.h"
 #include "server_trust.h"
+#include "site_texts.h"
+#include "site_window.h"
 #include "window_texts.h"
 
 #include <QAction>
@@ -389,6 +391,8 @@ void main_form::create_actions()
         // Ctrl+R: no text box of the window uses it.
         {"check_action", QStringLiteral("与模块核对"), QKeySequence(Qt::CTRL | Qt::Key_R),
          &main_form::check_against_module},
+        {"open_site_action", QStringLiteral("打开工程…"),
+         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &main_form::open_site_dialog},
     };
     for (const auto& a : actions) {
         auto* action = new QAction(a.text, this);
@@ -479,7 +483,12 @@ bool main_form::open_file(const QString& path)
     const auto parsed = parse_panel_file(std::get<QByteArray>(contents));
     if (const auto* error = std::get_if<panel_file_error>(&parsed))
         return refuse(panel_file_problem_text(*error));
-    const panel_config& config = std::get<panel_config>(parsed);
+    show_config(std::get<panel_config>(parsed));
+    return true;
+}
+
+void main_form::show_config(const panel_config& config, const QString& port)
+{
     // As a read of that module would put them in.
     add->setText(text_of_byte(config.module_address));
     set_refresh_period(config.refresh_period);
@@ -487,7 +496,20 @@ bool main_form::open_file(const QString& path)
         const key_binding& key = config.keys[std::size_t(row)];
         set_key_values(row, key.address, key.line, key.operation);
     }
-    return true;
+    if (!port.isEmpty() && !link_.is_open() && !link_.is_opening())
+        chuankou_num->setText(port);
+}
+
+void main_form::open_site_dialog()
+{
+    const QString path = file_dialog::open_name(this, OPEN_SITE_TITLE, SITE_FILE_FILTER, QString());
+    if (!path.isEmpty())
+        open_site(path);
+}
+
+bool main_form::open_site(const QString& path)
+{
+    return site_window::open(*this, path) != nullptr;
 }
 
 void main_form::save_file_dialog()

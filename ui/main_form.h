@@ -83,10 +83,19 @@ public:
     void save_file_dialog();      // 保存配置文件…, Ctrl+S
     void find_modules();          // 查找模块…, Ctrl+F
     void check_against_module();  // 与模块核对, Ctrl+R
+    void open_site_dialog();      // 打开工程…, Ctrl+Shift+O
 
     // Fills the window from a configuration file as a read of that module would; on a
     // file that cannot be read or is invalid, one box says why and nothing changes.
     bool open_file(const QString& path);
+
+    // Shows `config` in the fields as a read of that module would; with `port`, 串口号 gets
+    // it too while the port is closed.
+    void show_config(const panel_config& config, const QString& port = {});
+
+    // Opens the site file at `path` in a site window beside this one; on a file that cannot
+    // be read or is invalid, one box says why.
+    bool open_site(const QString& path);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;

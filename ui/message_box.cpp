@@ -59,6 +59,36 @@ void set_question_handler(question_handler h)
 
 }  // namespace lorvane::message_box
 
+namespace lorvane::confirm_box {
+
+namespace {
+handler& installed()
+{
+    static handler h;
+    return h;
+}
+}  // namespace
+
+bool ask(QWidget* parent, const QString& text, const QString& confirm)
+{
+    if (installed())
+        return installed()(parent, text);
+    QMessageBox box(QMessageBox::NoIcon, APPLICATION_TITLE, text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(confirm, QMessageBox::AcceptRole);
+    QPushButton* no = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void set_handler(handler h)
+{
+    installed() = std::move(h);
+}
+
+}  // namespace lorvane::confirm_box
+
 namespace lorvane::file_dialog {
 
 namespace {
@@ -87,6 +117,28 @@ QString open_name(QWidget* parent, const QString& title)
 QString save_name(QWidget* parent, const QString& title)
 {
     return ask(parent, purpose::save, title);
+}
+
+QString open_name(QWidget* parent, const QString& title, const QString& filter,
+                  const QString& start)
+{
+    if (installed())
+        return installed()(parent, purpose::open, title);
+    return QFileDialog::getOpenFileName(parent, title, start, filter);
+}
+
+QString save_name(QWidget* parent, const QString& title, const QString& filter,
+                  const QString& start, const QString& suffix)
+{
+    if (installed())
+        return installed()(parent, purpose::save, title);
+    QFileDialog dialog(parent, title, start, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
 }
 
 void set_handler(handler h)

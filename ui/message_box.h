@@ -37,6 +37,21 @@ void set_question_handler(question_handler h);
 
 }  // namespace message_box
 
+// A question that starts something that cannot be taken back (a write to modules): the box
+// says what will happen, its default button (Return) does it, and Esc cancels.
+namespace confirm_box {
+
+using handler = std::function<bool(QWidget* parent, const QString& text)>;
+
+// Shows `text` in a modal box titled APPLICATION_TITLE with the buttons `confirm` (the
+// default) and 取消; true when the user chose `confirm`.
+bool ask(QWidget* parent, const QString& text, const QString& confirm);
+
+// Replaces the box with `h`, which answers for the user; an empty handler restores the box.
+void set_handler(handler h);
+
+}  // namespace confirm_box
+
 namespace file_dialog {
 
 enum class purpose { open, save };
@@ -47,6 +62,14 @@ using handler = std::function<QString(QWidget* parent, purpose what, const QStri
 // (*.json) and all files; for saving it asks before replacing a file.
 QString open_name(QWidget* parent, const QString& title);
 QString save_name(QWidget* parent, const QString& title);
+
+// The same for other kinds of file: `filter` as QFileDialog takes it ("工程文件 (*.json)"),
+// starting at `start` (a folder, or a file name to suggest). For saving, a name typed without
+// a suffix gets `suffix`.
+QString open_name(QWidget* parent, const QString& title, const QString& filter,
+                  const QString& start);
+QString save_name(QWidget* parent, const QString& title, const QString& filter,
+                  const QString& start, const QString& suffix);
 
 // Replaces the dialogs with `h`; an empty handler restores the real ones.
 void set_handler(handler h);

@@ -171,6 +171,12 @@ QString network_failure_what(const port_failure& failure, QString& hint)
 
 QString port_failure_message(const port_failure& failure)
 {
+    if (failure.kind == port_failure_kind::in_use_here)
+        return QStringLiteral("%1 %2 正由工程窗口使用：核对或写入结束后，工程窗口会释放它。\n"
+                              "请等核对或写入结束，或在工程窗口中点“停止”，然后重试。")
+            .arg(is_network_port_text(failure.device) ? QStringLiteral("网络串口")
+                                                      : QStringLiteral("串口"),
+                 failure.device);
     if (failure.kind == port_failure_kind::bad_name)
         return is_network_port_text(failure.device)
                    ? network_port_refusal_message(parse_network_port(failure.device),

@@ -1,0 +1,699 @@
+#include "site_texts.h"
+
+#include "network_port.h"
+#include "panel_file.h"
+#include "port_texts.h"
+#include "transfer_sequences.h"
+#include "window_texts.h"
+
+#include <QFileInfo>
+#include <QStringList>
+
+#include <chrono>
+
+namespace lorvane {
+
+namespace {
+
+const QString LIST_SEPARATOR = QStringLiteral("，");
+
+// A value the site file's parser quotes from the file, in Chinese where it is a kind of value.
+QString value_words(const QString& value)
+{
+    if (value == QStringLiteral("an array"))
+        return QStringLiteral("数组");
+    if (value == QStringLiteral("an object"))
+        return QStringLiteral("对象");
+    return value;
+}
+
+QString member(const QString& path)
+{
+    return QStringLiteral("成员 %1").arg(path);
+}
+
+QString known_members(const QString& path)
+{
+    return path.startsWith(QStringLiteral("buses[")) ? QStringLiteral("name、port、panels")
+                                                     : QStringLiteral("format、name、buses");
+}
+
+QString operation_words(std::uint8_t code)
+{
+    const QString text = operation_text_of(code);
+    if (!text.isEmpty())
+        return text;
+    return code == 0 ? QStringLiteral("（无）") : QStringLiteral("（代码 %1）").arg(code);
+}
+
+QString field_words(const config_difference& d)
+{
+    const QString key = QStringLiteral("按键%1").arg(d.record);
+    switch (d.field) {
+    case config_field::refresh_period:
+        return QStringLiteral("刷新周期");
+    case config_field::key_address:
+        return key + QStringLiteral(" 地址");
+    case config_field::key_line:
+        return key + QStringLiteral(" 线路");
+    case config_field::key_operation:
+        return key + QStringLiteral(" 操作");
+    }
+    return {};
+}
+
+QString value_of(const config_difference& d, std::uint8_t value)
+{
+    return d.field == config_field::key_operation ? operation_words(value) : QString::number(value);
+}
+
+// "记录 0（刷新周期）", "记录 3（按键3）".
+QString record_words(int record)
+{
+    return record == 0 ? QStringLiteral("记录 0（刷新周期）")
+                       : QStringLiteral("记录 %1（按键%1）").arg(record);
+}
+
+QString step_words(transfer_step step)
+{
+    switch (step) {
+    case transfer_step::first_read:
+        return QStringLiteral("读取");
+    case transfer_step::write:
+        return QStringLiteral("写入");
+    case transfer_step::read_back:
+        return QStringLiteral("读回");
+    }
+    return {};
+}
+
+QString seconds_words(double seconds)
+{
+    if (seconds < 60)
+        return QStringLiteral("%1 秒").arg(seconds, 0, 'f', 1);
+    const int whole = int(seconds + 0.5);
+    return QStringLiteral("%1 分 %2 秒").arg(whole / 60).arg(whole % 60);
+}
+
+// The few words for a port that could not be opened; the box of the main window says more.
+QString port_failure_words(const port_failure& failure)
+{
+    QString what;
+    switch (failure.kind) {
+    case port_failure_kind::bad_name:
+        what = QStringLiteral("串口名无效");
+        break;
+    case port_failure_kind::not_found:
+        what = QStringLiteral("找不到该串口设备");
+        break;
+    case port_failure_kind::permission:
+        what = QStringLiteral("没有权限打开该串口");
+        break;
+    case port_failure_kind::in_use:
+        what = QStringLiteral("串口正被其他程序占用");
+        break;
+    case port_failure_kind::already_open:
+    case port_failure_kind::in_use_here:
+        what = QStringLiteral("本程序的另一个窗口正在使用该串口");
+        break;
+    case port_failure_kind::unsupported_settings:
+        what = QStringLiteral("串口不支持 9600 波特、8N1");
+        break;
+    case port_failure_kind::host_not_found:
+        what = QStringLiteral("找不到服务器主机");
+        break;
+    case port_failure_kind::connection_refused:
+        what = QStringLiteral("服务器拒绝连接");
+        break;
+    case port_failure_kind::timed_out:
+        what = QStringLiteral("没有按时连上服务器");
+        break;
+    case port_failure_kind::settings_refused:
+        what = QStringLiteral("服务器不接受 RFC 2217 串口设置");
+        break;
+    case port_failure_kind::closed_during_setup:
+        what = QStringLiteral("服务器在设置串口时关闭了连接");
+        break;
+    case port_failure_kind::flooded:
+        what = QStringLiteral("服务器发送的数据过多");
+        break;
+    case port_failure_kind::tls_unavailable:
+        what = QStringLiteral("本机不支持 TLS");
+        break;
+    case port_failure_kind::tls_file:
+        what = QStringLiteral("无法读取 TLS 文件 %1").arg(failure.file);
+        break;
+    case port_failure_kind::tls_file_invalid:
+        what = QStringLiteral("TLS 文件 %1 无效").arg(failure.file);
+        break;
+    case port_failure_kind::tls_not_spoken:
+        what = QStringLiteral("服务器的这个端口不使用 TLS");
+        break;
+    case port_failure_kind::tls_expected:
+        what = QStringLiteral("服务器的这个端口要求 TLS");
+        break;
+    case port_failure_kind::certificate_unknown:
+        what = QStringLiteral("服务器证书尚未受信任（请先在主窗口中打开该串口并信任它）");
+        break;
+    case port_failure_kind::certificate_changed:
+        what = QStringLiteral("服务器证书已更改，与保存的不符");
+        break;
+    case port_failure_kind::client_certificate_refused:
+        what = QStringLiteral("服务器要求（另一个）客户端证书");
+        break;
+    case port_failure_kind::other:
+        what = QStringLiteral("无法打开");
+        break;
+    }
+    if (!failure.reason.isEmpty())
+        what += QStringLiteral("（系统原因：%1）").arg(failure.reason);
+    return what;
+}
+
+int count_of(const bus_result& bus, module_status status)
+{
+    int n = 0;
+    for (const module_result& m : bus.modules)
+        n += m.status == status ? 1 : 0;
+    return n;
+}
+
+// "3 个相同，1 个不同" for `statuses`, leaving out those of no module.
+QString counts_words(const site_counts& counts, const std::vector<module_status>& statuses)
+{
+    QStringList parts;
+    for (const module_status status : statuses) {
+        if (counts[status] > 0)
+            parts << QStringLiteral("%1 个%2").arg(counts[status]).arg(status_word(status));
+    }
+    return parts.join(LIST_SEPARATOR);
+}
+
+QString bus_and_port(const site_bus& bus)
+{
+    return QStringLiteral("%1（%2）").arg(bus.name, bus.port);
+}
+
+}  // namespace
+
+QString site_window_title(const QString& site)
+{
+    return QStringLiteral("工程：") + site;
+}
+
+QString site_file_message(const site_file_error& e, const QString& site_path)
+{
+    const QString at = member(e.member);
+    const QString value = value_words(e.value);
+    QString problem;
+    switch (e.kind) {
+    case site_problem::too_large:
+        problem =
+            QStringLiteral("文件过大（工程文件不超过 %1 KiB）。").arg(SITE_FILE_MAX_SIZE / 1024);
+        break;
+    case site_problem::unreadable:
+        problem = e.reason;
+        break;
+    case site_problem::not_a_file:
+        problem = QStringLiteral("它不是普通文件。");
+        break;
+    case site_problem::not_json:
+        problem = QStringLiteral("不是有效的 JSON 文件（%1）。").arg(value);
+        break;
+    case site_problem::not_an_object:
+        problem = e.member.isEmpty()
+                      ? QStringLiteral("文件必须包含一个 JSON 对象。")
+                      : QStringLiteral("%1 必须是一个对象，而不是 %2。").arg(at, value);
+        break;
+    case site_problem::unknown_member:
+        problem = QStringLiteral("%1 不是工程文件的成员（可用的成员：%2）。")
+                      .arg(at, known_members(e.member));
+        break;
+    case site_problem::given_twice:
+        problem = QStringLiteral("%1 出现了两次；每个成员只能出现一次。").arg(at);
+        break;
+    case site_problem::wrong_format:
+        problem = QStringLiteral("%1 必须是 \"%2\"，而不是 %3。").arg(at, SITE_FILE_FORMAT, value);
+        break;
+    case site_problem::missing:
+        problem = QStringLiteral("缺少%1。").arg(at);
+        break;
+    case site_problem::not_a_text:
+        problem = QStringLiteral("%1 必须是字符串，而不是 %2。").arg(at, value);
+        break;
+    case site_problem::not_a_list:
+        problem = QStringLiteral("%1 必须是数组，而不是 %2。").arg(at, value);
+        break;
+    case site_problem::no_buses:
+        problem = QStringLiteral("%1 必须列出 1 到 %2 条总线，而不是一条也没有。")
+                      .arg(at)
+                      .arg(SITE_MAX_BUSES);
+        break;
+    case site_problem::too_many_buses:
+        problem = QStringLiteral("%1 列出了 %2 条总线；一个工程最多 %3 条。")
+                      .arg(at)
+                      .arg(e.number)
+                      .arg(SITE_MAX_BUSES);
+        break;
+    case site_problem::empty_name:
+        problem = QStringLiteral("%1 不能为空。").arg(at);
+        break;
+    case site_problem::name_twice:
+        problem = QStringLiteral("%1 再次使用了总线名 %2（%3 已用过）；每条总线的名字必须不同，"
+                                 "不区分大小写。")
+                      .arg(at, value, member(e.other_member));
+        break;
+    case site_problem::bad_panel_path:
+        problem =
+            QStringLiteral("%1 必须是配置文件的路径（相对于工程文件所在的文件夹），而不是 %2。")
+                .arg(at, value);
+        break;
+    case site_problem::panel_twice:
+        problem = QStringLiteral("%1 再次给出了配置文件 %2（%3 已给出）。")
+                      .arg(at, value, member(e.other_member));
+        break;
+    case site_problem::bad_port:
+        problem = QStringLiteral("%1 的串口 %2 无效：串口应为 1 到 %3 之间的整数、串口设备名（例如 "
+                                 "COM3、ttyUSB0）、路径（例如 /dev/ttyUSB0）、tcp://主机:端口、"
+                                 "rfc2217://主机:端口，或 usb:序列号。")
+                      .arg(at, value)
+                      .arg(MAX_PORT_NUMBER);
+        break;
+    case site_problem::port_twice:
+        problem = QStringLiteral("%1 的串口 %2 也是%3 的串口；每条总线必须有自己的串口。")
+                      .arg(at, value, member(e.other_member));
+        break;
+    case site_problem::unknown_bus:
+        problem = QStringLiteral("工程中没有名为 %1 的总线。").arg(value);
+        break;
+    case site_problem::panel_unreadable:
+        problem = QStringLiteral("无法读取配置文件 %1（%2）：%3").arg(e.file, at, e.reason);
+        break;
+    case site_problem::panel_too_large:
+        problem = QStringLiteral("配置文件 %1（%2）过大（配置文件不超过 %3 KiB）。")
+                      .arg(e.file, at)
+                      .arg(PANEL_FILE_MAX_SIZE / 1024);
+        break;
+    case site_problem::panel_not_a_file:
+        problem = QStringLiteral("配置文件 %1（%2）不是普通文件。").arg(e.file, at);
+        break;
+    case site_problem::panel_invalid:
+        problem = QStringLiteral("配置文件 %1（%2）有误：%3")
+                      .arg(e.file, at, e.panel ? panel_file_problem_text(*e.panel) : QString());
+        break;
+    case site_problem::address_twice:
+        problem = QStringLiteral("配置文件 %1 和 %2 的模块自身地址都是 %3（总线 %4）；同一条总线上"
+                                 "每个模块只能有一个配置文件。")
+                      .arg(e.other_file, e.file)
+                      .arg(e.number)
+                      .arg(value);
+        break;
+    }
+    return QStringLiteral("无法打开工程文件 %1：%2").arg(QFileInfo(site_path).fileName(), problem);
+}
+
+QString status_word(module_status status)
+{
+    switch (status) {
+    case module_status::same:
+        return QStringLiteral("相同");
+    case module_status::different:
+        return QStringLiteral("不同");
+    case module_status::missing:
+        return QStringLiteral("无应答");
+    case module_status::unexpected:
+        return QStringLiteral("未登记");
+    case module_status::unchanged:
+        return QStringLiteral("未改动");
+    case module_status::written:
+        return QStringLiteral("已写入");
+    case module_status::failed:
+        return QStringLiteral("写入失败");
+    case module_status::interrupted:
+        return QStringLiteral("已中断");
+    case module_status::not_reached:
+        return QStringLiteral("未进行");
+    case module_status::read:
+        return QStringLiteral("已读取");
+    }
+    return {};
+}
+
+QString difference_words(const config_difference& d, module_status status)
+{
+    if (status == module_status::written)
+        return QStringLiteral("%1：原为 %2，改为 %3")
+            .arg(field_words(d), value_of(d, d.found), value_of(d, d.expected));
+    return QStringLiteral("%1：计划 %2，实际 %3")
+        .arg(field_words(d), value_of(d, d.expected), value_of(d, d.found));
+}
+
+QString module_detail_words(const module_result& m)
+{
+    const QString within =
+        QStringLiteral("%1 秒内没有应答").arg(std::chrono::duration<double>(REPLY_TIMEOUT).count());
+    switch (m.status) {
+    case module_status::missing:
+        return QStringLiteral("读取%1时，%2").arg(record_words(m.stopped_record), within);
+    case module_status::unexpected:
+        return m.refresh_period ? QStringLiteral("刷新周期 %1").arg(*m.refresh_period) : QString();
+    case module_status::failed:
+        if (m.stopped_step == transfer_step::read_back && !m.differences.empty())
+            return QStringLiteral("读回的配置与配置文件不同");
+        return QStringLiteral("%1%2时，%3")
+            .arg(step_words(m.stopped_step), record_words(m.stopped_record), within);
+    case module_status::interrupted:
+        return QStringLiteral("在%1%2时停止")
+            .arg(step_words(m.stopped_step), record_words(m.stopped_record));
+    default:
+        return {};
+    }
+}
+
+QString module_difference_column(const module_result& m)
+{
+    QStringList parts;
+    if (differences_found(m) || m.status == module_status::written) {
+        for (const config_difference& d : m.differences)
+            parts << difference_words(d, m.status);
+    }
+    if (const QString detail = module_detail_words(m); !detail.isEmpty())
+        parts.prepend(detail);
+    return parts.join(QStringLiteral("；"));
+}
+
+QString reply_time_words(const reply_times& t)
+{
+    return QStringLiteral("%1 ms（%2–%3）")
+        .arg(t.median_ms, 0, 'f', 1)
+        .arg(t.min_ms, 0, 'f', 1)
+        .arg(t.max_ms, 0, 'f', 1);
+}
+
+QString bus_failure_words(const site_result& result, const bus_result& bus)
+{
+    if (!bus.failure)
+        return {};
+    const bus_failure& f = *bus.failure;
+    switch (f.kind) {
+    case bus_failure_kind::cannot_open:
+        return port_failure_words(f.port);
+    case bus_failure_kind::usb_not_plugged:
+        return QStringLiteral("没有插入序列号为 %1 的 USB 适配器").arg(f.serial);
+    case bus_failure_kind::usb_ambiguous:
+        return QStringLiteral("有 %1 个适配器的序列号都是 %2（%3）；请在工程文件中改用串口名")
+            .arg(QString::number(f.devices.size()), f.serial, f.devices.join(QStringLiteral("、")));
+    case bus_failure_kind::port_shared: {
+        const QString other = f.other_bus >= 0 && f.other_bus < int(result.buses.size())
+                                  ? result.buses[std::size_t(f.other_bus)].name
+                                  : QString();
+        return QStringLiteral("%1 就是 %2，也是总线 %3 的串口")
+            .arg(bus.port, f.devices.value(0), other);
+    }
+    case bus_failure_kind::port_lost:
+        return port_lost_message(bus.device, f.loss);
+    }
+    return {};
+}
+
+QString site_summary(const site_result& result)
+{
+    const site_counts counts = count_site(result);
+    QString head;
+    switch (result.action) {
+    case site_action::check:
+        head = result.stopped ? QStringLiteral("核对已停止") : QStringLiteral("核对完毕");
+        break;
+    case site_action::write:
+        head = result.stopped ? QStringLiteral("写入已停止") : QStringLiteral("写入完毕");
+        break;
+    case site_action::adopt:
+        head = result.stopped ? QStringLiteral("读取已停止") : QStringLiteral("读取完毕");
+        break;
+    }
+    QString buses = QStringLiteral("%1 条总线").arg(counts.buses);
+    if (counts.unreachable > 0)
+        buses += QStringLiteral("（%1 条无法连接）").arg(counts.unreachable);
+    QString line = QStringLiteral("%1：%2，%3 个模块").arg(head, buses).arg(counts.modules);
+    if (const QString parts = counts_words(counts, summary_statuses(result.action));
+        !parts.isEmpty())
+        line += QStringLiteral("：") + parts;
+    return line + QStringLiteral("（%1）").arg(seconds_words(result.seconds));
+}
+
+QString bus_counts(const bus_result& bus)
+{
+    site_counts counts;
+    for (int s = 0; s < MODULE_STATUS_COUNT; ++s)
+        counts.by_status[std::size_t(s)] = count_of(bus, module_status(s));
+    std::vector<module_status> all;
+    for (int s = 0; s < MODULE_STATUS_COUNT; ++s)
+        all.push_back(module_status(s));
+    return counts_words(counts, all);
+}
+
+QString close_in_main_window_first(const QString& port)
+{
+    return QStringLiteral("先在主窗口中关闭串口 ") + port;
+}
+
+QString write_question(const site_plan& plan, const site_result* last_check,
+                       const QString& log_path)
+{
+    const QString after =
+        QStringLiteral("\n\n写入前会先读取每个模块，已与配置文件一致的模块不会写入。"
+                       "\n每个写入的模块都记入审计日志 %1。")
+            .arg(log_path);
+    QStringList lines;
+    int total = 0;
+    if (last_check) {
+        for (std::size_t b = 0; b < last_check->buses.size() && b < plan.buses.size(); ++b) {
+            QStringList addresses;
+            for (const module_result& m : last_check->buses[b].modules) {
+                if (m.status == module_status::different)
+                    addresses << QString::number(m.address);
+            }
+            if (addresses.isEmpty())
+                continue;
+            total += int(addresses.size());
+            lines << QStringLiteral("  %1：%2 个，地址 %3")
+                         .arg(bus_and_port(plan.buses[b]))
+                         .arg(addresses.size())
+                         .arg(addresses.join(QStringLiteral("、")));
+        }
+    }
+    if (total > 0)
+        return QStringLiteral("将写入上次核对中有差异的 %1 个模块，在 %2 条总线上：\n")
+                   .arg(total)
+                   .arg(lines.size()) +
+               lines.join(u'\n') + after;
+
+    int modules = 0;
+    for (const site_bus& bus : plan.buses) {
+        modules += int(bus.panels.size());
+        lines << QStringLiteral("  %1：%2 个模块").arg(bus_and_port(bus)).arg(bus.panels.size());
+    }
+    return (last_check ? QStringLiteral("上次核对没有发现有差异的模块。")
+                       : QStringLiteral("尚未核对，还不知道哪些模块有差异。")) +
+           QStringLiteral("将读取 %1 条总线上的 %2 个模块，只写入与配置文件不同的模块：\n")
+               .arg(plan.buses.size())
+               .arg(modules) +
+           lines.join(u'\n') + after;
+}
+
+QString write_stopped_message(const site_result& result, const QString& log_path)
+{
+    int cut = 0;
+    int not_begun = 0;
+    for (const bus_result& bus : result.buses) {
+        for (const module_result& m : bus.modules) {
+            if (m.status == module_status::interrupted &&
+                m.stopped_step != transfer_step::first_read)
+                ++cut;
+            else if (m.status == module_status::interrupted ||
+                     m.status == module_status::not_reached)
+                ++not_begun;
+        }
+    }
+    QString text = QStringLiteral("关闭工程窗口时写入还没有完成，写入已停止。\n已写入 %1 个模块。")
+                       .arg(count_site(result)[module_status::written]);
+    if (cut > 0)
+        text += QStringLiteral("\n%1 个模块在写入中途被打断，可能只写入了部分记录；"
+                               "已在审计日志 %2 中记为 interrupted。")
+                    .arg(cut)
+                    .arg(log_path);
+    if (not_begun > 0)
+        text += QStringLiteral("\n%1 个模块没有写入。").arg(not_begun);
+    return text + QStringLiteral("\n请重新打开工程，核对后再写入。");
+}
+
+QString log_open_failed_message(const QString& log_path, const QString& reason)
+{
+    return QStringLiteral("无法打开审计日志 %1：%2\n没有发送任何数据，没有写入任何模块。")
+        .arg(log_path, reason);
+}
+
+QString log_failed_message(const QString& log_path, const QString& reason)
+{
+    return QStringLiteral("无法写入审计日志 %1：%2\n写入已全部停止。").arg(log_path, reason);
+}
+
+QString report_failed_message(const QString& path, const QString& reason)
+{
+    return QStringLiteral("无法保存报告 %1：%2").arg(QFileInfo(path).fileName(), reason);
+}
+
+QString report_file_name(const site_result& result)
+{
+    QString name = result.site;
+    for (QChar& c : name) {
+        if (QStringLiteral("/\\:*?\"<>|").contains(c) || c.unicode() < 0x20)
+            c = u'-';
+    }
+    const QString kind = result.action == site_action::write ? QStringLiteral("写入报告")
+                                                             : QStringLiteral("核对报告");
+    return QStringLiteral("%1 %2 %3.html")
+        .arg(name.trimmed(), kind,
+             result.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HHmm")));
+}
+
+QString chinese_report_words::label(report_label label) const
+{
+    switch (label) {
+    case report_label::time:
+        return QStringLiteral("时间");
+    case report_label::user:
+        return QStringLiteral("用户");
+    case report_label::host:
+        return QStringLiteral("计算机");
+    case report_label::tool:
+        return QStringLiteral("工具");
+    case report_label::duration:
+        return QStringLiteral("用时");
+    case report_label::summary:
+        return QStringLiteral("概况");
+    case report_label::port:
+        return QStringLiteral("串口");
+    case report_label::bus_map:
+        return QStringLiteral("总线地址图：地址 0 至 255");
+    case report_label::legend:
+        return QStringLiteral("图例");
+    case report_label::address:
+        return QStringLiteral("地址");
+    case report_label::panel:
+        return QStringLiteral("配置文件");
+    case report_label::status:
+        return QStringLiteral("状态");
+    case report_label::details:
+        return QStringLiteral("差异");
+    case report_label::reply_times:
+        return QStringLiteral("应答时间（最短 / 中位 / 最长）");
+    case report_label::no_panel:
+        return QStringLiteral("工程中没有");
+    case report_label::no_modules:
+        return QStringLiteral("这条总线上没有模块。");
+    case report_label::no_module_at:
+        return QStringLiteral("无模块");
+    }
+    return {};
+}
+
+QString chinese_report_words::action(site_action action) const
+{
+    switch (action) {
+    case site_action::check:
+        return QStringLiteral("工程核对");
+    case site_action::write:
+        return QStringLiteral("工程写入");
+    case site_action::adopt:
+        return QStringLiteral("工程读取");
+    }
+    return {};
+}
+
+QString chinese_report_words::status(module_status status) const
+{
+    return status_word(status);
+}
+
+QString chinese_report_words::count(module_status status, int) const
+{
+    return status_word(status);
+}
+
+QString chinese_report_words::unreachable_count(int) const
+{
+    return QStringLiteral("条总线无法连接");
+}
+
+QString chinese_report_words::site_size(const site_counts& counts) const
+{
+    return QStringLiteral("%1 条总线，计划中 %2 个模块").arg(counts.buses).arg(counts.modules);
+}
+
+QString chinese_report_words::bus_outcome(const bus_result& bus) const
+{
+    if (bus.reachable())
+        return QStringLiteral("已连接");
+    return (bus.failure->kind == bus_failure_kind::port_lost ? PORT_LOST_WORD : UNREACHABLE_WORD) +
+           QStringLiteral("：") + bus_failure_words(result_, bus);
+}
+
+QString chinese_report_words::difference(const config_difference& d, module_status status) const
+{
+    return difference_words(d, status);
+}
+
+QString chinese_report_words::detail(const module_result& module) const
+{
+    return module_detail_words(module);
+}
+
+QString chinese_report_words::reply_times(const lorvane::reply_times& t) const
+{
+    return QStringLiteral("%1 / %2 / %3 毫秒")
+        .arg(t.min_ms, 0, 'f', 1)
+        .arg(t.median_ms, 0, 'f', 1)
+        .arg(t.max_ms, 0, 'f', 1);
+}
+
+QString chinese_report_words::time(const QDateTime& utc) const
+{
+    const QDateTime local = utc.toLocalTime();
+    const int offset = local.offsetFromUtc() / 60;
+    return local.toString(QStringLiteral("yyyy年M月d日 HH:mm:ss")) +
+           QStringLiteral("（UTC%1%2:%3）")
+               .arg(QChar(offset < 0 ? u'-' : u'+'))
+               .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+               .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString chinese_report_words::duration(double seconds) const
+{
+    return seconds_words(seconds);
+}
+
+QString chinese_report_words::map_title(const bus_result& bus) const
+{
+    return QStringLiteral("%1 的总线地址图").arg(bus.name);
+}
+
+QString chinese_report_words::map_description(const bus_result& bus) const
+{
+    QStringList parts;
+    for (const module_result& m : bus.modules)
+        parts << QStringLiteral("地址 %1 %2").arg(m.address).arg(status_word(m.status));
+    return QStringLiteral("地址 0 至 255，分 16 行，每行 16 个。%1。其余地址：无模块。")
+        .arg(parts.isEmpty() ? QStringLiteral("没有模块") : parts.join(LIST_SEPARATOR));
+}
+
+QString chinese_report_words::cell_title(int address, const module_result& module) const
+{
+    return module.panel >= 0
+               ? QStringLiteral("地址 %1：%2（%3）")
+                     .arg(QString::number(address), status_word(module.status), module.panel_path)
+               : QStringLiteral("地址 %1：%2")
+                     .arg(QString::number(address), status_word(module.status));
+}
+
+}  // namespace lorvane

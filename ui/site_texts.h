@@ -1,0 +1,103 @@
+// The window's words for a whole site: a refused site file, each module's status and
+// differences, a bus that could not be reached, the summary of a run, the questions and
+// messages of the site window, and the Chinese words of the HTML report.
+#pragma once
+
+#include "site_file.h"
+#include "site_report.h"
+#include "site_result.h"
+
+#include <QString>
+
+namespace lorvane {
+
+inline const QString OPEN_SITE_TITLE = QStringLiteral("打开工程文件");
+inline const QString SAVE_REPORT_TITLE = QStringLiteral("保存报告");
+inline const QString SITE_FILE_FILTER = QStringLiteral("工程文件 (*.json);;所有文件 (*)");
+inline const QString REPORT_FILE_FILTER = QStringLiteral("HTML 报告 (*.html);;所有文件 (*)");
+// The status of a bus whose port could not be opened, and of the modules on it.
+inline const QString UNREACHABLE_WORD = QStringLiteral("串口无法打开");
+inline const QString PORT_LOST_WORD = QStringLiteral("串口已断开");
+
+// "工程：NAME", the site window's title.
+QString site_window_title(const QString& site);
+
+// The one box for a site file that cannot be opened, in the words of the panel file's boxes:
+// "无法打开工程文件 site.json：成员 buses[1].port ……".
+QString site_file_message(const site_file_error& error, const QString& site_path);
+
+// 相同, 不同, 无应答, 未登记, 未改动, 已写入, 写入失败, 已中断, 未进行, 已读取.
+QString status_word(module_status status);
+
+// One difference of a module: "按键3 线路：计划 5，实际 7"; after a write (status written),
+// what it changed: "按键3 线路：原为 7，改为 5".
+QString difference_words(const config_difference& difference, module_status status);
+
+// What else there is to say about a module: where it stopped, an unexpected one's refresh
+// period; empty when nothing.
+QString module_detail_words(const module_result& module);
+
+// All of it for the tree's 差异 column: the differences found, then the detail.
+QString module_difference_column(const module_result& module);
+
+// "43.0 ms（42.1–45.2）": the median reply time with the least and the greatest.
+QString reply_time_words(const reply_times& times);
+
+// Why bus `bus` of `result` could not be reached, or went away, in a few words.
+QString bus_failure_words(const site_result& result, const bus_result& bus);
+
+// "核对完毕：2 条总线，5 个模块：3 个相同，1 个不同，1 个无应答（6.1 秒）".
+QString site_summary(const site_result& result);
+
+// The counts of one bus's modules by status: "3 个相同，1 个不同".
+QString bus_counts(const bus_result& bus);
+
+// "先在主窗口中关闭串口 PORT".
+QString close_in_main_window_first(const QString& port);
+
+// The confirmation before a write of `plan`: how many modules on which buses will be written,
+// by the last check when there is one (null otherwise), and where each write is logged.
+QString write_question(const site_plan& plan, const site_result* last_check,
+                       const QString& log_path);
+
+// The box after a write was stopped by closing the site window: what was written, what was
+// cut off (and logged as such in `log_path`), and what was not begun.
+QString write_stopped_message(const site_result& result, const QString& log_path);
+
+// The audit log could not be opened before a write, or appended to during one.
+QString log_open_failed_message(const QString& log_path, const QString& reason);
+QString log_failed_message(const QString& log_path, const QString& reason);
+
+// A report that could not be written.
+QString report_failed_message(const QString& path, const QString& reason);
+
+// The report's file name to suggest: "NAME 核对报告 2025-03-04 0912.html".
+QString report_file_name(const site_result& result);
+
+class chinese_report_words final : public site_report_words
+{
+public:
+    explicit chinese_report_words(const site_result& result) : result_(result) {}
+
+    QString language() const override { return QStringLiteral("zh-CN"); }
+    QString label(report_label label) const override;
+    QString action(site_action action) const override;
+    QString status(module_status status) const override;
+    QString count(module_status status, int n) const override;
+    QString unreachable_count(int n) const override;
+    QString site_size(const site_counts& counts) const override;
+    QString bus_outcome(const bus_result& bus) const override;
+    QString difference(const config_difference& difference, module_status status) const override;
+    QString detail(const module_result& module) const override;
+    QString reply_times(const lorvane::reply_times& times) const override;
+    QString time(const QDateTime& utc) const override;
+    QString duration(double seconds) const override;
+    QString map_title(const bus_result& bus) const override;
+    QString map_description(const bus_result& bus) const override;
+    QString cell_title(int address, const module_result& module) const override;
+
+private:
+    const site_result& result_;
+};
+
+}  // namespace lorvane

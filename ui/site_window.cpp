@@ -1,0 +1,551 @@
+#include "site_window.h"
+
+#include "main_form.h"
+#include "message_box.h"
+#include "port_holders.h"
+#include "port_listing.h"
+#include "site_loader.h"
+#include "site_report.h"
+#include "site_texts.h"
+#include "transfer_sequences.h"
+
+#include <QApplication>
+#include <QBrush>
+#include <QCloseEvent>
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace lorvane {
+
+namespace {
+
+enum column { ADDRESS_COLUMN, PANEL_COLUMN, STATUS_COLUMN, DIFFERENCE_COLUMN, REPLY_COLUMN };
+constexpr int BUS_ROLE = Qt::UserRole;          // the bus's index in the site
+constexpr int ADDRESS_ROLE = Qt::UserRole + 1;  // a module row's address; -1 on a bus row
+
+QString native(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// The device a bus's port names now: a usb: port as the one adapter with its serial number,
+// or nothing when that adapter is not plugged in (or not alone).
+std::optional<QString> device_of(const site_bus& bus)
+{
+    const QString port = bus.port.trimmed();
+    const auto serial = usb_serial_of(port);
+    if (!serial)
+        return port;
+    const QStringList names = ports_with_serial(*serial);
+    if (names.size() != 1)
+        return std::nullopt;
+    return names.front();
+}
+
+QString step_status(transfer_step step)
+{
+    switch (step) {
+    case transfer_step::first_read:
+        return QStringLiteral("正在读取");
+    case transfer_step::write:
+        return QStringLiteral("正在写入");
+    case transfer_step::read_back:
+        return QStringLiteral("正在读回");
+    }
+    return {};
+}
+
+// The status's colour, as the report shows it, for the statuses that ask for a look.
+QBrush status_colour(module_status status)
+{
+    switch (status) {
+    case module_status::different:
+        return QColor(0xb0, 0x6e, 0x00);
+    case module_status::missing:
+    case module_status::failed:
+        return QColor(0xc6, 0x28, 0x28);
+    case module_status::unexpected:
+        return QColor(0x6a, 0x3d, 0x9a);
+    case module_status::written:
+        return QColor(0x15, 0x65, 0xc0);
+    default:
+        return {};
+    }
+}
+
+QPushButton* make_button(QWidget* parent, const char* name, const QString& text)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(true);  // Return presses the button that has the focus
+    return button;
+}
+
+}  // namespace
+
+bool is_site_file(const QString& path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    return names_site_format(file.read(SITE_FILE_MAX_SIZE));
+}
+
+site_window* site_window::open(main_form& main, const QString& path)
+{
+    const QString key = QFileInfo(path).absoluteFilePath();
+    site_window* same = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* window = qobject_cast<site_window*>(widget);
+        if (window && window->isVisible() && QFileInfo(window->path_).absoluteFilePath() == key)
+            same = window;
+    }
+    if (same && same->running()) {
+        same->raise();
+        same->activateWindow();
+        return same;
+    }
+    const auto loaded = load_site(path);
+    if (const auto* error = std::get_if<site_file_error>(&loaded)) {
+        message_box::show(&main, site_file_message(*error, path));
+        return nullptr;
+    }
+    if (same)
+        same->close();
+    auto* window = new site_window(main, path, std::get<site_plan>(loaded));
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+site_window::site_window(main_form& main, const QString& path, const site_plan& plan)
+    : QWidget(nullptr, Qt::Window), main_(main), path_(path), plan_(plan)
+{
+    setObjectName(SITE_WINDOW_NAME);
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The program ends with its main window; this one closes with it (see eventFilter).
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setWindowTitle(site_window_title(plan.name));
+    setWindowIcon(main.windowIcon());
+    create_controls();
+    fill_tree(site_run(plan_, {}).result());
+    update_buttons();
+    resize(900, 480);
+
+    main.installEventFilter(this);
+    connect(&main, &QObject::destroyed, this, [this] { delete this; });
+}
+
+site_window::~site_window()
+{
+    // Whatever was under way ends here, logged as a stop would log it.
+    if (run_) {
+        run_->disconnect(this);
+        run_->stop();
+    }
+}
+
+void site_window::create_controls()
+{
+    tree_ = new QTreeWidget(this);
+    tree_->setObjectName(QStringLiteral("site_tree"));
+    tree_->setAccessibleName(QStringLiteral("总线和模块"));
+    tree_->setColumnCount(5);
+    tree_->setHeaderLabels({QStringLiteral("地址"), QStringLiteral("配置文件"),
+                            QStringLiteral("状态"), QStringLiteral("差异"),
+                            QStringLiteral("应答时间")});
+    tree_->headerItem()->setToolTip(REPLY_COLUMN, QStringLiteral("中位数（最短–最长），"
+                                                                 "每条记录从请求发出到应答到达"));
+    tree_->setUniformRowHeights(true);
+    tree_->setAlternatingRowColors(true);
+    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree_->header()->setStretchLastSection(false);
+    tree_->header()->setSectionResizeMode(DIFFERENCE_COLUMN, QHeaderView::Stretch);
+    tree_->setColumnWidth(ADDRESS_COLUMN, 130);
+    tree_->setColumnWidth(PANEL_COLUMN, 170);
+    tree_->setColumnWidth(STATUS_COLUMN, 90);
+    tree_->setColumnWidth(REPLY_COLUMN, 140);
+    connect(tree_, &QTreeWidget::currentItemChanged, this, &site_window::update_buttons);
+
+    summary_ = new QLabel(this);
+    summary_->setObjectName(QStringLiteral("site_summary"));
+    summary_->setTextFormat(Qt::PlainText);
+    summary_->setWordWrap(true);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    check_ = make_button(this, "site_check", QStringLiteral("核对(&C)"));
+    write_ = make_button(this, "site_write", QStringLiteral("写入有差异的模块(&W)"));
+    report_ = make_button(this, "site_report", QStringLiteral("保存报告…(&R)"));
+    load_ = make_button(this, "site_load", QStringLiteral("载入主窗口(&L)"));
+    stop_ = make_button(this, "site_stop", QStringLiteral("停止"));
+    close_ = make_button(this, "site_close", QStringLiteral("关闭"));
+    connect(check_, &QPushButton::clicked, this, &site_window::check);
+    connect(write_, &QPushButton::clicked, this, &site_window::write);
+    connect(report_, &QPushButton::clicked, this, &site_window::save_report);
+    connect(load_, &QPushButton::clicked, this, &site_window::load_into_main);
+    connect(stop_, &QPushButton::clicked, this, &site_window::stop);
+    connect(close_, &QPushButton::clicked, this, &QWidget::close);
+
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* button : {check_, write_, report_, load_})
+        buttons->addWidget(button);
+    buttons->addStretch();
+    buttons->addWidget(stop_);
+    buttons->addWidget(close_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tree_);
+    layout->addWidget(summary_);
+    layout->addLayout(buttons);
+    summary_->setText(QStringLiteral("%1 条总线，%2。按“核对”读取每个模块，与配置文件比较。")
+                          .arg(plan_.buses.size())
+                          .arg(native(path_)));
+}
+
+// One row per bus, and under it one per module of the result (planned first, in the site
+// file's order), without statuses yet.
+void site_window::fill_tree(const site_result& result)
+{
+    tree_->clear();
+    rows_.clear();
+    for (int b = 0; b < int(result.buses.size()); ++b) {
+        const bus_result& bus = result.buses[std::size_t(b)];
+        auto* item = new QTreeWidgetItem(tree_, {bus.name, bus.port});
+        item->setData(ADDRESS_COLUMN, BUS_ROLE, b);
+        item->setData(ADDRESS_COLUMN, ADDRESS_ROLE, -1);
+        QFont bold = item->font(ADDRESS_COLUMN);
+        bold.setBold(true);
+        item->setFont(ADDRESS_COLUMN, bold);
+        item->setToolTip(PANEL_COLUMN, QStringLiteral("串口 ") + bus.port);
+        rows_.push_back({item, {}, nullptr, 0});
+        for (const module_result& m : bus.modules) {
+            auto* row = new QTreeWidgetItem(item, {QString::number(m.address), m.panel_path});
+            row->setData(ADDRESS_COLUMN, BUS_ROLE, b);
+            row->setData(ADDRESS_COLUMN, ADDRESS_ROLE, m.address);
+            rows_.back().modules.push_back(row);
+        }
+        item->setExpanded(true);
+    }
+}
+
+QTreeWidgetItem* site_window::module_row(int bus, int address)
+{
+    for (QTreeWidgetItem* row : rows_[std::size_t(bus)].modules) {
+        if (row->data(ADDRESS_COLUMN, ADDRESS_ROLE).toInt() == address)
+            return row;
+    }
+    return nullptr;
+}
+
+void site_window::show_module(int bus, const module_result& m)
+{
+    QTreeWidgetItem* row = module_row(bus, m.address);
+    if (!row) {  // a module no panel names, found by the scan
+        row = new QTreeWidgetItem(rows_[std::size_t(bus)].bus, {QString::number(m.address)});
+        row->setData(ADDRESS_COLUMN, BUS_ROLE, bus);
+        row->setData(ADDRESS_COLUMN, ADDRESS_ROLE, m.address);
+        rows_[std::size_t(bus)].modules.push_back(row);
+    }
+    row->setText(STATUS_COLUMN, status_word(m.status));
+    row->setForeground(STATUS_COLUMN, status_colour(m.status));
+    const QString differences = module_difference_column(m);
+    row->setText(DIFFERENCE_COLUMN, differences);
+    row->setToolTip(DIFFERENCE_COLUMN, differences);
+    row->setText(REPLY_COLUMN, m.replies ? reply_time_words(*m.replies) : QString());
+}
+
+void site_window::show_bus_progress(int bus, int value, int maximum, const QString& format)
+{
+    bus_rows& rows = rows_[std::size_t(bus)];
+    if (!rows.progress) {
+        rows.progress = new QProgressBar;
+        rows.progress->setAccessibleName(
+            QStringLiteral("%1 的进度").arg(plan_.buses[std::size_t(bus)].name));
+        rows.progress->setMaximumHeight(tree_->fontMetrics().height() + 2);  // the row's own
+        tree_->setItemWidget(rows.bus, DIFFERENCE_COLUMN, rows.progress);
+    }
+    rows.progress->setRange(0, std::max(1, maximum));
+    rows.progress->setValue(value);
+    rows.progress->setFormat(format);
+}
+
+void site_window::show_bus_done(int bus, const bus_result& result)
+{
+    bus_rows& rows = rows_[std::size_t(bus)];
+    if (rows.progress) {
+        tree_->removeItemWidget(rows.bus, DIFFERENCE_COLUMN);
+        rows.progress = nullptr;
+    }
+    QString status = run_->result().stopped ? QStringLiteral("已停止") : QStringLiteral("完成");
+    QString words = bus_counts(result);
+    if (!result.reachable()) {
+        const bool lost = result.failure->kind == bus_failure_kind::port_lost;
+        status = lost ? PORT_LOST_WORD : UNREACHABLE_WORD;
+        words = bus_failure_words(run_->result(), result);
+        // Nothing could be done on this bus: its modules say why.
+        for (const module_result& m : result.modules) {
+            if (!lost && m.status == module_status::not_reached) {
+                if (QTreeWidgetItem* row = module_row(bus, m.address)) {
+                    row->setText(STATUS_COLUMN, UNREACHABLE_WORD);
+                    row->setForeground(STATUS_COLUMN, QColor(0xc6, 0x28, 0x28));
+                }
+            }
+        }
+    }
+    rows.bus->setText(STATUS_COLUMN, status);
+    rows.bus->setForeground(STATUS_COLUMN,
+                            result.reachable() ? QBrush() : QColor(0xc6, 0x28, 0x28));
+    rows.bus->setText(DIFFERENCE_COLUMN, words);
+    rows.bus->setToolTip(DIFFERENCE_COLUMN, words);
+}
+
+std::optional<QString> site_window::port_held_by_main() const
+{
+    const serial_link& line = main_.link();
+    if (!line.is_open() && !line.is_opening())
+        return std::nullopt;
+    const QString held = device_identity(line.port_name()).value_or(line.port_name());
+    for (const site_bus& bus : plan_.buses) {
+        const auto device = device_of(bus);
+        if (device && device_identity(*device).value_or(*device) == held)
+            return line.port_name();
+    }
+    return std::nullopt;
+}
+
+void site_window::check()
+{
+    if (running())
+        return;
+    if (const auto port = port_held_by_main()) {
+        message_box::show(this, close_in_main_window_first(*port));
+        return;
+    }
+    start(site_action::check);
+}
+
+void site_window::write()
+{
+    if (running())
+        return;
+    if (const auto port = port_held_by_main()) {
+        message_box::show(this, close_in_main_window_first(*port));
+        return;
+    }
+    const QString log_path = audit_log_path(path_);
+    const site_result* last_check =
+        last_result_ && last_result_->action == site_action::check ? &*last_result_ : nullptr;
+    if (!confirm_box::ask(this, write_question(plan_, last_check, native(log_path)),
+                          QStringLiteral("写入")))
+        return;
+    // Opened before anything is sent: a log that cannot take the lines stops the write here.
+    log_ = std::make_unique<audit_log>();
+    if (const auto reason = log_->open(log_path)) {
+        log_.reset();
+        message_box::show(this, log_open_failed_message(native(log_path), *reason));
+        return;
+    }
+    start(site_action::write);
+}
+
+void site_window::start(site_action action)
+{
+    site_run_options options;
+    options.action = action;
+    options.scan = action == site_action::check;
+    options.session = {REPLY_TIMEOUT, 0};
+    run_ = std::make_unique<site_run>(plan_, options);
+    if (action == site_action::write)
+        run_->set_audit_log(log_.get(), audit_identity::of_this_process());
+    fill_tree(run_->result());
+    const QString working =
+        action == site_action::check ? QStringLiteral("正在核对") : QStringLiteral("正在写入");
+    for (const bus_rows& rows : rows_)
+        rows.bus->setText(STATUS_COLUMN, QStringLiteral("正在打开串口"));
+
+    site_run* run = run_.get();
+    connect(run, &site_run::bus_opened, this, [this, working](int bus) {
+        rows_[std::size_t(bus)].bus->setText(STATUS_COLUMN, working);
+    });
+    connect(run, &site_run::scan_progress, this, [this](int bus, int probed, int total) {
+        show_bus_progress(bus, probed, total, QStringLiteral("扫描 %v/%m"));
+    });
+    connect(run, &site_run::module_started, this, [this](int bus, int address, transfer_step step) {
+        const bus_rows& rows = rows_[std::size_t(bus)];
+        show_bus_progress(bus, rows.done, int(plan_.buses[std::size_t(bus)].panels.size()),
+                          QStringLiteral("模块 %v/%m"));
+        if (QTreeWidgetItem* row = module_row(bus, address))
+            row->setText(STATUS_COLUMN, step_status(step));
+    });
+    connect(run, &site_run::module_progress, this, [this](int bus, int address, int confirmed) {
+        if (QTreeWidgetItem* row = module_row(bus, address)) {
+            QString text = row->text(STATUS_COLUMN);
+            text.truncate(text.indexOf(u' ') < 0 ? text.size() : text.indexOf(u' '));
+            row->setText(STATUS_COLUMN,
+                         QStringLiteral("%1 %2/%3").arg(text).arg(confirmed).arg(RECORD_COUNT));
+        }
+    });
+    connect(run, &site_run::module_done, this, [this](int bus, const module_result& m) {
+        show_module(bus, m);
+        if (m.panel >= 0) {
+            bus_rows& rows = rows_[std::size_t(bus)];
+            ++rows.done;
+            if (rows.progress)
+                show_bus_progress(bus, rows.done, int(plan_.buses[std::size_t(bus)].panels.size()),
+                                  QStringLiteral("模块 %v/%m"));
+        }
+    });
+    connect(run, &site_run::bus_done, this, [this](int bus, const bus_result& result) {
+        for (const module_result& m : result.modules)
+            show_module(bus, m);
+        show_bus_done(bus, result);
+    });
+    connect(run, &site_run::finished, this, &site_window::finished);
+
+    summary_->setText(working + QStringLiteral("……"));
+    busy_ = true;
+    run->start();
+    update_buttons();
+}
+
+void site_window::finished(const site_result& result)
+{
+    busy_ = false;
+    log_.reset();  // the run logs nothing more; other programs may move the file now
+    last_result_ = result;
+    summary_->setText(site_summary(result));
+    select_first_module();
+    update_buttons();
+    tree_->setFocus();
+    if (result.log_failure)
+        message_box::show(this,
+                          log_failed_message(native(audit_log_path(path_)), *result.log_failure));
+}
+
+void site_window::select_first_module()
+{
+    for (const bus_rows& rows : rows_) {
+        if (!rows.modules.empty()) {
+            tree_->setCurrentItem(rows.modules.front());
+            return;
+        }
+    }
+    if (!rows_.empty())
+        tree_->setCurrentItem(rows_.front().bus);
+}
+
+void site_window::stop()
+{
+    if (run_ && run_->running())
+        run_->stop();
+}
+
+void site_window::save_report()
+{
+    if (running() || !last_result_)
+        return;
+    const QString start = QFileInfo(path_).absoluteDir().filePath(report_file_name(*last_result_));
+    const QString path = file_dialog::save_name(this, SAVE_REPORT_TITLE, REPORT_FILE_FILTER, start,
+                                                QStringLiteral("html"));
+    if (path.isEmpty())
+        return;
+    report_file file;
+    const audit_identity who = audit_identity::of_this_process();
+    const report_facts facts{last_result_->started, who.user, who.host,
+                             QStringLiteral("Lorvane ") + QStringLiteral(LORVANE_VERSION)};
+    const chinese_report_words words(*last_result_);
+    std::optional<QString> failure = file.open(path);
+    if (!failure)
+        failure = file.commit(site_report_html(*last_result_, facts, words));
+    if (failure) {
+        message_box::show(this, report_failed_message(path, *failure));
+        return;
+    }
+    summary_->setText(site_summary(*last_result_) + QStringLiteral("\n报告已保存：") +
+                      native(path));
+}
+
+void site_window::load_into_main()
+{
+    const QTreeWidgetItem* item = tree_->currentItem();
+    if (!item)
+        return;
+    const int bus = item->data(ADDRESS_COLUMN, BUS_ROLE).toInt();
+    const int address = item->data(ADDRESS_COLUMN, ADDRESS_ROLE).toInt();
+    const site_bus& plan = plan_.buses[std::size_t(bus)];
+    for (const panel_config& panel : plan.panels) {
+        if (panel.module_address != address)
+            continue;
+        main_.show_config(panel, device_of(plan).value_or(QString()));
+        if (main_.isMinimized())
+            main_.showNormal();
+        main_.show();
+        main_.raise();
+        main_.activateWindow();
+        return;
+    }
+}
+
+void site_window::update_buttons()
+{
+    const bool busy = running();
+    check_->setEnabled(!busy);
+    write_->setEnabled(!busy);
+    report_->setEnabled(!busy && last_result_.has_value());
+    stop_->setEnabled(busy);
+    const QTreeWidgetItem* item = tree_->currentItem();
+    bool planned = false;
+    if (item && item->data(ADDRESS_COLUMN, ADDRESS_ROLE).toInt() >= 0) {
+        const auto& panels =
+            plan_.buses[std::size_t(item->data(ADDRESS_COLUMN, BUS_ROLE).toInt())].panels;
+        const int address = item->data(ADDRESS_COLUMN, ADDRESS_ROLE).toInt();
+        planned = std::any_of(panels.begin(), panels.end(),
+                              [&](const panel_config& p) { return p.module_address == address; });
+    }
+    load_->setEnabled(planned);
+}
+
+void site_window::closeEvent(QCloseEvent* event)
+{
+    if (run_ && run_->running()) {
+        const bool writing = run_->result().action == site_action::write;
+        run_->stop();  // every bus ends now; the modules cut off are logged
+        if (writing)
+            message_box::show(this,
+                              write_stopped_message(run_->result(), native(audit_log_path(path_))));
+    }
+    event->accept();
+}
+
+void site_window::keyPressEvent(QKeyEvent* event)
+{
+    // Esc stops a run, as Ctrl-C does on the command line; at rest it closes the window.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (running())
+            stop();
+        else
+            close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool site_window::eventFilter(QObject* watched, QEvent* event)
+{
+    // Closing the main window ends the program: this window closes first, stopping its run.
+    if (watched == &main_ && event->type() == QEvent::Close)
+        close();
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace lorvane

@@ -1,0 +1,103 @@
+// The window of a whole site: its buses, each with the modules its panel files name (and,
+// after a check, the modules that answered where no panel was planned), checked and written
+// through the engine's site run, with the same audit log as lorvane-cli and a report in
+// Chinese. A top-level window of its own beside the main window, which stays usable. While a
+// run goes on it holds every bus's port; a bus whose port the main window has open is refused
+// before anything is sent.
+#pragma once
+
+#include "audit_log.h"
+#include "site_file.h"
+#include "site_run.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace lorvane {
+
+class main_form;
+
+inline const QString SITE_WINDOW_NAME = QStringLiteral("site_window");
+
+// Whether the file at `path` is a site file (valid or not) rather than a panel file.
+bool is_site_file(const QString& path);
+
+class site_window final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Opens the site file at `path` in a site window beside `main`, or says in one box over
+    // `main` why it cannot, and returns null. An idle window of the same file is replaced (the
+    // file is read afresh); one that runs comes to the front as it is.
+    static site_window* open(main_form& main, const QString& path);
+
+    site_window(main_form& main, const QString& path, const site_plan& plan);
+    ~site_window() override;
+
+    // A check or write is under way, until its end is shown.
+    bool running() const { return busy_; }
+    const QString& path() const { return path_; }
+
+    // The buttons.
+    void check();           // 核对(&C)
+    void write();           // 写入有差异的模块(&W)
+    void save_report();     // 保存报告…(&R)
+    void load_into_main();  // 载入主窗口(&L)
+    void stop();            // 停止
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct bus_rows
+    {
+        QTreeWidgetItem* bus = nullptr;
+        std::vector<QTreeWidgetItem*> modules;  // as result().buses[b].modules
+        QProgressBar* progress = nullptr;
+        int done = 0;  // planned modules through
+    };
+
+    void create_controls();
+    void fill_tree(const site_result& result);
+    void show_module(int bus, const module_result& module);
+    void show_bus_done(int bus, const bus_result& result);
+    void show_bus_progress(int bus, int value, int maximum, const QString& format);
+    QTreeWidgetItem* module_row(int bus, int address);
+    void start(site_action action);
+    void finished(const site_result& result);
+    void select_first_module();
+    void update_buttons();
+    std::optional<QString> port_held_by_main() const;
+
+    main_form& main_;
+    const QString path_;
+    const site_plan plan_;
+    std::unique_ptr<audit_log> log_;  // a write's, open while it runs
+    std::unique_ptr<site_run> run_;
+    std::optional<site_result> last_result_;
+    std::vector<bus_rows> rows_;
+    bool busy_ = false;
+
+    QTreeWidget* tree_ = nullptr;
+    QLabel* summary_ = nullptr;
+    QPushButton* check_ = nullptr;
+    QPushButton* write_ = nullptr;
+    QPushButton* report_ = nullptr;
+    QPushButton* load_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QPushButton* close_ = nullptr;
+};
+
+}  // namespace lorvane
