@@ -128,6 +128,8 @@ void bus_scan::probe(int address)
 
 void bus_scan::report_progress()
 {
+    if (!running())
+        return;  // stopped by a listener of the probe: nothing is said after the end
     const int pass_left = int(pass_.size() - pass_next_);
     Q_EMIT progress(done_, done_ + pass_left + suspects_left());
 }

@@ -240,16 +240,19 @@ void tst_engine::scan_stops_at_once()
     bus_scan scan(link);
     QSignalSpy finished(&scan, &bus_scan::finished);
     int probes = 0;
+    int progress_after_end = 0;
     connect(&link, &serial_link::frame_sent, this, [&] {
         if (++probes == 10)
             scan.stop();
     });
+    connect(&scan, &bus_scan::progress, this, [&] { progress_after_end += int(finished.size()); });
     scan.start({});
     QVERIFY(finished.wait(5000));
     QCOMPARE(finished.last().at(0).value<scan_outcome>(), scan_outcome::stopped);
     QTest::qWait(200);
     QCOMPARE(probes, 10);
     QCOMPARE(finished.size(), 1);
+    QCOMPARE(progress_after_end, 0);  // nothing is said after the end
     QVERIFY(!scan.running());
 }
 
