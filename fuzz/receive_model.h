@@ -36,8 +36,9 @@ inline QString decimal(unsigned v)
     return QString::fromStdString(std::to_string(v));
 }
 
-// The three operation texts in code order (1..3); every other code shows the empty text, and
-// the empty text (like any text but these three) names code 0.
+// The three operation texts in code order (1..3); every other code shows the empty text. A
+// row whose code 4..255 came from a read reply keeps that code behind its empty text until
+// the user edits the box; any other empty text names code 0.
 inline const std::array<QString, 3>& operation_texts()
 {
     static const std::array<QString, 3> texts{
@@ -93,9 +94,11 @@ inline const char* kind_name(piece::kind k)
     return k == piece::kind::reply ? "reply" : k == piece::kind::echo ? "echo" : "junk";
 }
 
-// At a header byte with 8 bytes there that pass checksum and header, a frame; otherwise that
-// byte is junk and the search goes on one byte further; a tail shorter than 8 bytes that
-// starts with a header byte waits for more.
+// At a header byte with 8 bytes there that pass checksum and header, a frame, unless it
+// starts out of step and a whole reply already received starts at the next 8-byte step
+// inside it (stray bytes that pass must not swallow a real reply); otherwise that byte is
+// junk and the search goes on one byte further; a tail shorter than 8 bytes that starts with
+// a header byte waits for more.
 class cutter
 {
 public:
@@ -110,7 +113,7 @@ public:
             const bool header = first == REPLY_HEADER || first == REQUEST_HEADER;
             if (header && pending_.size() - i < STEP)
                 break;  // may still become a frame
-            if (header && checksum_ok(&pending_[i])) {
+            if (header && checksum_ok(&pending_[i]) && !reply_at_next_step(i)) {
                 const auto begin = pending_.begin() + static_cast<std::ptrdiff_t>(i);
                 pieces.push_back({first == REPLY_HEADER ? piece::kind::reply : piece::kind::echo,
                                   position_ + i,
@@ -136,6 +139,16 @@ public:
     std::uint64_t position() const { return position_; }
 
 private:
+    bool reply_at_next_step(std::size_t i) const
+    {
+        const std::uint64_t into_step = (position_ + i) % STEP;
+        if (into_step == 0)
+            return false;
+        const std::size_t next = i + static_cast<std::size_t>(STEP - into_step);
+        return pending_.size() >= next + STEP && pending_[next] == REPLY_HEADER &&
+               checksum_ok(&pending_[next]);
+    }
+
     std::vector<std::uint8_t> pending_;
     std::uint64_t position_ = 0;  // of pending_[0]
 };
@@ -275,7 +288,7 @@ private:
         const auto row = static_cast<std::size_t>(record - 1);
         key_address_[row] = v1;
         key_line_[row] = v2;
-        key_operation_[row] = v3 >= 1 && v3 <= 3 ? v3 : 0u;
+        key_operation_[row] = v3;  // 4..255 too: the row keeps what the module holds
         texts_.key_address[row] = decimal(v1);
         texts_.key_line[row] = decimal(v2);
         texts_.key_operation[row] = operation_text(v3);
@@ -294,7 +307,7 @@ private:
     std::uint8_t refresh_ = 50;
     std::array<std::uint8_t, KEYS> key_address_{};
     std::array<std::uint8_t, KEYS> key_line_{};
-    std::array<unsigned, KEYS> key_operation_{};  // the code its text names, 0..3
+    std::array<unsigned, KEYS> key_operation_{};  // the code the row would write, 0..255
     bool write_waits_ = false;
     bool read_waits_ = false;
     std::vector<QString> messages_;
