@@ -151,33 +151,10 @@ io_result write_output(const QString& name, const QByteArray& bytes, interrupt_w
 
 namespace {
 
-QByteArray folder_of(const QByteArray& path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
-}
-
 QByteArray real_path(const QByteArray& path)
 {
     char resolved[PATH_MAX];
     return ::realpath(path.constData(), resolved) ? QByteArray(resolved) : QByteArray();
-}
-
-bool write_all(int fd, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, std::size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
 }
 
 // Whether `path` leads through one of the system's descriptor links (/dev/stdout,

@@ -59,4 +59,13 @@ file_contents read_regular_file(const QString& name, qsizetype max_size);
 // file. Nothing on success.
 std::optional<file_failure> write_regular_file(const QString& name, const QByteArray& bytes);
 
+#ifndef Q_OS_WIN
+// Writes all of `bytes` to descriptor `fd`, going on after EINTR; false with errno set on
+// any other failure.
+bool write_all(int fd, const QByteArray& bytes);
+
+// The folder part of a system path: "." for a bare name, "/" for a name in the root.
+QByteArray folder_of(const QByteArray& path);
+#endif
+
 }  // namespace lorvane
