@@ -57,6 +57,8 @@ trap 'exit 1' INT TERM HUP
 # shellcheck source=../scripts/xvfb.sh
 source "$(dirname "$0")/../scripts/xvfb.sh"
 use_xvfb "$work" || fail "no X server"
+# shellcheck source=x_windows.sh
+source "$(dirname "$0")/x_windows.sh"
 
 "$sim" --pace-baud=9600 --address=60,5,200 --verbose >"$work/sim.out" 2>"$work/sim.log" &
 sim_pid=$!
@@ -91,23 +93,6 @@ JSON
 QT_QPA_PLATFORM=xcb "$program" "$work/hall.json" >"$work/lorvane.log" 2>&1 &
 app_pid=$!
 
-find_window()
-{
-    xdotool search --onlyvisible --name "^${1//./\\.}\$" 2>/dev/null | head -n 1 | grep .
-}
-wait_for_window()
-{
-    local id
-    for _ in $(seq "$WAIT_STEPS"); do
-        kill -0 "$app_pid" 2>/dev/null || fail "lorvane exited while waiting for '$1'"
-        if id=$(find_window "$1"); then
-            printf '%s\n' "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "no window titled '$1' appeared"
-}
 wait_for_log()
 {
     for _ in $(seq "$WAIT_STEPS"); do

@@ -56,6 +56,8 @@ trap 'exit 1' INT TERM HUP
 # shellcheck source=../scripts/xvfb.sh
 source "$(dirname "$0")/../scripts/xvfb.sh"
 use_xvfb "$work" || fail "no X server"
+# shellcheck source=x_windows.sh
+source "$(dirname "$0")/x_windows.sh"
 
 # start_sim NAME ADDRESSES: a simulator of its own at the line's pace, logging every frame to
 # $work/NAME.log; sets sim_pid and sim_pty (its terminal).
@@ -104,31 +106,6 @@ JSON
 QT_QPA_PLATFORM=xcb "$program" >"$work/lorvane.log" 2>&1 &
 app_pid=$!
 
-find_window()
-{
-    xdotool search --onlyvisible --name "^${1//./\\.}\$" 2>/dev/null | head -n 1 | grep .
-}
-wait_for_window()
-{
-    local id
-    for _ in $(seq "$WAIT_STEPS"); do
-        kill -0 "$app_pid" 2>/dev/null || fail "lorvane exited while waiting for '$1'"
-        if id=$(find_window "$1"); then
-            printf '%s\n' "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "no window titled '$1' appeared"
-}
-wait_until_gone()
-{
-    for _ in $(seq "$WAIT_STEPS"); do
-        find_window "$1" >/dev/null || return 0
-        sleep 0.1
-    done
-    fail "the window '$1' stayed up"
-}
 # wait_for_log NAME PATTERN WHAT: until the NAME simulator has logged PATTERN.
 wait_for_log()
 {
@@ -137,13 +114,6 @@ wait_for_log()
         sleep 0.1
     done
     fail "the $1 simulator never saw: $3"
-}
-# keys WINDOW KEY...: focuses the window and types the keys.
-keys()
-{
-    local window=$1
-    shift
-    xdotool windowfocus --sync "$window" key "$@" || fail "cannot press $* in window $window"
 }
 
 main=$(wait_for_window "$CAPTION") || exit 1
