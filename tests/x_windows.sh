@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # fail, WAIT_STEPS and app_pid are the caller's
 # Sourced by the real-window tests: finding and driving the program's windows on the private
 # X server. The caller defines fail MESSAGE (it exits), sets WAIT_STEPS (polls 0.1 s apart)
 # and app_pid (the program under test).
