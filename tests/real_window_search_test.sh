@@ -9,6 +9,11 @@
 
 set -u
 
+readonly test_name=real_window_search
+readonly shown_logs='xvfb lorvane sim'
+# shellcheck source=x_windows.sh
+source "$(dirname "$0")/x_windows.sh"
+
 readonly CAPTION='LorvaneV1.1'
 readonly BOX_TITLE='Lorvane'
 readonly SCAN_TITLE='查找模块'
@@ -17,19 +22,6 @@ readonly PORT_X=108 PORT_Y=20    # 串口号
 readonly OPEN_X=164 OPEN_Y=20    # 打开
 readonly WRITE_X=108 WRITE_Y=504 # 写入到模块
 readonly WAIT_STEPS=150          # polls 0.1 s apart
-
-fail()
-{
-    echo "real_window_search: FAIL: $*" >&2
-    local log
-    for log in xvfb lorvane sim; do
-        if [ -n "${work:-}" ] && [ -s "$work/$log.log" ]; then
-            echo "--- $log output (last lines) ---" >&2
-            tail -n 30 "$work/$log.log" >&2
-        fi
-    done
-    exit 1
-}
 
 [ $# -eq 3 ] || { echo "usage: $0 <lorvane> <lorvane-sim> <scan.png>" >&2; exit 1; }
 for tool in Xvfb xdotool import; do
@@ -40,28 +32,16 @@ sim=$2
 screenshot=$3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/real_window_search.XXXXXX") || fail "no temporary folder"
-xvfb_pid= app_pid= sim_pid=
-# shellcheck disable=SC2317  # only called by the EXIT trap
-cleanup()
-{
-    local pid
-    for pid in $app_pid $sim_pid $xvfb_pid; do
-        kill -TERM "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-}
+xvfb_pid= app_pid= other_pids=
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 # shellcheck source=../scripts/xvfb.sh
 source "$(dirname "$0")/../scripts/xvfb.sh"
 use_xvfb "$work" || fail "no X server"
-# shellcheck source=x_windows.sh
-source "$(dirname "$0")/x_windows.sh"
 
 "$sim" --pace-baud=9600 --address=60,5,200 --verbose >"$work/sim.out" 2>"$work/sim.log" &
-sim_pid=$!
+other_pids=$!
 for _ in $(seq "$WAIT_STEPS"); do
     [ -s "$work/sim.out" ] && break
     sleep 0.1

@@ -10,25 +10,17 @@
 
 set -u
 
+readonly test_name=real_window_site
+readonly shown_logs='xvfb lorvane east west'
+# shellcheck source=x_windows.sh
+source "$(dirname "$0")/x_windows.sh"
+
 readonly CAPTION='LorvaneV1.1'
 readonly BOX_TITLE='Lorvane'
 readonly OPEN_TITLE='打开工程文件'
 readonly SITE_TITLE='工程：Riverside Tower'
 readonly REPORT_TITLE='保存报告'
 readonly WAIT_STEPS=300  # polls 0.1 s apart: a scan at 9600 baud takes 5 s
-
-fail()
-{
-    echo "real_window_site: FAIL: $*" >&2
-    local log
-    for log in xvfb lorvane east west; do
-        if [ -n "${work:-}" ] && [ -s "$work/$log.log" ]; then
-            echo "--- $log output (last lines) ---" >&2
-            tail -n 20 "$work/$log.log" >&2
-        fi
-    done
-    exit 1
-}
 
 [ $# -eq 3 ] || { echo "usage: $0 <lorvane> <lorvane-sim> <site.png>" >&2; exit 1; }
 for tool in Xvfb xdotool import; do
@@ -39,25 +31,13 @@ sim=$2
 screenshot=$3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/real_window_site.XXXXXX") || fail "no temporary folder"
-xvfb_pid= app_pid= east_pid= west_pid=
-# shellcheck disable=SC2317  # only called by the EXIT trap
-cleanup()
-{
-    local pid
-    for pid in $app_pid $east_pid $west_pid $xvfb_pid; do
-        kill -TERM "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-}
+xvfb_pid= app_pid= other_pids=
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 # shellcheck source=../scripts/xvfb.sh
 source "$(dirname "$0")/../scripts/xvfb.sh"
 use_xvfb "$work" || fail "no X server"
-# shellcheck source=x_windows.sh
-source "$(dirname "$0")/x_windows.sh"
 
 # start_sim NAME ADDRESSES: a simulator of its own at the line's pace, logging every frame to
 # $work/NAME.log; sets sim_pid and sim_pty (its terminal).
@@ -73,9 +53,9 @@ start_sim()
     [ -n "$sim_pty" ] || fail "the $1 simulator printed no terminal"
 }
 start_sim east 1,2,3
-east_pid=$sim_pid east=$sim_pty
+other_pids="$other_pids $sim_pid" east=$sim_pty
 start_sim west 5,6
-west_pid=$sim_pid west=$sim_pty
+other_pids="$other_pids $sim_pid" west=$sim_pty
 
 # A panel file for module $1: refresh period $2, key 3 on line $3, every other value as a
 # fresh module holds it.

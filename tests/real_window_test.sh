@@ -12,6 +12,11 @@
 
 set -u
 
+readonly test_name=real_window
+readonly shown_logs='xvfb lorvane'
+# shellcheck source=x_windows.sh
+source "$(dirname "$0")/x_windows.sh"
+
 readonly CAPTION='LorvaneV1.1'
 readonly BOX_TITLE='Lorvane'
 readonly WIDTH=366   # client area in logical pixels; Xvfb runs at 96 dpi, so 1:1 pixels
@@ -27,19 +32,6 @@ readonly MIN_CHANGED=50
 # A painted window has text, frames and fields; a blank or black one has one or two colours.
 readonly MIN_COLOURS=10
 readonly MIN_DEVIATION=0.02  # of the 0..1 intensity range
-
-fail()
-{
-    echo "real_window: FAIL: $*" >&2
-    local log
-    for log in xvfb lorvane; do
-        if [ -n "${work:-}" ] && [ -s "$work/$log.log" ]; then
-            echo "--- $log output ---" >&2
-            cat "$work/$log.log" >&2
-        fi
-    done
-    exit 1
-}
 
 if [ $# -ne 2 ]; then
     echo "usage: $0 <path to lorvane> <screenshot.png>" >&2
@@ -59,27 +51,8 @@ screenshot=$2
 [ -x "$program" ] || fail "$program is not an executable file"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/real_window.XXXXXX") || fail "cannot create a temporary folder"
-xvfb_pid=
-app_pid=
+xvfb_pid= app_pid= other_pids=
 
-# Ends the processes this script started, by their ids, and removes the temporary folder.
-# shellcheck disable=SC2317  # only called by the EXIT trap
-cleanup()
-{
-    local pid
-    for pid in $app_pid $xvfb_pid; do
-        if kill -0 "$pid" 2>/dev/null; then
-            kill -TERM "$pid" 2>/dev/null
-            for _ in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
-                kill -0 "$pid" 2>/dev/null || break
-                sleep 0.1
-            done
-            kill -KILL "$pid" 2>/dev/null
-        fi
-        wait "$pid" 2>/dev/null
-    done
-    rm -rf "$work"
-}
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
@@ -89,30 +62,6 @@ use_xvfb "$work" || fail "no X server"
 
 QT_QPA_PLATFORM=xcb "$program" >"$work/lorvane.log" 2>&1 &
 app_pid=$!
-
-# Prints the id of the one viewable window whose title is exactly $1; fails while there is none.
-find_window()
-{
-    local ids
-    ids=$(xdotool search --onlyvisible --name "^${1//./\\.}\$" 2>/dev/null) || return 1
-    [ "$(printf '%s\n' "$ids" | wc -l)" -eq 1 ] || fail "several windows are titled '$1'"
-    printf '%s\n' "$ids"
-}
-
-# Waits until the window titled exactly $1 is mapped and prints its id.
-wait_for_window()
-{
-    local id
-    for _ in $(seq "$WAIT_STEPS"); do
-        kill -0 "$app_pid" 2>/dev/null || fail "lorvane exited while waiting for '$1'"
-        if id=$(find_window "$1"); then
-            printf '%s\n' "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "no window titled '$1' appeared within 10 s"
-}
 
 window=$(wait_for_window "$CAPTION") || exit 1
 echo "real_window: window $window '$CAPTION' is mapped on $DISPLAY"
