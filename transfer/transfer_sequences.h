@@ -45,8 +45,8 @@ public:
     transfer_sequences(const transfer_sequences&) = delete;
     transfer_sequences& operator=(const transfer_sequences&) = delete;
 
-    // "写入到模块" and "从模块读取": warn about a closed port, otherwise check every
-    // value the transfer will send and, if all are bytes, send record 0.
+    // The write and read buttons: warn about a closed port, otherwise check every value the
+    // transfer will send and, if all are bytes, send record 0.
     void write_all();
     void read_all();
 
