@@ -1,8 +1,16 @@
 #include "json_text.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSet>
 
 namespace lorvane {
+
+QByteArray json_quoted(const QString& text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
 
 QString shown_text(const QString& text)
 {

@@ -12,6 +12,9 @@
 
 namespace lorvane {
 
+// `text` as a JSON string, quotes and escapes included.
+QByteArray json_quoted(const QString& text);
+
 // Text from a file shown in a message (a string value, a member name) is cut to this.
 inline constexpr qsizetype SHOWN_TEXT_LIMIT = 40;
 

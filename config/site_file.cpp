@@ -187,8 +187,7 @@ site_plan parse(const QByteArray& json)
 // The JSON text of one string, quotes and escapes included.
 QString json_string(const QString& text)
 {
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
+    return QString::fromUtf8(json_quoted(text));
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ QByteArray audit_line(const audit_entry& entry, const audit_identity& who)
         .add("action", QString::fromLatin1(action_name(entry.action)))
         .add_json("before", records_json(entry.before))
         .add_json("after", records_json(entry.after))
-        .add("verified", entry.verified);
+        .add("verified", entry.action == audit_action::written);  // read back and equal
     if (entry.action != audit_action::written)
         line.add_json("stopped_at", json_object()
                                         .add("step", entry.stopped_step == transfer_step::read_back

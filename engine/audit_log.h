@@ -47,7 +47,6 @@ struct audit_entry
     audit_action action = audit_action::written;
     panel_config before;
     record_set after{};
-    bool verified = false;
     transfer_step stopped_step = transfer_step::write;  // failed, interrupted
     int stopped_record = -1;
 };
@@ -63,8 +62,6 @@ class audit_log
 public:
     // Opens (or creates) the log for appending; the system's reason when it cannot.
     std::optional<QString> open(const QString& path);
-    bool is_open() const { return file_.isOpen(); }
-    QString path() const { return file_.fileName(); }
 
     // Appends `line` and waits until it is on disk (flushed and synced); the system's reason
     // when it could not be written whole.

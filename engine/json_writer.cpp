@@ -5,12 +5,6 @@
 
 namespace lorvane {
 
-QByteArray json_quoted(const QString& text)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
-
 QByteArray json_number(double value, int decimals)
 {
     return QByteArray::number(value, 'f', decimals);

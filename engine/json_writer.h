@@ -2,15 +2,14 @@
 // programs (the audit log's lines, lorvane-cli's --json): QJsonObject sorts its members.
 #pragma once
 
+#include "json_text.h"  // json_quoted
+
 #include <QByteArray>
 #include <QString>
 
 #include <vector>
 
 namespace lorvane {
-
-// `text` as a JSON string, quotes and escapes included.
-QByteArray json_quoted(const QString& text);
 
 // `value` with `decimals` places, as a JSON number ("6.10" for 6.1 with 2).
 QByteArray json_number(double value, int decimals);

@@ -412,7 +412,6 @@ bool site_run::log_module(int bus, const module_result& module, audit_action act
     entry.action = action;
     entry.before = module.before.value_or(panel_config{});
     entry.after = module.after;
-    entry.verified = module.status == module_status::written;
     entry.stopped_step = module.stopped_step;
     entry.stopped_record = module.stopped_record;
     if (const auto failure = log_->append(audit_line(entry, who_))) {

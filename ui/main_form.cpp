@@ -165,20 +165,10 @@ main_form::main_form(std::unique_ptr<serial_device> local_device, QWidget* paren
             handlers_.run([this, text = *warning] { show_message(text); });
     });
     connect(&link_, &serial_link::open_failed, this, [this](const port_failure& failure) {
+        // Asked here, from the event loop, never inside the socket's handshake.
         handlers_.run_line_event(line_event::port, [this, failure] {
-            if (failure.kind != port_failure_kind::certificate_unknown || !failure.certificate) {
+            if (!trust_and_reopen(this, link_, failure))
                 show_message(port_failure_message(failure));
-                return;
-            }
-            // Asked here, from the event loop, never inside the socket's handshake: a server
-            // the user trusts is stored and opened again.
-            const network_options options = default_network_options();
-            if (!trust_unknown_server(this, failure, options.known_servers) || link_.is_open() ||
-                link_.is_opening())
-                return;
-            link_.set_network_options(options);
-            if (const auto again = link_.open(failure.device))
-                show_message(port_failure_message(*again));
         });
     });
     connect(&link_, &serial_link::port_lost, this, [this](const QString& device, port_loss why) {

@@ -38,14 +38,6 @@ QString known_members(const QString& path)
                                                      : QStringLiteral("format、name、buses");
 }
 
-QString operation_words(std::uint8_t code)
-{
-    const QString text = operation_text_of(code);
-    if (!text.isEmpty())
-        return text;
-    return code == 0 ? QStringLiteral("（无）") : QStringLiteral("（代码 %1）").arg(code);
-}
-
 QString field_words(const config_difference& d)
 {
     const QString key = QStringLiteral("按键%1").arg(d.record);
@@ -64,7 +56,7 @@ QString field_words(const config_difference& d)
 
 QString value_of(const config_difference& d, std::uint8_t value)
 {
-    return d.field == config_field::key_operation ? operation_words(value) : QString::number(value);
+    return d.field == config_field::key_operation ? operation_shown(value) : QString::number(value);
 }
 
 // "记录 0（刷新周期）", "记录 3（按键3）".

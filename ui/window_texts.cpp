@@ -40,14 +40,6 @@ QString found(const panel_file_error& error)
     return error.value.isEmpty() ? QString() : QStringLiteral("，而不是 %1").arg(error.value);
 }
 
-QString operation_shown(std::uint8_t code)
-{
-    const QString text = operation_text_of(code);
-    if (!text.isEmpty())
-        return text;
-    return code == 0 ? QStringLiteral("（无）") : QStringLiteral("（代码 %1）").arg(code);
-}
-
 QString difference_text(const config_difference& d)
 {
     const QString key = QStringLiteral("按键%1").arg(d.record);
@@ -66,6 +58,14 @@ QString difference_text(const config_difference& d)
 }
 
 }  // namespace
+
+QString operation_shown(std::uint8_t code)
+{
+    const QString text = operation_text_of(code);
+    if (!text.isEmpty())
+        return text;
+    return code == 0 ? QStringLiteral("（无）") : QStringLiteral("（代码 %1）").arg(code);
+}
 
 QString no_reply_message(int record)
 {

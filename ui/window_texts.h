@@ -25,6 +25,9 @@ inline const QString READ_DONE_MESSAGE = QStringLiteral("全部数据读取完�
 // The message shown when no reply came for `record` within the time-out.
 QString no_reply_message(int record);
 
+// An operation code in a comparison: its text, "（无）" for 0, "（代码 N）" for 4..255.
+QString operation_shown(std::uint8_t code);
+
 // "模块自身地址", "刷新周期", "按键3 的地址", "按键3 的线路" (key = 1..16).
 QString field_name(byte_field field, int key = 0);
 
