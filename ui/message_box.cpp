@@ -4,7 +4,28 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-namespace lorvane::message_box {
+namespace lorvane {
+
+namespace {
+
+// A modal box with two buttons: `yes` the default (Return), `no` the escape button (Esc, or
+// closing the box). True when the user chose `yes`.
+bool two_button_box(QWidget* parent, const QString& title, const QString& text, const QString& yes,
+                    const QString& no, Qt::TextFormat format)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
+    box.setTextFormat(format);
+    QPushButton* accept = box.addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* refuse = box.addButton(no, QMessageBox::RejectRole);
+    box.setDefaultButton(accept);
+    box.setEscapeButton(refuse);
+    box.exec();
+    return box.clickedButton() == accept;
+}
+
+}  // namespace
+
+namespace message_box {
 
 namespace {
 handler& installed()
@@ -29,37 +50,16 @@ void set_handler(handler h)
     installed() = std::move(h);
 }
 
-namespace {
-question_handler& installed_question()
-{
-    static question_handler h;
-    return h;
-}
-}  // namespace
-
 bool ask(QWidget* parent, const QString& title, const QString& text, const QString& yes,
          const QString& no)
 {
-    if (installed_question())
-        return installed_question()(parent, title, text);
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
-    box.setTextFormat(Qt::PlainText);  // the text carries what a server chose to call itself
-    QPushButton* accept = box.addButton(yes, QMessageBox::AcceptRole);
-    QPushButton* refuse = box.addButton(no, QMessageBox::RejectRole);
-    box.setDefaultButton(accept);
-    box.setEscapeButton(refuse);
-    box.exec();
-    return box.clickedButton() == accept;
+    // Plain text: it carries what a server chose to call itself.
+    return two_button_box(parent, title, text, yes, no, Qt::PlainText);
 }
 
-void set_question_handler(question_handler h)
-{
-    installed_question() = std::move(h);
-}
+}  // namespace message_box
 
-}  // namespace lorvane::message_box
-
-namespace lorvane::confirm_box {
+namespace confirm_box {
 
 namespace {
 handler& installed()
@@ -73,13 +73,8 @@ bool ask(QWidget* parent, const QString& text, const QString& confirm)
 {
     if (installed())
         return installed()(parent, text);
-    QMessageBox box(QMessageBox::NoIcon, APPLICATION_TITLE, text, QMessageBox::NoButton, parent);
-    QPushButton* yes = box.addButton(confirm, QMessageBox::AcceptRole);
-    QPushButton* no = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-    box.setDefaultButton(yes);
-    box.setEscapeButton(no);
-    box.exec();
-    return box.clickedButton() == yes;
+    return two_button_box(parent, APPLICATION_TITLE, text, confirm, QStringLiteral("取消"),
+                          Qt::AutoText);
 }
 
 void set_handler(handler h)
@@ -87,7 +82,8 @@ void set_handler(handler h)
     installed() = std::move(h);
 }
 
-}  // namespace lorvane::confirm_box
+}  // namespace confirm_box
+}  // namespace lorvane
 
 namespace lorvane::file_dialog {
 

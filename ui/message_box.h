@@ -30,11 +30,6 @@ void set_handler(handler h);
 bool ask(QWidget* parent, const QString& title, const QString& text, const QString& yes,
          const QString& no);
 
-using question_handler =
-    std::function<bool(QWidget* parent, const QString& title, const QString& text)>;
-// Replaces the question box with `h`, which answers; an empty handler restores the real box.
-void set_question_handler(question_handler h);
-
 }  // namespace message_box
 
 // A question that starts something that cannot be taken back (a write to modules): the box
