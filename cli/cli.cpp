@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "module_session.h"
 #include "network_port.h"
+#include "options.h"
 #include "panel_file.h"
 #include "port_listing.h"
 #include "port_name.h"
@@ -33,29 +34,12 @@ namespace lorvane::cli {
 
 namespace {
 
-constexpr int DEFAULT_TIMEOUT_MS = 1000;
-constexpr int MAX_TIMEOUT_MS = 600'000;
-constexpr int MAX_RETRIES = 100;
 constexpr int MAX_SCAN_WAIT_MS = 10'000;
-
-console out;
 
 const QString PORT_CLOSED_TEXT = QStringLiteral("the port is closed");
 
 // Why the open port was lost, as the link last said it.
 port_loss lost_why = port_loss::gone;
-
-// The exit code of an interrupt, after saying what it left: Ctrl-C and a request to
-// terminate (SIGTERM) end the program alike, each with its own code.
-int interrupted_exit(const interrupt_watch& interrupts, const QString& left)
-{
-    if (interrupts.terminated()) {
-        out.error(QStringLiteral("terminated; ") + left);
-        return EXIT_TERMINATED;
-    }
-    out.error(QStringLiteral("interrupted; ") + left);
-    return EXIT_INTERRUPTED;
-}
 
 // How a file is named in messages.
 QString shown_name(const QString& name)
@@ -80,11 +64,6 @@ struct command_line
     network_options network;
 };
 
-struct usage_error
-{
-    QString text;
-};
-
 // What each command takes besides the common options.
 const std::map<QString, std::set<QString>>& command_options()
 {
@@ -104,28 +83,6 @@ const std::map<QString, std::set<QString>>& command_options()
           QStringLiteral("wait"), QStringLiteral("json")}},
     };
     return options;
-}
-
-int number_option(const QCommandLineParser& parser, const QString& name, int low, int high)
-{
-    const QString text = parser.value(name);
-    const std::optional<int> value = [&]() -> std::optional<int> {
-        if (text.isEmpty() || text.size() > 9)
-            return std::nullopt;
-        for (const QChar c : text) {
-            if (c < u'0' || c > u'9')
-                return std::nullopt;
-        }
-        const int n = text.toInt();
-        return n >= low && n <= high ? std::optional(n) : std::nullopt;
-    }();
-    if (!value)
-        throw usage_error{QStringLiteral("--%1 must be a whole number from %2 to %3, not '%4'")
-                              .arg(name)
-                              .arg(low)
-                              .arg(high)
-                              .arg(text)};
-    return *value;
 }
 
 // Connects the link's frames to the trace, when asked for. The scan's bytes are shown as

@@ -154,7 +154,7 @@ QString network_failure_text(const port_failure& failure, const QString& system)
 
 }  // namespace
 
-QString lost_port_text(const QString& device, port_loss why)
+QString lost_port_text(const QString& device, port_loss why, bool say_closed)
 {
     if (why == port_loss::flooded)
         return QStringLiteral("the server %1 stopped reading what was sent to it (more than %2 "
@@ -164,12 +164,11 @@ QString lost_port_text(const QString& device, port_loss why)
         return QStringLiteral("the server %1 closed the connection at the first request: it "
                               "speaks TLS on this port; use %2")
             .arg(device, url_with_tls(device, true));
+    const QString closed = say_closed ? QStringLiteral("; it has been closed") : QString();
     if (is_network_port_text(device))
-        return QStringLiteral("the connection to %1 went away (server stopped or network down); "
-                              "it has been closed")
-            .arg(device);
-    return QStringLiteral("the port %1 went away (adapter unplugged?); it has been closed")
-        .arg(device);
+        return QStringLiteral("the connection to %1 went away (server stopped or network down)%2")
+            .arg(device, closed);
+    return QStringLiteral("the port %1 went away (adapter unplugged?)%2").arg(device, closed);
 }
 
 QString lost_port_text(const serial_link& link, port_loss why)

@@ -4,6 +4,7 @@
 #include "console.h"
 #include "file_io.h"
 #include "interrupt_watch.h"
+#include "options.h"
 #include "site_json.h"
 #include "site_loader.h"
 #include "site_run.h"
@@ -24,17 +25,7 @@ namespace lorvane::cli {
 
 namespace {
 
-constexpr int DEFAULT_TIMEOUT_MS = 1000;
-constexpr int MAX_TIMEOUT_MS = 600'000;
-constexpr int MAX_RETRIES = 100;
 constexpr qint64 PROGRESS_PERIOD_MS = 100;
-
-console out;
-
-struct usage_error
-{
-    QString text;
-};
 
 // The command line of `lorvane-cli site ...`, once checked.
 struct site_command
@@ -64,19 +55,6 @@ const std::map<QString, std::pair<site_action, std::set<QString>>>& actions()
         {QStringLiteral("adopt"), {site_action::adopt, {QStringLiteral("bus")}}},
     };
     return known;
-}
-
-int number_option(const QCommandLineParser& parser, const QString& name, int low, int high)
-{
-    const QString text = parser.value(name);
-    bool digits = !text.isEmpty() && text.size() <= 9;
-    for (const QChar c : text)
-        digits = digits && c >= u'0' && c <= u'9';
-    const int n = digits ? text.toInt() : -1;
-    if (!digits || n < low || n > high)
-        throw usage_error{QStringLiteral("--%1 must be a whole number from %2 to %3, not '%4'")
-                              .arg(name, QString::number(low), QString::number(high), text)};
-    return n;
 }
 
 // "NAME=PORT" pairs of a repeatable option, each bus named once.
@@ -184,15 +162,6 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
         command.session.retries = number_option(parser, QStringLiteral("retries"), 0, MAX_RETRIES);
     out.set(parser.isSet(QStringLiteral("quiet")), false);
     return command;
-}
-
-// The exit code of an interrupt, after saying what it left.
-int interrupted_exit(const interrupt_watch& interrupts, const QString& left)
-{
-    out.error((interrupts.terminated() ? QStringLiteral("terminated; ")
-                                       : QStringLiteral("interrupted; ")) +
-              left);
-    return interrupts.terminated() ? EXIT_TERMINATED : EXIT_INTERRUPTED;
 }
 
 // Runs `plan` to its end, showing one progress line for the whole site; Ctrl-C or SIGTERM

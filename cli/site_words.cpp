@@ -109,11 +109,7 @@ QString module_detail(const module_result& m, const session_options& options)
 
 QString port_lost_words(const bus_result& bus)
 {
-    QString text = lost_port_text(bus.device, bus.failure ? bus.failure->loss : port_loss::gone);
-    const QString closed = QStringLiteral("; it has been closed");
-    if (text.endsWith(closed))
-        text.chop(closed.size());
-    return text;
+    return lost_port_text(bus.device, bus.failure ? bus.failure->loss : port_loss::gone, false);
 }
 
 }  // namespace
