@@ -38,9 +38,6 @@ constexpr int MAX_SCAN_WAIT_MS = 10'000;
 
 const QString PORT_CLOSED_TEXT = QStringLiteral("the port is closed");
 
-// Why the open port was lost, as the link last said it.
-port_loss lost_why = port_loss::gone;
-
 // How a file is named in messages.
 QString shown_name(const QString& name)
 {
@@ -112,8 +109,6 @@ std::optional<int> open_port(serial_link& link, const QString& port, const netwo
                              interrupt_watch& interrupts, bool raw_trace = false)
 {
     trace_link(link, raw_trace);
-    QObject::connect(&link, &serial_link::port_lost,
-                     [](const QString&, port_loss why) { lost_why = why; });
     link.set_network_options(tls);
     std::optional<port_failure> failure = link.open(port);
     bool interrupted = false;
@@ -196,7 +191,7 @@ int report(session_outcome result, const module_session& session, const serial_l
     }
     case session_outcome::port_lost:
     case session_outcome::port_closed:
-        out.error(lost_port_text(link, lost_why));
+        out.error(lost_port_text(link));
         return EXIT_PORT;
     case session_outcome::stopped:
         return interrupted_exit(interrupts, PORT_CLOSED_TEXT);
@@ -410,7 +405,7 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     loop.exec();
     link.close();
     if (result == scan_outcome::port_lost || result == scan_outcome::port_closed) {
-        out.error(lost_port_text(link, lost_why));
+        out.error(lost_port_text(link));
         return EXIT_PORT;
     }
     if (result == scan_outcome::stopped)

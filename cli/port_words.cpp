@@ -171,9 +171,9 @@ QString lost_port_text(const QString& device, port_loss why, bool say_closed)
     return QStringLiteral("the port %1 went away (adapter unplugged?)%2").arg(device, closed);
 }
 
-QString lost_port_text(const serial_link& link, port_loss why)
+QString lost_port_text(const serial_link& link)
 {
-    return lost_port_text(link.port_name(), why);
+    return lost_port_text(link.port_name(), link.last_loss());
 }
 
 QString failure_text(const port_failure& failure)

@@ -16,7 +16,7 @@ QString failure_text(const port_failure& failure);
 // The port went away while open, and why: an adapter unplugged, a network connection lost.
 // A port that simply went away is said to have been closed unless `say_closed` is false (the
 // texts for a flooding server and a server that speaks TLS say their own end).
-QString lost_port_text(const serial_link& link, port_loss why);
+QString lost_port_text(const serial_link& link);  // its port and last_loss()
 QString lost_port_text(const QString& device, port_loss why, bool say_closed = true);
 // A warning for a trusted certificate that has expired or expires within
 // CERTIFICATE_WARNING_DAYS of `now`.
