@@ -364,7 +364,7 @@ QString english_report_words::status(module_status status) const
     return text;
 }
 
-QString english_report_words::count(module_status status, int) const
+QString english_report_words::count(module_status status) const
 {
     return status_text(status);
 }

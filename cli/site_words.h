@@ -42,7 +42,7 @@ public:
     QString label(report_label label) const override;
     QString action(site_action action) const override;
     QString status(module_status status) const override;
-    QString count(module_status status, int n) const override;
+    QString count(module_status status) const override;
     QString unreachable_count(int n) const override;
     QString site_size(const site_counts& counts) const override;
     QString bus_outcome(const bus_result& bus) const override;

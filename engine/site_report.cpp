@@ -270,10 +270,9 @@ QString summary_section(const site_result& result, const site_report_words& word
             status != module_status::interrupted && status != module_status::not_reached;
         if (!own && counts[status] == 0)
             continue;
-        tiles +=
-            QStringLiteral("<li style=\"%1\"><span class=\"n\">%2</span><span class=\"w\">%3"
-                           "</span></li>")
-                .arg(tone(status), num(counts[status]), esc(words.count(status, counts[status])));
+        tiles += QStringLiteral("<li style=\"%1\"><span class=\"n\">%2</span><span class=\"w\">%3"
+                                "</span></li>")
+                     .arg(tone(status), num(counts[status]), esc(words.count(status)));
     }
     if (counts.unreachable > 0)
         tiles +=

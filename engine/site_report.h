@@ -48,8 +48,9 @@ public:
     // The report's kind: "Site check", "Site write".
     virtual QString action(site_action action) const = 0;
     virtual QString status(module_status status) const = 0;
-    // The count of modules with `status`, or of unreachable buses: "21 same", "1 unreachable bus".
-    virtual QString count(module_status status, int n) const = 0;
+    // The word beside the number of modules with `status` in the summary ("same" in "21
+    // same"), and the whole count of unreachable buses ("1 unreachable bus").
+    virtual QString count(module_status status) const = 0;
     virtual QString unreachable_count(int n) const = 0;
     // "3 buses, 24 modules".
     virtual QString site_size(const site_counts& counts) const = 0;

@@ -608,7 +608,7 @@ QString chinese_report_words::status(module_status status) const
     return status_word(status);
 }
 
-QString chinese_report_words::count(module_status status, int) const
+QString chinese_report_words::count(module_status status) const
 {
     return status_word(status);
 }
