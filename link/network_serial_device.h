@@ -44,7 +44,7 @@ inline constexpr int TLS_PROBE_MS = 1000;
 // What a server says before it closes an opening connection is kept up to this many bytes.
 inline constexpr qsizetype MAX_SERVER_TEXT = 120;
 
-// The line bytes received and not yet read, as the reply collector reads them.
+// The line bytes received and not yet read, as the line's owner reads them.
 class received_bytes final : public QIODevice
 {
 public:

@@ -109,7 +109,7 @@ public:
     virtual void discard_input() = 0;
     // Hands the 8 bytes to the driver in one write, now.
     virtual void send(const frame& bytes) = 0;
-    // The bytes received and not yet read, for the reply collector.
+    // The bytes received and not yet read, for the line's owner and its frame cutter.
     virtual QIODevice& input() = 0;
 
 Q_SIGNALS:

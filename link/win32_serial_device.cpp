@@ -26,7 +26,7 @@ constexpr DWORD TRANSMIT_QUEUE = 512;  // bytes
 // A read waits for its first byte as long as it takes, then completes once the line has
 // been quiet for this long (or its buffer is full). 1 ms is under one byte time at 9600
 // baud (1.04 ms), so a read hands over what has arrived almost at once; a reply that comes
-// in several reads is put together by the reply collector. (The other common setting,
+// in several reads is put together by the frame cutter. (The other common setting,
 // interval and multiplier at MAXDWORD, is not honoured by Wine's serial driver: its reads
 // never complete there.)
 constexpr DWORD READ_INTERVAL_MS = 1;

@@ -18,7 +18,7 @@ class QWinEventNotifier;
 
 namespace lorvane {
 
-// Bytes received and not yet read, as a sequential QIODevice for the reply collector.
+// Bytes received and not yet read, as a sequential QIODevice for the line's owner.
 class byte_queue final : public QIODevice
 {
 public:
