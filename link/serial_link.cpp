@@ -7,19 +7,19 @@
 
 #include <QIODevice>
 
+#include <initializer_list>
 #include <span>
 
 namespace lorvane {
 
-serial_link::serial_link(QObject* parent) : serial_link(nullptr, nullptr, parent) {}
+serial_link::serial_link(QObject* parent) : serial_link(nullptr, parent) {}
 
-serial_link::serial_link(std::unique_ptr<serial_device> local,
-                         std::unique_ptr<serial_device> network, QObject* parent)
+serial_link::serial_link(std::unique_ptr<serial_device> local, QObject* parent)
     : QObject(parent), local_(local ? std::move(local) : make_serial_device()),
-      network_(network ? std::move(network) : std::make_unique<network_serial_device>()),
-      port_(local_.get())
+      network_(std::make_unique<network_serial_device>()), port_(local_.get())
 {
-    for (serial_device* device : {local_.get(), network_.get()}) {
+    for (serial_device* device :
+         std::initializer_list<serial_device*>{local_.get(), network_.get()}) {
         connect(device, &serial_device::bytes_received, this, &serial_link::on_bytes_received);
         connect(device, &serial_device::failed, this, &serial_link::on_device_failed);
         connect(device, &serial_device::opened, this, [this] {
@@ -122,14 +122,14 @@ QString serial_link::port_name() const
 
 void serial_link::set_network_options(const network_options& options)
 {
-    static_cast<network_serial_device*>(network_.get())->set_options(options);
+    network_->set_options(options);
 }
 
 std::optional<server_certificate> serial_link::peer_certificate() const
 {
     if (port_ != network_.get() || !port_->is_open())
         return std::nullopt;
-    return static_cast<const network_serial_device*>(network_.get())->peer_certificate();
+    return network_->peer_certificate();
 }
 
 bool serial_link::claim(line_operation& operation)
