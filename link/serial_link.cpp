@@ -234,9 +234,7 @@ void serial_link::on_bytes_received()
     for (const frame_stream::item& item : items) {
         if (generation_ != generation)
             break;  // a send from the operation discarded everything received so far
-        item_fate fate = item.what == frame_stream::item::kind::echo   ? item_fate::echo
-                         : item.what == frame_stream::item::kind::junk ? item_fate::junk
-                                                                       : item_fate::unclaimed;
+        item_fate fate = fate_of_non_reply(item).value_or(item_fate::unclaimed);
         if (op && op->running())
             fate = op->take(item);
         else if (item.what == frame_stream::item::kind::reply)
