@@ -24,8 +24,7 @@ serial_link::serial_link(std::unique_ptr<serial_device> local, QObject* parent)
         connect(device, &serial_device::failed, this, &serial_link::on_device_failed);
         connect(device, &serial_device::opened, this, [this] {
             loss_pending_ = false;
-            stream_.clear();
-            ++generation_;
+            reset_input();
             Q_EMIT opened();
         });
         connect(device, &serial_device::open_failed, this, [this](const port_failure& failure) {
@@ -88,21 +87,30 @@ std::optional<port_failure> serial_link::open(const QString& port_text)
         return failure;
     }
     loss_pending_ = false;
-    stream_.clear();
-    ++generation_;
+    reset_input();
     return std::nullopt;
 }
 
 void serial_link::close()
 {
     const bool was_open = port_->is_open();
-    port_->close();
-    port_holders::release(this);
-    stream_.clear();
-    ++generation_;
-    finish_all(operation_end::port_closed);
+    shut_port(operation_end::port_closed);
     if (was_open)
         Q_EMIT closed();
+}
+
+void serial_link::shut_port(operation_end end)
+{
+    port_->close();
+    port_holders::release(this);
+    reset_input();
+    finish_all(end);
+}
+
+void serial_link::reset_input()
+{
+    stream_.clear();
+    ++generation_;
 }
 
 bool serial_link::is_open() const
@@ -212,8 +220,7 @@ bool serial_link::transmit(line_operation& operation, const frame& request, bool
     // of the byte stream. The scan keeps what came, late replies too.
     if (discard) {
         port_->discard_input();
-        stream_.clear();
-        ++generation_;
+        reset_input();
     }
     port_->send(request);
     Q_EMIT frame_sent(request);
@@ -260,11 +267,7 @@ void serial_link::drop_lost_port()
     loss_pending_ = false;
     if (!port_->is_open())
         return;  // the user closed it meanwhile
-    port_->close();
-    port_holders::release(this);
-    stream_.clear();
-    ++generation_;
-    finish_all(operation_end::port_lost);
+    shut_port(operation_end::port_lost);
     Q_EMIT closed();
     Q_EMIT port_lost(device_, loss_);
 }

@@ -114,6 +114,11 @@ private:
     void on_bytes_received();
     void on_device_failed(port_loss why);
     void drop_lost_port();
+    // Closes the port, frees it for the other links of this program, discards what was
+    // received and finishes every operation with `end`; the caller then says what happened.
+    void shut_port(operation_end end);
+    // Drops the bytes received so far and moves input_generation() on.
+    void reset_input();
     // Finishes the running and every queued operation with `end`, once each.
     void finish_all(operation_end end);
     void start_next();
