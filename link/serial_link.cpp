@@ -168,11 +168,6 @@ void serial_link::withdraw(line_operation& operation)
     std::erase_if(queue_, [&](const QPointer<line_operation>& op) { return op == &operation; });
 }
 
-void serial_link::operation_ended(line_operation& operation)
-{
-    withdraw(operation);
-}
-
 void serial_link::schedule_next()
 {
     // From the event loop: never inside submit(), and never inside the handler of the

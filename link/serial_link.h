@@ -126,9 +126,9 @@ private:
 
     // For operations.
     void enqueue(line_operation& operation);
+    // Takes `operation` off the line (it ended or is going away); the next one starts.
     void withdraw(line_operation& operation);
     bool transmit(line_operation& operation, const frame& request, bool discard);
-    void operation_ended(line_operation& operation);
 
     std::unique_ptr<serial_device> local_;            // the system's serial ports
     std::unique_ptr<network_serial_device> network_;  // ports behind network serial servers
