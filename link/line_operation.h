@@ -58,7 +58,6 @@ public:
 
     ~line_operation() override;
 
-    state current_state() const { return state_; }
     bool running() const { return state_ == state::running; }
     // Queued or running: it has not finished yet.
     bool busy() const { return state_ == state::queued || state_ == state::running; }
