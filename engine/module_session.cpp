@@ -103,12 +103,7 @@ void module_session::on_deadline()
         return;
     if (retries_left_ > 0) {
         --retries_left_;
-        if (send(request())) {  // the same request, byte for byte
-            since_sent_.start();
-            deadline_.start(options_.timeout);
-        } else {
-            finish(operation_end::port_closed);
-        }
+        send_record();  // the same request, byte for byte: neither record nor values moved
         return;
     }
     finish(operation_end::no_reply);
