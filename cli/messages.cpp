@@ -37,7 +37,6 @@ QString trace_verdict(const frame_stream::item& item, item_fate fate, const fram
             .arg(request[POS_RECORD]);
     case item_fate::out_of_step:
         return QStringLiteral("ignored (out of step with the 8-byte blocks of its exchange)");
-    case item_fate::not_awaited:
     case item_fate::unclaimed:
         return QStringLiteral("ignored (no request waits for a reply)");
     case item_fate::echo:

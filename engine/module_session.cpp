@@ -31,7 +31,6 @@ void module_session::start(transfer_kind kind)
 {
     kind_ = kind;
     record_ = 0;
-    confirmed_ = 0;
     reply_times_ms_.clear();
     submit_to(link_);
 }
@@ -46,7 +45,7 @@ void module_session::begin()
 
 std::optional<double> module_session::transfer_ms() const
 {
-    if (confirmed_ < RECORD_COUNT || last_reply_ns_ < 0)
+    if (reply_times_ms_.size() < std::size_t{RECORD_COUNT} || last_reply_ns_ < 0)
         return std::nullopt;
     return double(last_reply_ns_) / 1e6;
 }
@@ -85,8 +84,7 @@ item_fate module_session::take(const frame_stream::item& item)
     last_reply_ns_ = since_begun_.nsecsElapsed();
     if (kind_ == transfer_kind::read)
         store_record(config_, record_, {reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]});
-    confirmed_ = record_ + 1;
-    Q_EMIT progress(confirmed_);
+    Q_EMIT progress(static_cast<int>(reply_times_ms_.size()));
     if (!running())
         return item_fate::accepted;  // stopped by a listener
     if (record_ == LAST_RECORD) {
@@ -105,12 +103,7 @@ void module_session::on_deadline()
         return;
     if (retries_left_ > 0) {
         --retries_left_;
-        if (send(request())) {  // the same request, byte for byte
-            since_sent_.start();
-            deadline_.start(options_.timeout);
-        } else {
-            finish(operation_end::port_closed);
-        }
+        send_record();  // the same request, byte for byte: neither record nor values moved
         return;
     }
     finish(operation_end::no_reply);

@@ -47,8 +47,6 @@ public:
     // The record whose reply did not come, after session_outcome::no_reply; the record the
     // session was at, after any other end.
     int failed_record() const { return record_; }
-    // Records (0..17) the module has confirmed in this run.
-    int confirmed() const { return confirmed_; }
     // For each confirmed record, from its request going out (the last time, when it was
     // sent again) to its reply arriving, in ms.
     const std::vector<double>& reply_times_ms() const { return reply_times_ms_; }
@@ -78,7 +76,6 @@ private:
     std::int64_t last_reply_ns_ = -1;  // since_begun_ at the last confirmed reply
     transfer_kind kind_ = transfer_kind::write;
     int record_ = 0;
-    int confirmed_ = 0;
     int retries_left_ = 0;
     std::vector<double> reply_times_ms_;
 };

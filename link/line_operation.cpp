@@ -76,7 +76,7 @@ void line_operation::finish(operation_end end)
         return;
     state_ = state::finished;
     if (line_)
-        line_->operation_ended(*this);
+        line_->withdraw(*this);
     ending(end);
     Q_EMIT finished(end);
 }

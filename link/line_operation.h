@@ -39,7 +39,6 @@ enum class item_fate {
     other_function,  // ... for another function
     other_record,    // ... for another record
     out_of_step,     // a valid reply that does not begin at an 8-byte step of its exchange
-    not_awaited,     // a valid reply while no request of the operation waits for one
     unclaimed,       // a valid reply while no operation ran
     echo,            // a request handed back by the adapter
     junk,            // bytes that form no frame
@@ -58,7 +57,6 @@ public:
 
     ~line_operation() override;
 
-    state current_state() const { return state_; }
     bool running() const { return state_ == state::running; }
     // Queued or running: it has not finished yet.
     bool busy() const { return state_ == state::queued || state_ == state::running; }

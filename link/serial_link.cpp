@@ -7,25 +7,24 @@
 
 #include <QIODevice>
 
+#include <initializer_list>
 #include <span>
 
 namespace lorvane {
 
-serial_link::serial_link(QObject* parent) : serial_link(nullptr, nullptr, parent) {}
+serial_link::serial_link(QObject* parent) : serial_link(nullptr, parent) {}
 
-serial_link::serial_link(std::unique_ptr<serial_device> local,
-                         std::unique_ptr<serial_device> network, QObject* parent)
+serial_link::serial_link(std::unique_ptr<serial_device> local, QObject* parent)
     : QObject(parent), local_(local ? std::move(local) : make_serial_device()),
-      network_(network ? std::move(network) : std::make_unique<network_serial_device>()),
-      port_(local_.get())
+      network_(std::make_unique<network_serial_device>()), port_(local_.get())
 {
-    for (serial_device* device : {local_.get(), network_.get()}) {
+    for (serial_device* device :
+         std::initializer_list<serial_device*>{local_.get(), network_.get()}) {
         connect(device, &serial_device::bytes_received, this, &serial_link::on_bytes_received);
         connect(device, &serial_device::failed, this, &serial_link::on_device_failed);
         connect(device, &serial_device::opened, this, [this] {
             loss_pending_ = false;
-            stream_.clear();
-            ++generation_;
+            reset_input();
             Q_EMIT opened();
         });
         connect(device, &serial_device::open_failed, this, [this](const port_failure& failure) {
@@ -88,21 +87,30 @@ std::optional<port_failure> serial_link::open(const QString& port_text)
         return failure;
     }
     loss_pending_ = false;
-    stream_.clear();
-    ++generation_;
+    reset_input();
     return std::nullopt;
 }
 
 void serial_link::close()
 {
     const bool was_open = port_->is_open();
-    port_->close();
-    port_holders::release(this);
-    stream_.clear();
-    ++generation_;
-    finish_all(operation_end::port_closed);
+    shut_port(operation_end::port_closed);
     if (was_open)
         Q_EMIT closed();
+}
+
+void serial_link::shut_port(operation_end end)
+{
+    port_->close();
+    port_holders::release(this);
+    reset_input();
+    finish_all(end);
+}
+
+void serial_link::reset_input()
+{
+    stream_.clear();
+    ++generation_;
 }
 
 bool serial_link::is_open() const
@@ -122,14 +130,14 @@ QString serial_link::port_name() const
 
 void serial_link::set_network_options(const network_options& options)
 {
-    static_cast<network_serial_device*>(network_.get())->set_options(options);
+    network_->set_options(options);
 }
 
 std::optional<server_certificate> serial_link::peer_certificate() const
 {
     if (port_ != network_.get() || !port_->is_open())
         return std::nullopt;
-    return static_cast<const network_serial_device*>(network_.get())->peer_certificate();
+    return network_->peer_certificate();
 }
 
 bool serial_link::claim(line_operation& operation)
@@ -158,11 +166,6 @@ void serial_link::withdraw(line_operation& operation)
         schedule_next();
     }
     std::erase_if(queue_, [&](const QPointer<line_operation>& op) { return op == &operation; });
-}
-
-void serial_link::operation_ended(line_operation& operation)
-{
-    withdraw(operation);
 }
 
 void serial_link::schedule_next()
@@ -212,8 +215,7 @@ bool serial_link::transmit(line_operation& operation, const frame& request, bool
     // of the byte stream. The scan keeps what came, late replies too.
     if (discard) {
         port_->discard_input();
-        stream_.clear();
-        ++generation_;
+        reset_input();
     }
     port_->send(request);
     Q_EMIT frame_sent(request);
@@ -234,9 +236,7 @@ void serial_link::on_bytes_received()
     for (const frame_stream::item& item : items) {
         if (generation_ != generation)
             break;  // a send from the operation discarded everything received so far
-        item_fate fate = item.what == frame_stream::item::kind::echo   ? item_fate::echo
-                         : item.what == frame_stream::item::kind::junk ? item_fate::junk
-                                                                       : item_fate::unclaimed;
+        item_fate fate = fate_of_non_reply(item).value_or(item_fate::unclaimed);
         if (op && op->running())
             fate = op->take(item);
         else if (item.what == frame_stream::item::kind::reply)
@@ -262,11 +262,7 @@ void serial_link::drop_lost_port()
     loss_pending_ = false;
     if (!port_->is_open())
         return;  // the user closed it meanwhile
-    port_->close();
-    port_holders::release(this);
-    stream_.clear();
-    ++generation_;
-    finish_all(operation_end::port_lost);
+    shut_port(operation_end::port_lost);
     Q_EMIT closed();
     Q_EMIT port_lost(device_, loss_);
 }

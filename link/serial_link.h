@@ -26,16 +26,17 @@
 
 namespace lorvane {
 
+class network_serial_device;
+
 class serial_link : public QObject
 {
     Q_OBJECT
 
 public:
     explicit serial_link(QObject* parent = nullptr);
-    // With the devices to use instead of the system's serial ports and the network device
-    // (either may be null for the usual one): a test scripts what the line delivers.
-    serial_link(std::unique_ptr<serial_device> local, std::unique_ptr<serial_device> network,
-                QObject* parent = nullptr);
+    // With the device to use instead of the system's serial ports (null for the usual one): a
+    // test scripts what the line delivers.
+    explicit serial_link(std::unique_ptr<serial_device> local, QObject* parent = nullptr);
     ~serial_link() override;
 
     // Opens the port that `port_text` names at 9600 baud, 8N1, no flow control: a local
@@ -113,6 +114,11 @@ private:
     void on_bytes_received();
     void on_device_failed(port_loss why);
     void drop_lost_port();
+    // Closes the port, frees it for the other links of this program, discards what was
+    // received and finishes every operation with `end`; the caller then says what happened.
+    void shut_port(operation_end end);
+    // Drops the bytes received so far and moves input_generation() on.
+    void reset_input();
     // Finishes the running and every queued operation with `end`, once each.
     void finish_all(operation_end end);
     void start_next();
@@ -120,13 +126,13 @@ private:
 
     // For operations.
     void enqueue(line_operation& operation);
+    // Takes `operation` off the line (it ended or is going away); the next one starts.
     void withdraw(line_operation& operation);
     bool transmit(line_operation& operation, const frame& request, bool discard);
-    void operation_ended(line_operation& operation);
 
-    std::unique_ptr<serial_device> local_;    // the system's serial ports
-    std::unique_ptr<serial_device> network_;  // ports behind network serial servers
-    serial_device* port_;                     // the one last opened (or tried)
+    std::unique_ptr<serial_device> local_;            // the system's serial ports
+    std::unique_ptr<network_serial_device> network_;  // ports behind network serial servers
+    serial_device* port_;                             // the one last opened (or tried)
     frame_stream stream_;
     QPointer<line_operation> running_;
     std::deque<QPointer<line_operation>> queue_;

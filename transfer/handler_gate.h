@@ -34,9 +34,6 @@ public:
     // is dropped.
     void run_line_event(line_event kind, std::function<void()> handler);
 
-    // Handlers waiting behind the running one.
-    std::size_t waiting() const { return waiting_.size(); }
-
 private:
     struct entry
     {

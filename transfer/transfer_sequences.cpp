@@ -275,9 +275,9 @@ bool transfer_sequences::write_record(record_no record)
             return false;
         values = {*key_address, *line, view_.key_operation_code(row)};
     }
-    write_request_ = make_request(FUNC_WRITE, *address, static_cast<std::uint8_t>(record),
-                                  values.value1, values.value2, values.value3);
-    if (transmit(write_request_))
+    const frame request = make_request(FUNC_WRITE, *address, static_cast<std::uint8_t>(record),
+                                       values.value1, values.value2, values.value3);
+    if (transmit(request))
         wait_for_reply(transfer_kind::write, record);
     return true;
 }
@@ -289,8 +289,9 @@ bool transfer_sequences::read_record(record_no record)
     const auto address = module_address();
     if (!address)
         return false;
-    read_request_ = make_request(FUNC_READ, *address, static_cast<std::uint8_t>(record), 0, 0, 0);
-    if (transmit(read_request_))
+    const frame request =
+        make_request(FUNC_READ, *address, static_cast<std::uint8_t>(record), 0, 0, 0);
+    if (transmit(request))
         wait_for_reply(transfer_kind::read, record);
     return true;
 }

@@ -80,10 +80,6 @@ public:
     // True while a request of either kind waits for its reply.
     bool awaiting_reply() const;
 
-    // The last request of each function, built whether or not it could be sent.
-    const frame& write_request() const { return write_request_; }
-    const frame& read_request() const { return read_request_; }
-
 private:
     // The wait of one kind of chain for the reply to its latest request.
     struct reply_wait
@@ -120,8 +116,6 @@ private:
     std::unique_ptr<chain_line> line_;
     std::array<reply_wait, 2> waits_;  // write, read
     handler_gate* gate_ = nullptr;
-    frame write_request_{};
-    frame read_request_{};
     // The chunk of received bytes whose reply last moved a chain on: like a receive event
     // that reads one reply, the replies behind it in that chunk are not taken.
     std::optional<std::uint64_t> acted_chunk_;

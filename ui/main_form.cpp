@@ -132,7 +132,7 @@ void set_up_application()
 main_form::main_form(QWidget* parent) : main_form(nullptr, parent) {}
 
 main_form::main_form(std::unique_ptr<serial_device> local_device, QWidget* parent)
-    : QWidget(parent), link_(std::move(local_device), nullptr, this), transfer_(*this, link_),
+    : QWidget(parent), link_(std::move(local_device), this), transfer_(*this, link_),
       check_(link_, {REPLY_TIMEOUT, 0})
 {
     init_resources();
