@@ -315,6 +315,13 @@ void tst_site_window::check_every_status_report_and_load()
           QStringLiteral("串口无法打开：找不到该串口设备")})
         QVERIFY2(text.contains(expected), qPrintable(expected + u'\n' + text));
 
+    // A report that cannot be saved says why in Chinese, as the main window says it.
+    answer.path = dir.filePath(QStringLiteral("absent/report.html"));
+    press(window, Qt::Key_R);
+    QCOMPARE(w.messages,
+             QStringList{QStringLiteral("无法保存报告 report.html：找不到文件所在的文件夹。")});
+    w.messages.clear();
+
     // 载入主窗口: module 2's panel in the main window's fields, its bus's port in 串口号.
     tree->setCurrentItem(tree->topLevelItem(0)->child(1));
     press(window, Qt::Key_L);

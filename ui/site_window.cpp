@@ -1,5 +1,6 @@
 #include "site_window.h"
 
+#include "file_access.h"
 #include "main_form.h"
 #include "message_box.h"
 #include "port_holders.h"
@@ -496,16 +497,17 @@ void site_window::save_report()
                                                 QStringLiteral("html"));
     if (path.isEmpty())
         return;
-    report_file file;
     const audit_identity who = audit_identity::of_this_process();
     const report_facts facts{last_result_->started, who.user, who.host,
                              QStringLiteral("Lorvane ") + QStringLiteral(LORVANE_VERSION)};
     const chinese_report_words words(*last_result_);
-    std::optional<QString> failure = file.open(path);
-    if (!failure)
-        failure = file.commit(site_report_html(*last_result_, facts, words));
-    if (failure) {
-        message_box::show(this, report_failed_message(path, *failure));
+    // Whole or not at all, as the main window saves a panel file, and worded as it words a
+    // file that cannot be saved.
+    if (const auto failure =
+            write_regular_file(path, site_report_html(*last_result_, facts, words))) {
+        message_box::show(
+            this,
+            report_failed_message(path, file_failure_text(*failure, true, QStringLiteral("报告"))));
         return;
     }
     summary_->setText(site_summary(*last_result_) + QStringLiteral("\n报告已保存：") +
