@@ -15,7 +15,6 @@
 #include <QCloseEvent>
 #include <QColor>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -92,10 +91,10 @@ QPushButton* make_button(QWidget* parent, const char* name, const QString& text)
 
 bool is_site_file(const QString& path)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return false;
-    return names_site_format(file.read(SITE_FILE_MAX_SIZE));
+    // Through the one opener: a FIFO or a device is no site file, and is never waited on.
+    const file_contents contents = read_regular_file(path, SITE_FILE_MAX_SIZE);
+    const auto* bytes = std::get_if<QByteArray>(&contents);
+    return bytes && names_site_format(*bytes);
 }
 
 site_window* site_window::open(main_form& main, const QString& path)
