@@ -9,6 +9,7 @@
 // files from disk is site_loader's; the words for each problem are the front ends'.
 #pragma once
 
+#include "file_access.h"
 #include "panel_config.h"
 #include "panel_file.h"
 #include "port_name.h"
@@ -91,6 +92,8 @@ struct site_file_error
     int bus = -1;
     int number = -1;
     QString reason;
+    // unreadable, not_a_file, panel_unreadable, panel_not_a_file: why, as the opener said.
+    std::optional<file_failure> failure;
     bool from_command_line = false;  // the culprit is an override, not the file
     std::optional<panel_file_error> panel;
 };

@@ -2,6 +2,7 @@
 
 #include "file_access.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
@@ -13,7 +14,7 @@ struct bounded_read
 {
     QByteArray bytes;
     std::optional<site_problem> problem;  // unreadable or too_large, or not a regular file
-    QString reason;
+    file_failure failure;                 // with a problem: why
 };
 
 // At most `limit` bytes of the regular file `path`, read as every file this program keeps
@@ -29,7 +30,7 @@ bounded_read read_bounded(const QString& path, qsizetype limit, site_problem unr
         return result;
     }
     const file_failure& failure = std::get<file_failure>(contents);
-    result.reason = failure.reason;
+    result.failure = failure;
     switch (failure.kind) {
     case file_problem::too_large:
         result.problem = too_large;
@@ -54,17 +55,20 @@ QString panel_file_path(const QString& site_path, const QString& panel_path)
     return QDir::cleanPath(QFileInfo(site_path).absoluteDir().filePath(relative));
 }
 
-std::variant<site_plan, site_file_error> load_site(const QString& path,
-                                                   const std::vector<port_override>& overrides)
+std::variant<site_plan, site_file_error>
+load_site(const QString& path, const std::vector<port_override>& overrides, site_digests* digests)
 {
     const bounded_read site = read_bounded(path, SITE_FILE_MAX_SIZE, site_problem::unreadable,
                                            site_problem::too_large, site_problem::not_a_file);
     if (site.problem) {
         site_file_error error;
         error.kind = *site.problem;
-        error.reason = site.reason;
+        error.reason = site.failure.reason;
+        error.failure = site.failure;
         return error;
     }
+    if (digests)
+        digests->site = QCryptographicHash::hash(site.bytes, QCryptographicHash::Sha256);
     auto parsed = parse_site_file(site.bytes);
     if (const auto* error = std::get_if<site_file_error>(&parsed))
         return *error;
@@ -88,9 +92,13 @@ std::variant<site_plan, site_file_error> load_site(const QString& path,
                              site_problem::panel_not_a_file);
             if (panel.problem) {
                 error.kind = *panel.problem;
-                error.reason = panel.reason;
+                error.reason = panel.failure.reason;
+                error.failure = panel.failure;
                 return error;
             }
+            if (digests)
+                digests->panels[bus.panel_paths[p]] =
+                    QCryptographicHash::hash(panel.bytes, QCryptographicHash::Sha256);
             auto config = parse_panel_file(panel.bytes);
             if (auto* refused = std::get_if<panel_file_error>(&config)) {
                 error.kind = site_problem::panel_invalid;

@@ -300,16 +300,16 @@ private:
     bool stopping_ = false;
 };
 
-site_run::site_run(const site_plan& site, const site_run_options& options, QObject* parent)
-    : QObject(parent), site_(site), options_(options)
+site_result planned_result(const site_plan& site, site_action action)
 {
-    result_.site = site.name;
-    result_.action = options.action;
+    site_result result;
+    result.site = site.name;
+    result.action = action;
     for (const site_bus& bus : site.buses) {
         bus_result r;
         r.name = bus.name;
         r.port = bus.port;
-        if (options.action != site_action::adopt) {
+        if (action != site_action::adopt) {
             for (std::size_t p = 0; p < bus.panels.size(); ++p) {
                 module_result m;
                 m.address = bus.panels[p].module_address;
@@ -318,8 +318,31 @@ site_run::site_run(const site_plan& site, const site_run_options& options, QObje
                 r.modules.push_back(m);
             }
         }
-        result_.buses.push_back(r);
+        result.buses.push_back(r);
     }
+    return result;
+}
+
+std::variant<QString, bus_failure> resolve_bus_port(const site_bus& bus)
+{
+    const QString port = bus.port.trimmed();
+    const auto serial = usb_serial_of(port);
+    if (!serial)
+        return port;
+    const QStringList names = ports_with_serial(*serial);
+    if (names.size() == 1)
+        return names.front();
+    return bus_failure{names.isEmpty() ? bus_failure_kind::usb_not_plugged
+                                       : bus_failure_kind::usb_ambiguous,
+                       {},
+                       *serial,
+                       names,
+                       -1};
+}
+
+site_run::site_run(const site_plan& site, const site_run_options& options, QObject* parent)
+    : QObject(parent), site_(site), options_(options), result_(planned_result(site, options.action))
+{
 }
 
 site_run::~site_run() = default;
@@ -351,20 +374,12 @@ void site_run::resolve_and_begin()
         bus_runner& runner = *runners_[std::size_t(i)];
         if (runner.done())
             continue;  // stopped before it began
-        QString device = site_.buses[std::size_t(i)].port.trimmed();
-        if (const auto serial = usb_serial_of(device)) {
-            const QStringList names = ports_with_serial(*serial);
-            if (names.size() != 1) {
-                runner.fail(bus_failure{names.isEmpty() ? bus_failure_kind::usb_not_plugged
-                                                        : bus_failure_kind::usb_ambiguous,
-                                        {},
-                                        *serial,
-                                        names,
-                                        -1});
-                continue;
-            }
-            device = names.front();
+        const auto resolved = resolve_bus_port(site_.buses[std::size_t(i)]);
+        if (const auto* failure = std::get_if<bus_failure>(&resolved)) {
+            runner.fail(*failure);
+            continue;
         }
+        const QString& device = std::get<QString>(resolved);
         // Two texts for one device were refused with the site; a usb: port may still turn out
         // to be the device another bus names.
         const QString identity = port_identity(device).value_or(device);

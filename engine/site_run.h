@@ -22,6 +22,7 @@
 #include <QObject>
 
 #include <memory>
+#include <variant>
 #include <vector>
 
 namespace lorvane {
@@ -34,6 +35,16 @@ struct site_run_options
     session_options session;
     scan_options scan_range;  // check, adopt
 };
+
+// What a run of `action` over `site` holds before it begins, as the front ends show it:
+// every bus, and on each (but for adopt, which finds its modules) one module not reached per
+// panel, in the site file's order.
+site_result planned_result(const site_plan& site, site_action action);
+
+// The device bus `bus`'s port names now: a usb:SERIAL port as the one adapter plugged in with
+// that serial number, any other port as it stands (trimmed); the bus's failure when no
+// adapter, or more than one, has the number.
+std::variant<QString, bus_failure> resolve_bus_port(const site_bus& bus);
 
 class bus_runner;
 

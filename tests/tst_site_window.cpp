@@ -1,7 +1,7 @@
 // The site window through the public windows: opened by dialog and by path, a refused site
 // file, a check against two simulators with every status and the report it leaves, a write
-// with cancel and with confirm and its audit log, 载入主窗口, the ports refused in both
-// directions, and closing the window while it writes.
+// with cancel and with confirm and its audit log, the files read afresh for each run,
+// 载入主窗口, the ports refused in both directions, and closing the window while it writes.
 #include "module_peer.h"
 #include "panel_file.h"
 #include "sim_process.h"
@@ -55,7 +55,7 @@ QString site_in(const QTemporaryDir& dir, const QString& name,
     for (const auto& [bus, port, panels] : buses) {
         QStringList paths;
         for (const panel_config& p : panels) {
-            paths << QStringLiteral("%1/%2.json").arg(bus).arg(p.module_address);
+            paths << bus + QStringLiteral("/%1.json").arg(p.module_address);
             write_file(dir.filePath(paths.last()), panel_file_text(p));
         }
         plan.buses.push_back({bus, port, false, paths, {}});
@@ -159,6 +159,7 @@ private Q_SLOTS:
     void open_by_dialog_and_path_or_refuse();
     void check_every_status_report_and_load();
     void write_with_cancel_and_confirm();
+    void files_read_afresh_for_each_run();
     void ports_refused_both_ways();
     void closing_during_a_write();
 };
@@ -205,6 +206,8 @@ void tst_site_window::open_by_dialog_and_path_or_refuse()
     QByteArray bad_panel = panel_file_text(panel(4));
     bad_panel.replace("\"line\": 4,", "\"line\": 300,");
     write_file(dir.filePath(QStringLiteral("bad/4.json")), bad_panel);
+    write_file(dir.filePath(QStringLiteral("x/%1.json")), panel_file_text(panel(4)));
+    write_file(dir.filePath(QStringLiteral("x/%2.json")), panel_file_text(panel(4)));
     const struct
     {
         QByteArray text;
@@ -216,6 +219,16 @@ void tst_site_window::open_by_dialog_and_path_or_refuse()
          QStringLiteral(
              "无法打开工程文件 bad.json：配置文件 bad/4.json（成员 buses[0].panels[0]）有误：成员 "
              "keys[3].line 必须是 0 到 255 之间的整数，而不是 300。")},
+        {R"({"format": "lorvane-site/1", "name": "X", "buses": [{"name": "a", "port": "COM3", "panels": ["x/%1.json", "x/%2.json"]}]})",
+         QStringLiteral(
+             "无法打开工程文件 bad.json：配置文件 x/%1.json 和 x/%2.json 的模块自身地址都是 "
+             "4（总线 a）")},
+        {R"({"format": "lorvane-site/1", "name": "X", "buses": [{"name": "a", "port": "COM3", "panels": ["absent.json"]}]})",
+         QStringLiteral("无法打开工程文件 bad.json：无法读取配置文件 absent.json（成员 "
+                        "buses[0].panels[0]）：找不到文件。")},
+        {R"({"format": "lorvane-site/1", "name": "X", "buses": [{"name": "a", "port": "COM3", "panels": ["x"]}]})",
+         QStringLiteral("无法打开工程文件 bad.json：无法读取配置文件 x（成员 "
+                        "buses[0].panels[0]）：这是一个文件夹，不是配置文件。")},
     };
     for (const auto& [text, says] : refused) {
         w.messages.clear();
@@ -302,6 +315,13 @@ void tst_site_window::check_every_status_report_and_load()
           QStringLiteral("串口无法打开：找不到该串口设备")})
         QVERIFY2(text.contains(expected), qPrintable(expected + u'\n' + text));
 
+    // A report that cannot be saved says why in Chinese, as the main window says it.
+    answer.path = dir.filePath(QStringLiteral("absent/report.html"));
+    press(window, Qt::Key_R);
+    QCOMPARE(w.messages,
+             QStringList{QStringLiteral("无法保存报告 report.html：找不到文件所在的文件夹。")});
+    w.messages.clear();
+
     // 载入主窗口: module 2's panel in the main window's fields, its bus's port in 串口号.
     tree->setCurrentItem(tree->topLevelItem(0)->child(1));
     press(window, Qt::Key_L);
@@ -368,6 +388,54 @@ void tst_site_window::write_with_cancel_and_confirm()
     actions.sort();
     QCOMPARE(actions, (QStringList{QStringLiteral("2 written"), QStringLiteral("3 written"),
                                    QStringLiteral("7 failed")}));
+}
+
+void tst_site_window::files_read_afresh_for_each_run()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--address=1")}));
+    QTemporaryDir dir;
+    // Placeholders in a bus name and a panel path come through every text as they stand.
+    const QString bus = QStringLiteral("A %1 %2");
+    const QString panel_path = bus + QStringLiteral("/1.json");
+    const QString path = site_in(dir, QStringLiteral("R"), {{bus, sim.path, {panel(1)}}});
+    window_fixture w;
+    answers answer;
+    QVERIFY(w.form->open_site(path));
+    site_window* window = site();
+    press(window, Qt::Key_C);
+    QVERIFY(finished(window));
+    QCOMPARE(rows_of(window),
+             (QStringList{bus + QStringLiteral("|完成"),
+                          QStringLiteral(" 1|") + panel_path + QStringLiteral("|相同|")}));
+    QVERIFY(!summary_of(window).contains(QStringLiteral("已改变")));
+
+    // The panel edited between two checks: the second compares against the new one, and says so.
+    write_file(dir.filePath(panel_path),
+               panel_file_text(panel(1, [](panel_config& c) { c.refresh_period = 77; })));
+    press(window, Qt::Key_C);
+    QVERIFY(finished(window));
+    QCOMPARE(rows_of(window)[1], QStringLiteral(" 1|") + panel_path +
+                                     QStringLiteral("|不同|刷新周期：计划 77，实际 50"));
+    QVERIFY2(
+        summary_of(window).endsWith(QStringLiteral("\n配置文件已改变，已重新读取：") + panel_path),
+        qPrintable(summary_of(window)));
+    answer.yes = false;
+    press(window, Qt::Key_W);
+    QCOMPARE(answer.questions.size(), 1);
+    QVERIFY2(answer.questions[0].contains(
+                 QStringLiteral("\n  %1（%2）：1 个，地址 1\n").arg(bus, sim.path)),
+             qPrintable(answer.questions[0]));
+
+    // A panel file gone by the next check: one box in Chinese naming it, and nothing runs.
+    QVERIFY(QFile::remove(dir.filePath(panel_path)));
+    w.messages.clear();
+    press(window, Qt::Key_C);
+    QVERIFY(!window->running());
+    QCOMPARE(w.messages,
+             QStringList{QStringLiteral("无法打开工程文件 R.json：无法读取配置文件 %1（成员 "
+                                        "buses[0].panels[0]）：找不到文件。")
+                             .arg(panel_path)});
 }
 
 void tst_site_window::ports_refused_both_ways()

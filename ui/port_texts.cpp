@@ -236,8 +236,7 @@ QString port_lost_message(const QString& device, port_loss why)
     if (why == port_loss::flooded)
         return QStringLiteral("网络串口 %1 的服务器不读取发给它的数据（待发送的数据超过 %2 KiB），"
                               "连接已关闭，串口已关闭。")
-            .arg(device)
-            .arg(MAX_PENDING_OUTPUT / 1024);
+            .arg(device, QString::number(MAX_PENDING_OUTPUT / 1024));
     if (why == port_loss::tls_expected)
         return QStringLiteral("网络串口 %1 的服务器在收到第一个请求时关闭了连接：它在该端口上"
                               "使用 TLS，请改用 %2。串口已关闭。")

@@ -162,6 +162,13 @@ QString port_failure_words(const port_failure& failure)
     return what;
 }
 
+// What the file opener said of a site file or panel file it refused; the system's reason
+// alone for an error made without one.
+file_failure opener_failure(const site_file_error& e)
+{
+    return e.failure.value_or(file_failure{file_problem::other, e.reason, false});
+}
+
 int count_of(const bus_result& bus, module_status status)
 {
     int n = 0;
@@ -204,10 +211,8 @@ QString site_file_message(const site_file_error& e, const QString& site_path)
             QStringLiteral("文件过大（工程文件不超过 %1 KiB）。").arg(SITE_FILE_MAX_SIZE / 1024);
         break;
     case site_problem::unreadable:
-        problem = e.reason;
-        break;
     case site_problem::not_a_file:
-        problem = QStringLiteral("它不是普通文件。");
+        problem = file_failure_text(opener_failure(e), false, QStringLiteral("工程文件"));
         break;
     case site_problem::not_json:
         problem = QStringLiteral("不是有效的 JSON 文件（%1）。").arg(value);
@@ -238,14 +243,11 @@ QString site_file_message(const site_file_error& e, const QString& site_path)
         break;
     case site_problem::no_buses:
         problem = QStringLiteral("%1 必须列出 1 到 %2 条总线，而不是一条也没有。")
-                      .arg(at)
-                      .arg(SITE_MAX_BUSES);
+                      .arg(at, QString::number(SITE_MAX_BUSES));
         break;
     case site_problem::too_many_buses:
         problem = QStringLiteral("%1 列出了 %2 条总线；一个工程最多 %3 条。")
-                      .arg(at)
-                      .arg(e.number)
-                      .arg(SITE_MAX_BUSES);
+                      .arg(at, QString::number(e.number), QString::number(SITE_MAX_BUSES));
         break;
     case site_problem::empty_name:
         problem = QStringLiteral("%1 不能为空。").arg(at);
@@ -268,8 +270,7 @@ QString site_file_message(const site_file_error& e, const QString& site_path)
         problem = QStringLiteral("%1 的串口 %2 无效：串口应为 1 到 %3 之间的整数、串口设备名（例如 "
                                  "COM3、ttyUSB0）、路径（例如 /dev/ttyUSB0）、tcp://主机:端口、"
                                  "rfc2217://主机:端口，或 usb:序列号。")
-                      .arg(at, value)
-                      .arg(MAX_PORT_NUMBER);
+                      .arg(at, value, QString::number(MAX_PORT_NUMBER));
         break;
     case site_problem::port_twice:
         problem = QStringLiteral("%1 的串口 %2 也是%3 的串口；每条总线必须有自己的串口。")
@@ -279,15 +280,13 @@ QString site_file_message(const site_file_error& e, const QString& site_path)
         problem = QStringLiteral("工程中没有名为 %1 的总线。").arg(value);
         break;
     case site_problem::panel_unreadable:
-        problem = QStringLiteral("无法读取配置文件 %1（%2）：%3").arg(e.file, at, e.reason);
+    case site_problem::panel_not_a_file:
+        problem = QStringLiteral("无法读取配置文件 %1（%2）：%3")
+                      .arg(e.file, at, file_failure_text(opener_failure(e), false));
         break;
     case site_problem::panel_too_large:
         problem = QStringLiteral("配置文件 %1（%2）过大（配置文件不超过 %3 KiB）。")
-                      .arg(e.file, at)
-                      .arg(PANEL_FILE_MAX_SIZE / 1024);
-        break;
-    case site_problem::panel_not_a_file:
-        problem = QStringLiteral("配置文件 %1（%2）不是普通文件。").arg(e.file, at);
+                      .arg(e.file, at, QString::number(PANEL_FILE_MAX_SIZE / 1024));
         break;
     case site_problem::panel_invalid:
         problem = QStringLiteral("配置文件 %1（%2）有误：%3")
@@ -296,9 +295,7 @@ QString site_file_message(const site_file_error& e, const QString& site_path)
     case site_problem::address_twice:
         problem = QStringLiteral("配置文件 %1 和 %2 的模块自身地址都是 %3（总线 %4）；同一条总线上"
                                  "每个模块只能有一个配置文件。")
-                      .arg(e.other_file, e.file)
-                      .arg(e.number)
-                      .arg(value);
+                      .arg(e.other_file, e.file, QString::number(e.number), value);
         break;
     }
     return QStringLiteral("无法打开工程文件 %1：%2").arg(QFileInfo(site_path).fileName(), problem);
@@ -444,6 +441,20 @@ QString bus_counts(const bus_result& bus)
     return counts_words(counts, all);
 }
 
+QString files_changed_words(const QString& site_file, const QStringList& panel_paths)
+{
+    QString what;
+    if (!site_file.isEmpty())
+        what = panel_paths.isEmpty() ? QStringLiteral("工程文件")
+                                     : QStringLiteral("工程文件和配置文件");
+    else
+        what = QStringLiteral("配置文件");
+    QStringList names = panel_paths;
+    if (!site_file.isEmpty())
+        names.prepend(site_file);
+    return what + QStringLiteral("已改变，已重新读取：") + names.join(QStringLiteral("、"));
+}
+
 QString close_in_main_window_first(const QString& port)
 {
     return QStringLiteral("先在主窗口中关闭串口 ") + port;
@@ -469,9 +480,8 @@ QString write_question(const site_plan& plan, const site_result* last_check,
                 continue;
             total += int(addresses.size());
             lines << QStringLiteral("  %1：%2 个，地址 %3")
-                         .arg(bus_and_port(plan.buses[b]))
-                         .arg(addresses.size())
-                         .arg(addresses.join(QStringLiteral("、")));
+                         .arg(bus_and_port(plan.buses[b]), QString::number(addresses.size()),
+                              addresses.join(QStringLiteral("、")));
         }
     }
     if (total > 0)
@@ -483,7 +493,8 @@ QString write_question(const site_plan& plan, const site_result* last_check,
     int modules = 0;
     for (const site_bus& bus : plan.buses) {
         modules += int(bus.panels.size());
-        lines << QStringLiteral("  %1：%2 个模块").arg(bus_and_port(bus)).arg(bus.panels.size());
+        lines << QStringLiteral("  %1：%2 个模块")
+                     .arg(bus_and_port(bus), QString::number(bus.panels.size()));
     }
     return (last_check ? QStringLiteral("上次核对没有发现有差异的模块。")
                        : QStringLiteral("尚未核对，还不知道哪些模块有差异。")) +

@@ -52,6 +52,11 @@ QString site_summary(const site_result& result);
 // The counts of one bus's modules by status: "3 个相同，1 个不同".
 QString bus_counts(const bus_result& bus);
 
+// The status line's note that files had changed when a run read them afresh: the site file
+// (its shown name; empty when it had not changed) and the panel files, by their paths in the
+// site file. "配置文件已改变，已重新读取：east/3.json、east/9.json".
+QString files_changed_words(const QString& site_file, const QStringList& panel_paths);
+
 // "先在主窗口中关闭串口 PORT".
 QString close_in_main_window_first(const QString& port);
 

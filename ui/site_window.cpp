@@ -1,20 +1,20 @@
 #include "site_window.h"
 
+#include "file_access.h"
 #include "main_form.h"
 #include "message_box.h"
 #include "port_holders.h"
-#include "port_listing.h"
 #include "site_loader.h"
 #include "site_report.h"
 #include "site_texts.h"
 #include "transfer_sequences.h"
+#include "window_texts.h"
 
 #include <QApplication>
 #include <QBrush>
 #include <QCloseEvent>
 #include <QColor>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -38,18 +38,14 @@ QString native(const QString& path)
     return QDir::toNativeSeparators(path);
 }
 
-// The device a bus's port names now: a usb: port as the one adapter with its serial number,
-// or nothing when that adapter is not plugged in (or not alone).
+// The device a bus's port names now, as a run would open it; nothing when a usb: port's
+// adapter is not plugged in (or not alone).
 std::optional<QString> device_of(const site_bus& bus)
 {
-    const QString port = bus.port.trimmed();
-    const auto serial = usb_serial_of(port);
-    if (!serial)
-        return port;
-    const QStringList names = ports_with_serial(*serial);
-    if (names.size() != 1)
-        return std::nullopt;
-    return names.front();
+    const auto resolved = resolve_bus_port(bus);
+    if (const auto* device = std::get_if<QString>(&resolved))
+        return *device;
+    return std::nullopt;
 }
 
 QString step_status(transfer_step step)
@@ -95,10 +91,10 @@ QPushButton* make_button(QWidget* parent, const char* name, const QString& text)
 
 bool is_site_file(const QString& path)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return false;
-    return names_site_format(file.read(SITE_FILE_MAX_SIZE));
+    // Through the one opener: a FIFO or a device is no site file, and is never waited on.
+    const file_contents contents = read_regular_file(path, SITE_FILE_MAX_SIZE);
+    const auto* bytes = std::get_if<QByteArray>(&contents);
+    return bytes && names_site_format(*bytes);
 }
 
 site_window* site_window::open(main_form& main, const QString& path)
@@ -115,7 +111,8 @@ site_window* site_window::open(main_form& main, const QString& path)
         same->activateWindow();
         return same;
     }
-    const auto loaded = load_site(path);
+    site_digests digests;
+    const auto loaded = load_site(path, {}, &digests);
     if (const auto* error = std::get_if<site_file_error>(&loaded)) {
         message_box::show(&main, site_file_message(*error, path));
         return nullptr;
@@ -123,6 +120,7 @@ site_window* site_window::open(main_form& main, const QString& path)
     if (same)
         same->close();
     auto* window = new site_window(main, path, std::get<site_plan>(loaded));
+    window->digests_ = digests;
     window->show();
     window->raise();
     window->activateWindow();
@@ -139,7 +137,7 @@ site_window::site_window(main_form& main, const QString& path, const site_plan& 
     setWindowTitle(site_window_title(plan.name));
     setWindowIcon(main.windowIcon());
     create_controls();
-    fill_tree(site_run(plan_, {}).result());
+    fill_tree(planned_result(plan_, site_action::check));
     update_buttons();
     resize(900, 480);
 
@@ -208,8 +206,7 @@ void site_window::create_controls()
     layout->addWidget(summary_);
     layout->addLayout(buttons);
     summary_->setText(QStringLiteral("%1 条总线，%2。按“核对”读取每个模块，与配置文件比较。")
-                          .arg(plan_.buses.size())
-                          .arg(native(path_)));
+                          .arg(QString::number(plan_.buses.size()), native(path_)));
 }
 
 // One row per bus, and under it one per module of the result (planned first, in the site
@@ -323,9 +320,41 @@ std::optional<QString> site_window::port_held_by_main() const
     return std::nullopt;
 }
 
+bool site_window::reload()
+{
+    site_digests digests;
+    auto loaded = load_site(path_, {}, &digests);
+    if (const auto* error = std::get_if<site_file_error>(&loaded)) {
+        message_box::show(this, site_file_message(*error, path_));
+        return false;
+    }
+    const bool site_changed = digests.site != digests_.site;
+    QStringList panels_changed;
+    for (const auto& [panel, digest] : digests.panels) {
+        const auto before = digests_.panels.find(panel);
+        if (before != digests_.panels.end() && before->second != digest)
+            panels_changed << panel;
+    }
+    digests_ = std::move(digests);
+    plan_ = std::get<site_plan>(std::move(loaded));
+    if (!site_changed && panels_changed.isEmpty()) {
+        reread_note_.clear();
+        return true;
+    }
+    reread_note_ =
+        files_changed_words(site_changed ? shown_file_name(path_) : QString(), panels_changed);
+    // The last check found what the modules held against the files as they were.
+    check_current_ = false;
+    setWindowTitle(site_window_title(plan_.name));
+    fill_tree(planned_result(plan_, site_action::check));
+    summary_->setText(reread_note_);
+    update_buttons();
+    return true;
+}
+
 void site_window::check()
 {
-    if (running())
+    if (running() || !reload())
         return;
     if (const auto port = port_held_by_main()) {
         message_box::show(this, close_in_main_window_first(*port));
@@ -336,7 +365,7 @@ void site_window::check()
 
 void site_window::write()
 {
-    if (running())
+    if (running() || !reload())
         return;
     if (const auto port = port_held_by_main()) {
         message_box::show(this, close_in_main_window_first(*port));
@@ -344,7 +373,9 @@ void site_window::write()
     }
     const QString log_path = audit_log_path(path_);
     const site_result* last_check =
-        last_result_ && last_result_->action == site_action::check ? &*last_result_ : nullptr;
+        last_result_ && last_result_->action == site_action::check && check_current_
+            ? &*last_result_
+            : nullptr;
     if (!confirm_box::ask(this, write_question(plan_, last_check, native(log_path)),
                           QStringLiteral("写入")))
         return;
@@ -412,7 +443,7 @@ void site_window::start(site_action action)
     });
     connect(run, &site_run::finished, this, &site_window::finished);
 
-    summary_->setText(working + QStringLiteral("……"));
+    summary_->setText(with_reread_note(working + QStringLiteral("……")));
     busy_ = true;
     run->start();
     update_buttons();
@@ -423,13 +454,19 @@ void site_window::finished(const site_result& result)
     busy_ = false;
     log_.reset();  // the run logs nothing more; other programs may move the file now
     last_result_ = result;
-    summary_->setText(site_summary(result));
+    check_current_ = true;
+    summary_->setText(with_reread_note(site_summary(result)));
     select_first_module();
     update_buttons();
     tree_->setFocus();
     if (result.log_failure)
         message_box::show(this,
                           log_failed_message(native(audit_log_path(path_)), *result.log_failure));
+}
+
+QString site_window::with_reread_note(const QString& text) const
+{
+    return reread_note_.isEmpty() ? text : text + u'\n' + reread_note_;
 }
 
 void site_window::select_first_module()
@@ -459,16 +496,17 @@ void site_window::save_report()
                                                 QStringLiteral("html"));
     if (path.isEmpty())
         return;
-    report_file file;
     const audit_identity who = audit_identity::of_this_process();
     const report_facts facts{last_result_->started, who.user, who.host,
                              QStringLiteral("Lorvane ") + QStringLiteral(LORVANE_VERSION)};
     const chinese_report_words words(*last_result_);
-    std::optional<QString> failure = file.open(path);
-    if (!failure)
-        failure = file.commit(site_report_html(*last_result_, facts, words));
-    if (failure) {
-        message_box::show(this, report_failed_message(path, *failure));
+    // Whole or not at all, as the main window saves a panel file, and worded as it words a
+    // file that cannot be saved.
+    if (const auto failure =
+            write_regular_file(path, site_report_html(*last_result_, facts, words))) {
+        message_box::show(
+            this,
+            report_failed_message(path, file_failure_text(*failure, true, QStringLiteral("报告"))));
         return;
     }
     summary_->setText(site_summary(*last_result_) + QStringLiteral("\n报告已保存：") +

@@ -8,6 +8,7 @@
 
 #include "audit_log.h"
 #include "site_file.h"
+#include "site_loader.h"
 #include "site_run.h"
 
 #include <QWidget>
@@ -75,6 +76,11 @@ private:
     void show_bus_done(int bus, const bus_result& result);
     void show_bus_progress(int bus, int value, int maximum, const QString& format);
     QTreeWidgetItem* module_row(int bus, int address);
+    // Reads the site file and its panels afresh before a run: false, after the box that says
+    // why, when the site is refused now. What changed since the last reading goes on the
+    // status line.
+    bool reload();
+    QString with_reread_note(const QString& text) const;
     void start(site_action action);
     void finished(const site_result& result);
     void select_first_module();
@@ -83,7 +89,10 @@ private:
 
     main_form& main_;
     const QString path_;
-    const site_plan plan_;
+    site_plan plan_;
+    site_digests digests_;            // of the files plan_ was read from
+    QString reread_note_;             // which files had changed at the last reading; empty: none
+    bool check_current_ = true;       // the files are as the last run read them
     std::unique_ptr<audit_log> log_;  // a write's, open while it runs
     std::unique_ptr<site_run> run_;
     std::optional<site_result> last_result_;

@@ -131,7 +131,7 @@ QString panel_file_problem_text(const panel_file_error& error)
     return error.field.isEmpty() ? error.problem : member(error) + u' ' + error.problem;
 }
 
-QString file_failure_text(const file_failure& failure, bool saving)
+QString file_failure_text(const file_failure& failure, bool saving, const QString& what)
 {
     QString text;
     switch (failure.kind) {
@@ -143,10 +143,10 @@ QString file_failure_text(const file_failure& failure, bool saving)
                       : QStringLiteral("没有权限读取该文件。");
         break;
     case file_problem::is_folder:
-        text = QStringLiteral("这是一个文件夹，不是配置文件。");
+        text = QStringLiteral("这是一个文件夹，不是") + what + u'。';
         break;
     case file_problem::not_regular:
-        text = QStringLiteral("它不是普通文件（而是设备、管道或套接字），不能作为配置文件。");
+        text = QStringLiteral("它不是普通文件（而是设备、管道或套接字），不能作为") + what + u'。';
         break;
     case file_problem::not_writable:
         text = QStringLiteral("文件不可写（只读）。");

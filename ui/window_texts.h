@@ -38,9 +38,11 @@ QString bad_byte_message(byte_field field, int key = 0);
 // names it and the accepted values.
 QString panel_file_problem_text(const panel_file_error& error);
 
-// Why a configuration file could not be opened (`saving` false) or saved, in Chinese; the
-// system's own words only where no common cause fits, after the Chinese.
-QString file_failure_text(const file_failure& failure, bool saving);
+// Why a file could not be opened (`saving` false) or saved, in Chinese; the system's own
+// words only where no common cause fits, after the Chinese. `what` is the kind of file a
+// folder or a device is not: 配置文件, 工程文件, 报告.
+QString file_failure_text(const file_failure& failure, bool saving,
+                          const QString& what = QStringLiteral("配置文件"));
 
 // A file name as the boxes show it: a byte of a name that is not UTF-8 as \xNN.
 QString shown_file_name(const QString& path);
