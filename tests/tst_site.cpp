@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <map>
+#include <variant>
 
 #include <signal.h>
 
@@ -94,6 +96,19 @@ QString log_line_tail(const QString& bus, const QString& port, int module, const
              stopped.isEmpty() ? QString() : QStringLiteral(",\"stopped_at\":") + stopped);
 }
 
+// What --json printed, at a path of member names and array indexes: {"buses", 0, "modules"}.
+QJsonValue json_at(const QByteArray& json, const std::vector<std::variant<const char*, int>>& path)
+{
+    QJsonValue value = QJsonDocument::fromJson(json).object();
+    for (const auto& step : path) {
+        if (const auto* name = std::get_if<const char*>(&step))
+            value = value.toObject().value(QLatin1String(*name));
+        else
+            value = value.toArray().at(std::get<int>(step));
+    }
+    return value;
+}
+
 }  // namespace
 
 class tst_site : public QObject
@@ -106,6 +121,8 @@ private Q_SLOTS:
     void check_exit_codes();
     void write_only_what_differs_with_audit_log();
     void interrupt_mid_write();
+    void answered_then_silent_is_failed();
+    void scan_doubt_reaches_the_site();
     void adopt_and_check_back();
     void refused_sites_send_nothing();
     void usb_ports_by_serial_number();
@@ -263,9 +280,16 @@ void tst_site::check_exit_codes()
               no_scan)
             .code,
         4);
+    const QString report = dir_.filePath(QStringLiteral("codes.html"));
     const cli_result different =
-        check({QStringLiteral("a/1.json"), QStringLiteral("a/2.json")}, no_scan);
+        check({QStringLiteral("a/1.json"), QStringLiteral("a/2.json")},
+              {QStringLiteral("--no-scan"), QStringLiteral("--report"), report});
     QCOMPARE(different.code, 5);
+    // Without a scan, the map knows nothing of the other addresses: not scanned, not empty.
+    const QString html = QString::fromUtf8(read_file(report));
+    QCOMPARE(html.count(QStringLiteral("class=\"cell unscanned\"")), (256 - 2) + (256 - 1));
+    QVERIFY(html.contains(QStringLiteral("</span>not scanned</li>")));
+    QVERIFY(!html.contains(QStringLiteral("no module")));
     QString lines = QString::fromUtf8(different.out);
     lines.replace(QRegularExpression(QStringLiteral(R"(\(\d+\.\d s\)\n$)")),
                   QStringLiteral("(T)\n"));
@@ -321,8 +345,9 @@ void tst_site::write_only_what_differs_with_audit_log()
                                 "one: module 3 (one/3.json): written\n"
                                 "one: module 4 (one/4.json): missing: no reply to the read of "
                                 "record 0 (refresh period) within 200 ms\n"
-                                "two: module 7 (two/7.json): failed: no reply to the write of "
-                                "record 3 (key 3) within 200 ms\n"),
+                                "two: module 7 (two/7.json): failed: stopped answering: no "
+                                "reply to the write of record 3 (key 3) within 200 ms (try "
+                                "--retries 1 or --timeout 400)\n"),
              first.out.constData());
     const QString frames = sim_log(one);
     QCOMPARE(count_of(frames, QStringLiteral(R"(rx 55 01 F0 )")), 0);
@@ -370,8 +395,9 @@ void tst_site::write_only_what_differs_with_audit_log()
     QCOMPARE(grown.mid(logged.size()).count('\n'), 3);
 }
 
-// Ctrl-C (and SIGTERM) mid-write: every bus stops at once, the module cut off is logged as
-// interrupted with the record it reached, and the exit code says which signal.
+// Ctrl-C before the first write: nothing was written, and nothing is said to be logged. Ctrl-C
+// (and SIGTERM) mid-write: every bus stops at once, the module cut off is named with the record
+// it reached and logged as interrupted, and the exit code says which signal.
 void tst_site::interrupt_mid_write()
 {
     sim_process sim;
@@ -386,6 +412,31 @@ void tst_site::interrupt_mid_write()
         site_text(QStringLiteral("W"), {{QStringLiteral("one"),
                                          sim.path,
                                          {QStringLiteral("1.json"), QStringLiteral("2.json")}}}));
+    const QString log_path = site + QStringLiteral(".log");
+    {
+        const cli_result before =
+            run_cli({QStringLiteral("site"), QStringLiteral("write"), site, QStringLiteral("--all"),
+                     QStringLiteral("--json")},
+                    {}, [&](QProcess& process) {
+                        // Once module 1's first read has reached record 5.
+                        QString seen;
+                        QTRY_VERIFY_WITH_TIMEOUT(
+                            (seen += QString::fromUtf8(sim.process.readAllStandardError()),
+                             seen.contains(QStringLiteral("rx 55 01 F1 05"))),
+                            10000);
+                        ::kill(pid_t(process.processId()), SIGINT);
+                    });
+        QCOMPARE(before.code, 130);
+        QVERIFY2(before.err.startsWith(QStringLiteral(
+                     "lorvane-cli: interrupted; 0 written, 2 stopped before anything was "
+                     "written; the ports are closed")),
+                 qPrintable(before.err));
+        const QJsonObject one = json_at(before.out, {"buses", 0, "modules", 0}).toObject();
+        QCOMPARE(one[QStringLiteral("status")].toString(), QStringLiteral("interrupted"));
+        QCOMPARE(json_at(before.out, {"buses", 0, "modules", 0, "stopped_at", "step"}).toString(),
+                 QStringLiteral("read"));
+        QVERIFY(read_file(log_path).isEmpty());
+    }
     for (const auto& [number, code, word] :
          {std::tuple{SIGINT, 130, "interrupted; "}, std::tuple{SIGTERM, 143, "terminated; "}}) {
         const int signal_number = number;
@@ -402,15 +453,19 @@ void tst_site::interrupt_mid_write()
                 ::kill(pid_t(process.processId()), signal_number);
             });
         QCOMPARE(result.code, code);
-        QVERIFY2(result.out.contains("one: module 1 (1.json): interrupted: stopped during the "
+        QVERIFY2(result.out.contains("one: module 1 (1.json): interrupted: cut off during the "
                                      "write at record ") &&
                      result.out.contains("one: module 2 (2.json): not reached\n"),
                  result.out.constData());
-        QVERIFY2(result.err.startsWith(QStringLiteral("lorvane-cli: ") + QLatin1String(word) +
-                                       QStringLiteral("0 written, 1 cut off (logged as "
-                                                      "interrupted in ")),
-                 qPrintable(result.err));
-        const QList<QByteArray> log = read_file(site + QStringLiteral(".log")).split('\n');
+        const QRegularExpression said(
+            QStringLiteral(
+                "^lorvane-cli: %1 0 written, 1 cut off during the write \\(one: module 1 "
+                "at record (\\d+) \\(key \\d+\\)\\), logged as interrupted in .+, 1 "
+                "stopped before anything was written; the ports are closed")
+                .arg(QLatin1String(word).trimmed()));
+        const auto match = said.match(result.err);
+        QVERIFY2(match.hasMatch(), qPrintable(result.err));
+        const QList<QByteArray> log = read_file(log_path).split('\n');
         const QJsonObject last = QJsonDocument::fromJson(log[log.size() - 2]).object();
         QCOMPARE(last[QStringLiteral("action")].toString(), QStringLiteral("interrupted"));
         QCOMPARE(last[QStringLiteral("module")].toInt(), 1);
@@ -419,9 +474,97 @@ void tst_site::interrupt_mid_write()
         const QJsonObject at = last[QStringLiteral("stopped_at")].toObject();
         QCOMPARE(at[QStringLiteral("step")].toString(), QStringLiteral("write"));
         QVERIFY2(at[QStringLiteral("record")].toInt() >= 5, log[log.size() - 2].constData());
+        QCOMPARE(at[QStringLiteral("record")].toInt(), match.captured(1).toInt());
         // Nothing went out for module 2, and nothing after the signal for module 1.
         QVERIFY(!sim_log(sim).contains(QStringLiteral("rx 55 02 F0")));
     }
+}
+
+// A module that answered (the scan, or some records) and then fell silent is failed where it
+// stopped, never missing; a read-back that got no reply is failed with no differences at all.
+void tst_site::answered_then_silent_is_failed()
+{
+    sim_process scanned;  // answers the scan's probe, then nothing
+    QVERIFY(scanned.start({QStringLiteral("--address=1"), QStringLiteral("--silent-after=1")}));
+    sim_process partly;  // answers the probe and records 0..3 of its read
+    QVERIFY(partly.start({QStringLiteral("--address=2"), QStringLiteral("--silent-after=5")}));
+    sim_process written;  // answers its read and its write, not its read-back
+    QVERIFY(written.start({QStringLiteral("--address=3"), QStringLiteral("--silent-after=34")}));
+    QTemporaryDir w;
+    write_file(w.filePath(QStringLiteral("1.json")), panel_file_text(panel(1)));
+    write_file(w.filePath(QStringLiteral("2.json")), panel_file_text(panel(2)));
+    write_file(w.filePath(QStringLiteral("3.json")),
+               panel_file_text(panel(3, [](panel_config& c) { c.keys[0].line = 9; })));
+    const QString check_site =
+        write_file(w.filePath(QStringLiteral("check.json")),
+                   site_text(QStringLiteral("F"),
+                             {{QStringLiteral("A"), scanned.path, {QStringLiteral("1.json")}},
+                              {QStringLiteral("B"), partly.path, {QStringLiteral("2.json")}}}));
+    const cli_result checked = run_cli({QStringLiteral("site"), QStringLiteral("check"), check_site,
+                                        QStringLiteral("--timeout=200")});
+    QCOMPARE(checked.code, 4);
+    QVERIFY2(checked.out.contains("A: module 1 (1.json): failed: answered the scan, then stopped "
+                                  "answering: no reply to the read of record 0 (refresh period) "
+                                  "within 200 ms (try --retries 1 or --timeout 400)\n"
+                                  "B: module 2 (2.json): failed: stopped answering: no reply to "
+                                  "the read of record 4 (key 4) within 200 ms (try --retries 1 "
+                                  "or --timeout 400)\n") &&
+                 checked.out.contains(": 2 failed ("),
+             checked.out.constData());
+
+    const QString write_site =
+        write_file(w.filePath(QStringLiteral("write.json")),
+                   site_text(QStringLiteral("F"),
+                             {{QStringLiteral("C"), written.path, {QStringLiteral("3.json")}}}));
+    const QString report = w.filePath(QStringLiteral("write.html"));
+    const cli_result wrote = run_cli({QStringLiteral("site"), QStringLiteral("write"), write_site,
+                                      QStringLiteral("--json"), QStringLiteral("--timeout=200"),
+                                      QStringLiteral("--report"), report});
+    QCOMPARE(wrote.code, 4);
+    const QJsonObject module = json_at(wrote.out, {"buses", 0, "modules", 0}).toObject();
+    QCOMPARE(module[QStringLiteral("status")].toString(), QStringLiteral("failed"));
+    QCOMPARE(module[QStringLiteral("fault")].toString(), QStringLiteral("no_reply"));
+    QVERIFY2(!module.contains(QStringLiteral("differences")), wrote.out.constData());
+    QCOMPARE(json_at(wrote.out, {"buses", 0, "modules", 0, "stopped_at", "step"}).toString(),
+             QStringLiteral("read-back"));
+    const QString html = QString::fromUtf8(read_file(report));
+    QVERIFY(
+        html.contains(QStringLiteral("no reply to the read-back of record 0 (refresh period)")));
+    QVERIFY(!html.contains(QStringLiteral("planned")) &&
+            !html.contains(QStringLiteral("different")));
+}
+
+// Junk in a scan that no module accounts for: the bus's lines, its JSON and the report say a
+// module may have been missed.
+void tst_site::scan_doubt_reaches_the_site()
+{
+    module_peer peer(1);
+    int probes_of_9 = 0;  // junk once per check, after the first probe of address 9
+    peer.on_request = [&](const frame& request) {
+        if (request[POS_ADDRESS] == 9 && ++probes_of_9 == 1)
+            peer.send_raw({0x22, 0x09, 0xF1, 0x00, 0x5A, 0xA5, 0x3C, 0xC3});
+    };
+    QTemporaryDir w;
+    write_file(w.filePath(QStringLiteral("1.json")), panel_file_text(panel(1)));
+    const QString site =
+        write_file(w.filePath(QStringLiteral("site.json")),
+                   site_text(QStringLiteral("D"),
+                             {{QStringLiteral("A"), peer.path(), {QStringLiteral("1.json")}}}));
+    const QString report = w.filePath(QStringLiteral("doubt.html"));
+    const cli_result text = run_cli({QStringLiteral("site"), QStringLiteral("check"), site,
+                                     QStringLiteral("--report"), report});
+    QCOMPARE(text.code, 0);
+    const QByteArray warning = "A: warning: 1 reply arrived garbled in the scan; a module may have "
+                               "been missed (try --retries 1)\n";
+    QVERIFY2(text.out.startsWith(warning + "A: module 1 (1.json): same\n"), text.out.constData());
+    QVERIFY(read_file(report).contains("a module may have been missed"));
+    probes_of_9 = 0;
+    const cli_result json =
+        run_cli({QStringLiteral("site"), QStringLiteral("check"), site, QStringLiteral("--json")});
+    const QJsonArray warnings = json_at(json.out, {"buses", 0, "warnings"}).toArray();
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings[0].toString().contains(QStringLiteral("a module may have been missed")),
+             json.out.constData());
 }
 
 // A building configured before it had a site file: adopt writes one, and a check of it says
