@@ -9,10 +9,10 @@
 #include "ser2net_process.h"
 #include "sim_process.h"
 #include "site_run.h"
+#include "site_test_files.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -24,42 +24,12 @@
 
 #include <algorithm>
 #include <map>
-#include <variant>
 
 #include <signal.h>
 
 using namespace lorvane;
 
 namespace {
-
-QString write_file(const QString& path, const QByteArray& text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-panel_config panel(std::uint8_t address, const std::function<void(panel_config&)>& change = {})
-{
-    panel_config config;
-    config.module_address = address;
-    if (change)
-        change(config);
-    return config;
-}
-
-// A site file: buses as (name, port, panel paths).
-QByteArray site_text(const QString& name,
-                     const std::vector<std::tuple<QString, QString, QStringList>>& buses)
-{
-    site_plan plan;
-    plan.name = name;
-    for (const auto& [bus, port, panels] : buses)
-        plan.buses.push_back({bus, port, false, panels, {}});
-    return site_file_text(plan);
-}
 
 // The sim's log so far, as text.
 QString sim_log(sim_process& sim)
@@ -96,19 +66,6 @@ QString log_line_tail(const QString& bus, const QString& port, int module, const
              stopped.isEmpty() ? QString() : QStringLiteral(",\"stopped_at\":") + stopped);
 }
 
-// What --json printed, at a path of member names and array indexes: {"buses", 0, "modules"}.
-QJsonValue json_at(const QByteArray& json, const std::vector<std::variant<const char*, int>>& path)
-{
-    QJsonValue value = QJsonDocument::fromJson(json).object();
-    for (const auto& step : path) {
-        if (const auto* name = std::get_if<const char*>(&step))
-            value = value.toObject().value(QLatin1String(*name));
-        else
-            value = value.toArray().at(std::get<int>(step));
-    }
-    return value;
-}
-
 }  // namespace
 
 class tst_site : public QObject
@@ -121,8 +78,6 @@ private Q_SLOTS:
     void check_exit_codes();
     void write_only_what_differs_with_audit_log();
     void interrupt_mid_write();
-    void answered_then_silent_is_failed();
-    void scan_doubt_reaches_the_site();
     void adopt_and_check_back();
     void refused_sites_send_nothing();
     void usb_ports_by_serial_number();
@@ -478,93 +433,6 @@ void tst_site::interrupt_mid_write()
         // Nothing went out for module 2, and nothing after the signal for module 1.
         QVERIFY(!sim_log(sim).contains(QStringLiteral("rx 55 02 F0")));
     }
-}
-
-// A module that answered (the scan, or some records) and then fell silent is failed where it
-// stopped, never missing; a read-back that got no reply is failed with no differences at all.
-void tst_site::answered_then_silent_is_failed()
-{
-    sim_process scanned;  // answers the scan's probe, then nothing
-    QVERIFY(scanned.start({QStringLiteral("--address=1"), QStringLiteral("--silent-after=1")}));
-    sim_process partly;  // answers the probe and records 0..3 of its read
-    QVERIFY(partly.start({QStringLiteral("--address=2"), QStringLiteral("--silent-after=5")}));
-    sim_process written;  // answers its read and its write, not its read-back
-    QVERIFY(written.start({QStringLiteral("--address=3"), QStringLiteral("--silent-after=34")}));
-    QTemporaryDir w;
-    write_file(w.filePath(QStringLiteral("1.json")), panel_file_text(panel(1)));
-    write_file(w.filePath(QStringLiteral("2.json")), panel_file_text(panel(2)));
-    write_file(w.filePath(QStringLiteral("3.json")),
-               panel_file_text(panel(3, [](panel_config& c) { c.keys[0].line = 9; })));
-    const QString check_site =
-        write_file(w.filePath(QStringLiteral("check.json")),
-                   site_text(QStringLiteral("F"),
-                             {{QStringLiteral("A"), scanned.path, {QStringLiteral("1.json")}},
-                              {QStringLiteral("B"), partly.path, {QStringLiteral("2.json")}}}));
-    const cli_result checked = run_cli({QStringLiteral("site"), QStringLiteral("check"), check_site,
-                                        QStringLiteral("--timeout=200")});
-    QCOMPARE(checked.code, 4);
-    QVERIFY2(checked.out.contains("A: module 1 (1.json): failed: answered the scan, then stopped "
-                                  "answering: no reply to the read of record 0 (refresh period) "
-                                  "within 200 ms (try --retries 1 or --timeout 400)\n"
-                                  "B: module 2 (2.json): failed: stopped answering: no reply to "
-                                  "the read of record 4 (key 4) within 200 ms (try --retries 1 "
-                                  "or --timeout 400)\n") &&
-                 checked.out.contains(": 2 failed ("),
-             checked.out.constData());
-
-    const QString write_site =
-        write_file(w.filePath(QStringLiteral("write.json")),
-                   site_text(QStringLiteral("F"),
-                             {{QStringLiteral("C"), written.path, {QStringLiteral("3.json")}}}));
-    const QString report = w.filePath(QStringLiteral("write.html"));
-    const cli_result wrote = run_cli({QStringLiteral("site"), QStringLiteral("write"), write_site,
-                                      QStringLiteral("--json"), QStringLiteral("--timeout=200"),
-                                      QStringLiteral("--report"), report});
-    QCOMPARE(wrote.code, 4);
-    const QJsonObject module = json_at(wrote.out, {"buses", 0, "modules", 0}).toObject();
-    QCOMPARE(module[QStringLiteral("status")].toString(), QStringLiteral("failed"));
-    QCOMPARE(module[QStringLiteral("fault")].toString(), QStringLiteral("no_reply"));
-    QVERIFY2(!module.contains(QStringLiteral("differences")), wrote.out.constData());
-    QCOMPARE(json_at(wrote.out, {"buses", 0, "modules", 0, "stopped_at", "step"}).toString(),
-             QStringLiteral("read-back"));
-    const QString html = QString::fromUtf8(read_file(report));
-    QVERIFY(
-        html.contains(QStringLiteral("no reply to the read-back of record 0 (refresh period)")));
-    QVERIFY(!html.contains(QStringLiteral("planned")) &&
-            !html.contains(QStringLiteral("different")));
-}
-
-// Junk in a scan that no module accounts for: the bus's lines, its JSON and the report say a
-// module may have been missed.
-void tst_site::scan_doubt_reaches_the_site()
-{
-    module_peer peer(1);
-    int probes_of_9 = 0;  // junk once per check, after the first probe of address 9
-    peer.on_request = [&](const frame& request) {
-        if (request[POS_ADDRESS] == 9 && ++probes_of_9 == 1)
-            peer.send_raw({0x22, 0x09, 0xF1, 0x00, 0x5A, 0xA5, 0x3C, 0xC3});
-    };
-    QTemporaryDir w;
-    write_file(w.filePath(QStringLiteral("1.json")), panel_file_text(panel(1)));
-    const QString site =
-        write_file(w.filePath(QStringLiteral("site.json")),
-                   site_text(QStringLiteral("D"),
-                             {{QStringLiteral("A"), peer.path(), {QStringLiteral("1.json")}}}));
-    const QString report = w.filePath(QStringLiteral("doubt.html"));
-    const cli_result text = run_cli({QStringLiteral("site"), QStringLiteral("check"), site,
-                                     QStringLiteral("--report"), report});
-    QCOMPARE(text.code, 0);
-    const QByteArray warning = "A: warning: 1 reply arrived garbled in the scan; a module may have "
-                               "been missed (try --retries 1)\n";
-    QVERIFY2(text.out.startsWith(warning + "A: module 1 (1.json): same\n"), text.out.constData());
-    QVERIFY(read_file(report).contains("a module may have been missed"));
-    probes_of_9 = 0;
-    const cli_result json =
-        run_cli({QStringLiteral("site"), QStringLiteral("check"), site, QStringLiteral("--json")});
-    const QJsonArray warnings = json_at(json.out, {"buses", 0, "warnings"}).toArray();
-    QCOMPARE(warnings.size(), 1);
-    QVERIFY2(warnings[0].toString().contains(QStringLiteral("a module may have been missed")),
-             json.out.constData());
 }
 
 // A building configured before it had a site file: adopt writes one, and a check of it says
