@@ -281,9 +281,7 @@ void bus_scan::end_of_round()
         start_pass(std::move(lost));
         return;
     }
-    // Further passes only where the scan saw doubt: on a clean line every module answered
-    // its probe in the first pass, and another pass would only double the scan's time.
-    if (passes_left_ > 0 && garbled() > 0) {
+    if (passes_left_ > 0 && (!options_.passes_on_doubt_only || garbled() > 0)) {
         --passes_left_;
         // Another pass over the addresses that stayed silent and had no second look.
         std::vector<int> silent;

@@ -99,7 +99,11 @@ private:
         }
         stage_ = stage::scanning;
         scan_clock_.start();
-        scan_.start(run_.options_.scan_range);
+        scan_options range = run_.options_.scan_range;
+        // Every module a panel names is read after the scan: extra passes could only find
+        // modules no panel names, and are worth their time only where the scan saw doubt.
+        range.passes_on_doubt_only = true;
+        scan_.start(range);
     }
 
     void on_scan_finished(scan_outcome outcome)
