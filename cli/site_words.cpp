@@ -371,7 +371,7 @@ QString left_after_stop(const site_result& result, const QString& log_path)
             const QString who =
                 QStringLiteral("%1: module %2 at %3")
                     .arg(bus.name, QString::number(m.address), record_name(m.stopped_record));
-            (m.stopped_step == transfer_step::write ? cut : unchecked) << who;
+            (cut_off_in_write(m) ? cut : unchecked) << who;
             ++named;
             logged += m.logged ? 1 : 0;
         }

@@ -534,7 +534,7 @@ QString write_stopped_message(const site_result& result, const QString& log_path
             const QString who = QStringLiteral("总线 ") + bus.name + QStringLiteral(" 的模块 ") +
                                 QString::number(m.address) + QStringLiteral("（") +
                                 record_words(m.stopped_record) + QStringLiteral("）");
-            (m.stopped_step == transfer_step::write ? cut : unchecked) << who;
+            (cut_off_in_write(m) ? cut : unchecked) << who;
             ++named;
             logged += m.logged ? 1 : 0;
         }
