@@ -147,8 +147,8 @@ struct site_counts
 site_counts count_site(const site_result& result);
 
 // The statuses a summary of `action` names, in its order: the action's own (check: same,
-// different, missing, unexpected; write: unchanged, written, failed, missing; adopt: read,
-// missing), then interrupted and not reached.
+// different, failed, missing, unexpected; write: unchanged, written, failed, missing; adopt:
+// read, failed, missing), then interrupted and not reached.
 std::vector<module_status> summary_statuses(site_action action);
 
 // Whether differences were found in `module` against its panel: different, or failed on a
