@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <span>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,8 +16,9 @@
 
 namespace lorvane::bench {
 
-module_thread::module_thread(std::uint8_t address, std::int64_t byte_ns)
-    : module_(address), byte_ns_(byte_ns)
+module_thread::module_thread(std::uint8_t address, std::int64_t byte_ns,
+                             std::vector<std::uint8_t> junk)
+    : module_(address), byte_ns_(byte_ns), junk_(std::move(junk))
 {
     if (::pipe2(stop_pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::system_error(errno, std::generic_category(), "pipe2");
@@ -93,7 +96,12 @@ void module_thread::serve(std::int64_t readable_ns)
             request.first_stamp + static_cast<std::int64_t>(FRAME_SIZE) * byte_ns_;
         if (byte_ns_ > 0)
             sleep_until_ns(received_ns);
-        if (const auto reply = module_.answer(request.bytes)) {
+        std::optional<std::vector<std::uint8_t>> reply;
+        if (!junk_.empty())
+            reply = junk_;
+        else if (const auto answer = module_.answer(request.bytes))
+            reply.emplace(answer->begin(), answer->end());
+        if (reply) {
             // The tool reads each reply before it sends the next request, so the bytes
             // always find room and these writes do not wait.
             if (byte_ns_ > 0) {

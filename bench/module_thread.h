@@ -39,8 +39,10 @@ class module_thread
 {
 public:
     // Opens the pseudo-terminal and starts serving it with a module at `address`; with
-    // byte_ns > 0, every byte takes that long on the line (10 bits at the baud rate).
-    explicit module_thread(std::uint8_t address, std::int64_t byte_ns = 0);
+    // byte_ns > 0, every byte takes that long on the line (10 bits at the baud rate). With
+    // `junk`, every request is answered with those bytes instead: a line of noise alone.
+    explicit module_thread(std::uint8_t address, std::int64_t byte_ns = 0,
+                           std::vector<std::uint8_t> junk = {});
     // Stops the thread and closes the line.
     ~module_thread();
     module_thread(const module_thread&) = delete;
@@ -64,6 +66,7 @@ private:
     lorvane::sim::sim_module module_;
     lorvane::sim::request_framer framer_;
     std::int64_t byte_ns_;
+    std::vector<std::uint8_t> junk_;
     int stop_pipe_[2] = {-1, -1};
 
     mutable std::mutex mutex_;

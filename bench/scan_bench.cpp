@@ -5,6 +5,7 @@
 // comparison, the scan as it was before: one address at a time, each waiting up to 60 ms.
 #include "bench_sections.h"
 #include "bus_scan.h"
+#include "module_thread.h"
 #include "simulator_process.h"
 
 #include <QElapsedTimer>
@@ -40,7 +41,7 @@ struct scan_run
     bool exact = false;  // found exactly the modules on the line
 };
 
-scan_run run_scan(const std::string& port)
+scan_run run_scan(const std::string& port, bool* noisy = nullptr)
 {
     serial_link link;
     if (const auto failure = link.open(QString::fromStdString(port)))
@@ -62,6 +63,8 @@ scan_run run_scan(const std::string& port)
     std::set<int> found;
     for (const found_module& m : scan.found())
         found.insert(m.address);
+    if (noisy)
+        *noisy = scan.noisy();
     return {double(clock.nsecsElapsed()) / 1e9, found == MODULES};
 }
 
@@ -140,6 +143,7 @@ void scan_section(const bench_options& opts, report& out)
           QStringLiteral("--half-duplex")},
          std::nullopt},
     };
+    std::optional<double> plain_s;  // the plain line's median
     for (const line_condition& c : conditions) {
         progress(std::string("scan: ") + c.name);
         const simulator_process sim(opts.sim, paced + c.options);
@@ -151,6 +155,8 @@ void scan_section(const bench_options& opts, report& out)
             exact += r.exact;
         }
         const summary s = summarise(seconds);
+        if (!plain_s)
+            plain_s = s.median;
         const bool all_exact = exact == SCAN_RUNS;
         const bool fast = !c.target_s || s.max.value_or(1e9) <= *c.target_s;
         add_row(out.table,
@@ -162,6 +168,31 @@ void scan_section(const bench_options& opts, report& out)
                 c.target_s ? "≤ " + fixed(*c.target_s, 1) + " s, every run exact"
                            : std::string("every run exact"),
                 verdict(all_exact && fast));
+    }
+    {
+        // A line of junk alone: every probe answered with 10 bytes that form no reply, at
+        // once, so that every address is a suspect; the second look must end by itself.
+        progress("scan: a line of junk alone");
+        const module_thread noise(0, 0,
+                                  {0x13, 0x5A, 0xA5, 0x3C, 0xC3, 0x99, 0x01, 0x02, 0x7E, 0x81});
+        std::vector<double> seconds;
+        int called_noisy = 0;
+        for (int i = 0; i < SCAN_RUNS; ++i) {
+            bool noisy = false;
+            seconds.push_back(run_scan(noise.path(), &noisy).seconds);
+            called_noisy += noisy;
+        }
+        const summary s = summarise(seconds);
+        const double ratio = s.max.value_or(1e9) / plain_s.value_or(1);
+        add_row(out.table,
+                "bus scan 0..255 of a line of junk alone, every probe answered with 10 bytes "
+                "that form no reply (median of " +
+                    std::to_string(SCAN_RUNS) + ")",
+                range_text(s, 2, "s") + "; slowest " + fixed(ratio, 2) +
+                    " × the plain line's median; called noisy in " + std::to_string(called_noisy) +
+                    "/" + std::to_string(SCAN_RUNS),
+                "< 2 × plain line, every run noisy",
+                verdict(ratio < 2.0 && called_noisy == SCAN_RUNS));
     }
     progress("scan: one address at a time, 60 ms each (the scan before)");
     const simulator_process sim(opts.sim, paced);

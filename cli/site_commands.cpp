@@ -79,7 +79,8 @@ const QString HELP = QStringLiteral(
     "\n"
     "  site check SITE [--no-scan] [--json] [--report FILE] [--port-of BUS=PORT]...\n"
     "      scan each bus, read every module its panels name and compare: same, different,\n"
-    "      missing, unexpected (answered the scan, no panel names it)\n"
+    "      failed (answered, then fell silent), missing (never answered), unexpected\n"
+    "      (answered the scan, no panel names it)\n"
     "  site write SITE [--all] [--json] [--report FILE] [--port-of BUS=PORT]...\n"
     "      write each module that does not hold its panel (--all: every module) and read it\n"
     "      back: unchanged, written, failed, missing; each write is logged in SITE.log\n"
@@ -89,7 +90,7 @@ const QString HELP = QStringLiteral(
     "\n"
     "Exit codes: 0 done; 1 usage error; 2 the site file, a panel file, the log or the report\n"
     "cannot be read or written, or DIR is not empty; 3 a bus was unreachable; 4 a module is\n"
-    "missing (write: or failed); 5 check: a module is different or unexpected; 130\n"
+    "missing or failed; 5 check: a module is different or unexpected; 130\n"
     "interrupted (Ctrl-C); 143 terminated (SIGTERM).");
 
 site_command parse(QCommandLineParser& parser, const QStringList& arguments)
@@ -221,25 +222,6 @@ site_result run(const site_plan& plan, const site_run_options& options, audit_lo
     return site.result();
 }
 
-// What an interrupted check or write left, in a few words.
-QString left_after_interrupt(const site_result& result, const QString& log_path)
-{
-    const site_counts counts = count_site(result);
-    QStringList parts;
-    if (result.action == site_action::write) {
-        parts << QStringLiteral("%1 written").arg(counts[module_status::written]);
-        if (counts[module_status::interrupted] > 0)
-            parts << QStringLiteral("%1 cut off (logged as interrupted in %2)")
-                         .arg(QString::number(counts[module_status::interrupted]), log_path);
-    } else {
-        parts << QStringLiteral("%1 of %2 checked")
-                     .arg(counts.modules - counts[module_status::not_reached] -
-                          counts[module_status::interrupted])
-                     .arg(counted(counts.modules, "module", "modules"));
-    }
-    return parts.join(QStringLiteral(", ")) + QStringLiteral("; the ports are closed");
-}
-
 int exit_code_of(const site_result& result)
 {
     const site_counts counts = count_site(result);
@@ -262,8 +244,10 @@ QByteArray result_lines(const site_result& result, const session_options& option
             text += one_line(QStringLiteral("%1: unreachable: %2")
                                  .arg(bus.name, bus_failure_text(result, bus))) +
                     u'\n';
+        if (const QString doubt = scan_doubt_line(bus, options); !doubt.isEmpty())
+            text += one_line(doubt) + u'\n';
         for (const module_result& m : bus.modules)
-            text += one_line(module_line(bus, m, options)) + u'\n';
+            text += one_line(module_line(result.action, bus, m, options)) + u'\n';
     }
     return (text + one_line(summary_line(result)) + u'\n').toUtf8();
 }
@@ -321,7 +305,7 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
         run(plan, options, command.action == site_action::write ? &log : nullptr, interrupts);
 
     const QByteArray printed =
-        command.json ? site_json(result) : result_lines(result, command.session);
+        command.json ? site_json(result, command.session) : result_lines(result, command.session);
     if (const auto error = out.result(printed)) {
         out.error(QStringLiteral("cannot write the results to standard output: %1").arg(*error));
         return EXIT_BAD_FILE;
@@ -348,7 +332,7 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
         code = EXIT_BAD_FILE;
     }
     if (result.stopped && !result.log_failure)
-        return interrupted_exit(interrupts, left_after_interrupt(result, log_path));
+        return interrupted_exit(interrupts, left_after_stop(result, log_path));
     return code;
 }
 

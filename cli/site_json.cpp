@@ -28,6 +28,10 @@ QByteArray module_json(const module_result& m)
     object.add("address", m.address)
         .add_json("panel", m.panel >= 0 ? json_quoted(m.panel_path) : QByteArray("null"))
         .add("status", status_json(m.status));
+    if (m.status == module_status::failed)
+        object.add("fault", m.fault == module_fault::read_back_differs
+                                ? QStringLiteral("read_back_differs")
+                                : QStringLiteral("no_reply"));
     if (differences_found(m)) {
         std::vector<QByteArray> differences;
         for (const config_difference& d : m.differences)
@@ -56,7 +60,7 @@ QByteArray module_json(const module_result& m)
 
 }  // namespace
 
-QByteArray site_json(const site_result& result)
+QByteArray site_json(const site_result& result, const session_options& options)
 {
     std::vector<QByteArray> buses;
     for (const bus_result& bus : result.buses) {
@@ -66,6 +70,8 @@ QByteArray site_json(const site_result& result)
             .add("status", bus.reachable() ? QStringLiteral("ok") : QStringLiteral("unreachable"));
         if (!bus.reachable())
             object.add("error", bus_failure_text(result, bus));
+        if (const QString doubt = scan_doubt_text(bus, options); !doubt.isEmpty())
+            object.add_json("warnings", json_array({json_quoted(doubt)}));
         std::vector<QByteArray> modules;
         for (const module_result& m : bus.modules)
             modules.push_back(module_json(m));

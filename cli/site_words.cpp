@@ -2,6 +2,7 @@
 
 #include "messages.h"
 #include "network_port.h"
+#include "options.h"
 #include "panel_file.h"
 #include "port_words.h"
 
@@ -83,10 +84,25 @@ QString value_words(const config_difference& d, std::uint8_t value)
     return d.field == config_field::key_operation ? operation_name(value) : QString::number(value);
 }
 
+// What may bring back a module that answered and then fell silent: another send of each
+// request, a longer wait for each reply; only those the options leave room for.
+QString try_words(const session_options& options)
+{
+    QStringList tries;
+    if (options.retries < MAX_RETRIES)
+        tries << QStringLiteral("--retries %1").arg(options.retries + 1);
+    if (options.timeout.count() * 2 <= MAX_TIMEOUT_MS)
+        tries << QStringLiteral("--timeout %1").arg(options.timeout.count() * 2);
+    return tries.isEmpty() ? QString()
+                           : QStringLiteral(" (try ") + tries.join(QStringLiteral(" or ")) + u')';
+}
+
 // Where a module stopped, or what else there is to say about it; empty when nothing.
-QString module_detail(const module_result& m, const session_options& options)
+QString module_detail(site_action action, const module_result& m, const session_options& options)
 {
     const QString within = QStringLiteral(" within %1 ms").arg(options.timeout.count());
+    const QString where = QStringLiteral("the %1 of %2")
+                              .arg(step_name(m.stopped_step), record_name(m.stopped_record));
     switch (m.status) {
     case module_status::missing:
         return QStringLiteral("no reply to the read of %1%2")
@@ -95,13 +111,31 @@ QString module_detail(const module_result& m, const session_options& options)
         return m.refresh_period ? QStringLiteral("refresh period %1").arg(*m.refresh_period)
                                 : QString();
     case module_status::failed:
-        if (m.stopped_step == transfer_step::read_back && !m.differences.empty())
+        if (m.fault == module_fault::read_back_differs)
             return QStringLiteral("read back different from its panel");
-        return QStringLiteral("no reply to the %1 of %2%3")
-            .arg(step_name(m.stopped_step), record_name(m.stopped_record), within);
+        return (m.stopped_step == transfer_step::first_read && m.stopped_record == 0
+                    ? QStringLiteral("answered the scan, then stopped answering: ")
+                    : QStringLiteral("stopped answering: ")) +
+               QStringLiteral("no reply to ") + where + within + try_words(options);
     case module_status::interrupted:
-        return QStringLiteral("stopped during the %1 at %2")
-            .arg(step_name(m.stopped_step), record_name(m.stopped_record));
+        switch (m.stopped_step) {
+        case transfer_step::first_read:
+            return action == site_action::write
+                       ? QStringLiteral("stopped before anything was written (at the read of "
+                                        "%1)")
+                             .arg(record_name(m.stopped_record))
+                       : QStringLiteral("stopped during the read at %1")
+                             .arg(record_name(m.stopped_record));
+        case transfer_step::write:
+            return QStringLiteral("cut off during the write at %1: some records may hold the "
+                                  "panel's values, the others what it held before")
+                .arg(record_name(m.stopped_record));
+        case transfer_step::read_back:
+            return QStringLiteral("written, then stopped during the read-back at %1: not "
+                                  "verified")
+                .arg(record_name(m.stopped_record));
+        }
+        return {};
     default:
         return {};
     }
@@ -267,19 +301,98 @@ QString status_json(module_status status)
     return {};
 }
 
-QString module_line(const bus_result& bus, const module_result& m, const session_options& options)
+QString module_line(site_action action, const bus_result& bus, const module_result& m,
+                    const session_options& options)
 {
     QString line = QStringLiteral("%1: module %2").arg(bus.name, QString::number(m.address));
     if (m.panel >= 0)
         line += QStringLiteral(" (%1)").arg(m.panel_path);
     line += QStringLiteral(": ") + status_text(m.status);
-    if (const QString detail = module_detail(m, options); !detail.isEmpty())
+    if (const QString detail = module_detail(action, m, options); !detail.isEmpty())
         line +=
             (m.status == module_status::unexpected ? QStringLiteral(", ") : QStringLiteral(": ")) +
             detail;
     if (differences_found(m))
         line += QStringLiteral(": ") + differences(m.differences).join(QStringLiteral("; "));
     return line;
+}
+
+QString scan_doubt_text(const bus_result& bus, const session_options& options)
+{
+    if (!bus.doubt)
+        return {};
+    if (bus.doubt->noisy)
+        return QStringLiteral("the line is noisy: the scan's second look stopped with %1 "
+                              "unchecked; a module may have been missed (check the wiring, "
+                              "termination and shielding)")
+            .arg(counted(bus.doubt->unchecked, "suspect address", "suspect addresses"));
+    QString text =
+        QStringLiteral("%1 in the scan; a module may have been missed")
+            .arg(bus.doubt->garbled == 1
+                     ? QStringLiteral("1 reply arrived garbled")
+                     : QStringLiteral("%1 replies arrived garbled").arg(bus.doubt->garbled));
+    if (options.retries < MAX_RETRIES)
+        text += QStringLiteral(" (try --retries %1)").arg(options.retries + 1);
+    return text;
+}
+
+QString scan_doubt_line(const bus_result& bus, const session_options& options)
+{
+    const QString text = scan_doubt_text(bus, options);
+    return text.isEmpty() ? text : QStringLiteral("%1: warning: %2").arg(bus.name, text);
+}
+
+QString left_after_stop(const site_result& result, const QString& log_path)
+{
+    const site_counts counts = count_site(result);
+    QStringList parts;
+    if (result.action != site_action::write) {
+        parts << QStringLiteral("%1 of %2 checked")
+                     .arg(counts.modules - counts[module_status::not_reached] -
+                          counts[module_status::interrupted])
+                     .arg(counted(counts.modules, "module", "modules"));
+        return parts.join(QStringLiteral(", ")) + QStringLiteral("; the ports are closed");
+    }
+    QStringList cut;        // "east: module 7 at record 5 (key 5)"
+    QStringList unchecked;  // written, stopped in the read-back
+    int before_write = 0;
+    int logged = 0;
+    int named = 0;
+    for (const bus_result& bus : result.buses) {
+        for (const module_result& m : bus.modules) {
+            if (m.panel < 0)
+                continue;
+            if (stopped_before_write(m)) {
+                ++before_write;
+                continue;
+            }
+            if (m.status != module_status::interrupted)
+                continue;
+            const QString who =
+                QStringLiteral("%1: module %2 at %3")
+                    .arg(bus.name, QString::number(m.address), record_name(m.stopped_record));
+            (cut_off_in_write(m) ? cut : unchecked) << who;
+            ++named;
+            logged += m.logged ? 1 : 0;
+        }
+    }
+    parts << QStringLiteral("%1 written").arg(counts[module_status::written]);
+    if (!cut.isEmpty())
+        parts << QStringLiteral("%1 cut off during the write (%2)")
+                     .arg(QString::number(cut.size()), cut.join(QStringLiteral("; ")));
+    if (!unchecked.isEmpty())
+        parts << QStringLiteral("%1 written but not read back (%2)")
+                     .arg(QString::number(unchecked.size()), unchecked.join(QStringLiteral("; ")));
+    if (named > 0 && logged == named)
+        parts.back() += QStringLiteral(", logged as interrupted in %1").arg(log_path);
+    else if (named > 0 && logged > 0)
+        parts.back() += QStringLiteral(", %1 of them logged as interrupted in %2")
+                            .arg(QString::number(logged), log_path);
+    else if (named > 0)
+        parts.back() += QStringLiteral(", not logged");
+    if (before_write > 0)
+        parts << QStringLiteral("%1 stopped before anything was written").arg(before_write);
+    return parts.join(QStringLiteral(", ")) + QStringLiteral("; the ports are closed");
 }
 
 QString summary_line(const site_result& result)
@@ -340,6 +453,8 @@ QString english_report_words::label(report_label label) const
         return QStringLiteral("No modules on this bus.");
     case report_label::no_module_at:
         return QStringLiteral("no module");
+    case report_label::not_scanned:
+        return QStringLiteral("not scanned");
     }
     return {};
 }
@@ -388,6 +503,11 @@ QString english_report_words::bus_outcome(const bus_result& bus) const
            (result_ ? bus_failure_text(*result_, bus) : QString());
 }
 
+QString english_report_words::scan_warning(const bus_result& bus) const
+{
+    return scan_doubt_text(bus, options_);
+}
+
 QString english_report_words::difference(const config_difference& d, module_status status) const
 {
     if (status == module_status::written)
@@ -399,7 +519,7 @@ QString english_report_words::difference(const config_difference& d, module_stat
 
 QString english_report_words::detail(const module_result& module) const
 {
-    return module_detail(module, options_);
+    return module_detail(result_ ? result_->action : site_action::check, module, options_);
 }
 
 QString english_report_words::reply_times(const lorvane::reply_times& t) const
@@ -439,9 +559,19 @@ QString english_report_words::map_description(const bus_result& bus) const
     QStringList parts;
     for (const module_result& m : bus.modules)
         parts << QStringLiteral("address %1 %2").arg(m.address).arg(status_text(m.status));
-    return QStringLiteral("Addresses 0 to 255 in 16 rows of 16. %1. Every other address: no "
-                          "module.")
-        .arg(parts.isEmpty() ? QStringLiteral("No module") : parts.join(QStringLiteral(", ")));
+    QString rest;
+    if (!bus.scanned_any())
+        rest = QStringLiteral("Every other address: not scanned.");
+    else if (bus.scanned(0) && bus.scanned(255))
+        rest = QStringLiteral("Every other address: no module.");
+    else
+        rest = QStringLiteral("Every other address from %1 to %2: no module; the others: not "
+                              "scanned.")
+                   .arg(bus.scan_first)
+                   .arg(bus.scan_last);
+    return QStringLiteral("Addresses 0 to 255 in 16 rows of 16. %1. %2")
+        .arg(parts.isEmpty() ? QStringLiteral("No module") : parts.join(QStringLiteral(", ")),
+             rest);
 }
 
 QString english_report_words::cell_title(int address, const module_result& module) const

@@ -24,8 +24,19 @@ QString status_json(module_status status);
 
 // A module's line: "east riser: module 7 (east/7.json): different: record 3 (key 3), line:
 // expected 5, found 7".
-QString module_line(const bus_result& bus, const module_result& module,
+QString module_line(site_action action, const bus_result& bus, const module_result& module,
                     const session_options& options);
+
+// "B: warning: 2 replies arrived garbled in the scan; a module may have been missed (try
+// --retries 1)"; empty when the bus's scan left no doubt.
+QString scan_doubt_line(const bus_result& bus, const session_options& options);
+// The same, without the bus's name, as the JSON's and the report's warning.
+QString scan_doubt_text(const bus_result& bus, const session_options& options);
+
+// What a stopped check or write left, for the line after "interrupted; ": what was written,
+// each module cut off part-way with its record (and whether the log at `log_path` names it),
+// how many were stopped before anything was written.
+QString left_after_stop(const site_result& result, const QString& log_path);
 
 // "site Riverside Tower: 3 buses, 24 modules: 21 same, 2 different, 1 missing (6.1 s)".
 QString summary_line(const site_result& result);
@@ -46,6 +57,7 @@ public:
     QString unreachable_count(int n) const override;
     QString site_size(const site_counts& counts) const override;
     QString bus_outcome(const bus_result& bus) const override;
+    QString scan_warning(const bus_result& bus) const override;
     QString difference(const config_difference& difference, module_status status) const override;
     QString detail(const module_result& module) const override;
     QString reply_times(const lorvane::reply_times& times) const override;

@@ -176,11 +176,15 @@ void bus_scan::on_timer()
         }
         phase_ = phase::patient;
         // A line that is mostly noise: the second look may take as long as the pass did, or
-        // as a pass over every address would, whichever is longer.
-        const std::int64_t full_pass_us =
-            256 * PROBE_PITCH.count() +
+        // as a pass over every address would, whichever is longer. The bound is on its end:
+        // the last probe is sent early enough that its waits (one, then one per retry) and a
+        // wait's margin for the timer's lateness fit within it, so that a line of junk alone
+        // costs less than two passes.
+        const auto wait_us =
             std::chrono::duration_cast<std::chrono::microseconds>(options_.wait).count();
-        patient_deadline_us_ = now_us() + std::max(now_us() - pass_started_us_, full_pass_us);
+        const std::int64_t full_pass_us = 256 * PROBE_PITCH.count() + wait_us;
+        const std::int64_t budget_us = std::max(now_us() - pass_started_us_, full_pass_us);
+        patient_deadline_us_ = now_us() + budget_us - (2 + options_.retries) * wait_us;
         next_patient_probe();
         return;
     }
@@ -277,7 +281,7 @@ void bus_scan::end_of_round()
         start_pass(std::move(lost));
         return;
     }
-    if (passes_left_ > 0) {
+    if (passes_left_ > 0 && (!options_.passes_on_doubt_only || garbled() > 0)) {
         --passes_left_;
         // Another pass over the addresses that stayed silent and had no second look.
         std::vector<int> silent;

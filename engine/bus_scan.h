@@ -15,8 +15,9 @@
 // junk; its other suspects are spared, and those probed while that reply may have been on the
 // line (their probe may have been lost) get a pass of their own. Junk that no module is found
 // to account for is counted as doubt: a module may have been missed. With `retries`, the
-// addresses that stayed silent get up to that many more passes. The second look of a line that is
-// mostly noise ends once it has taken as long as its pass, and the scan says the line is noisy.
+// addresses that stayed silent get up to that many more passes (or, with passes_on_doubt_only,
+// only while such doubt is left). The second look of a line that is mostly noise ends within
+// the time its pass took, and the scan says the line is noisy.
 #pragma once
 
 #include "line_operation.h"
@@ -47,6 +48,9 @@ struct scan_options
     int last = 255;
     std::chrono::milliseconds wait = DEFAULT_SCAN_WAIT;
     int retries = 0;  // further probes of a suspect, and further passes over silent addresses
+    // Further passes only while garbled replies leave doubt: for a scan whose modules are read
+    // anyway (a site check), where a pass over a clean line would only double its time.
+    bool passes_on_doubt_only = false;
 };
 
 struct found_module

@@ -49,7 +49,9 @@ status_look look_of(module_status status)
     return {"", "#000000", ""};
 }
 
-constexpr const char* EMPTY_CELL_COLOUR = "#e8ecf0";
+constexpr const char* EMPTY_CELL_COLOUR = "#e8ecf0";      // scanned, no module answered
+constexpr const char* UNSCANNED_CELL_COLOUR = "#ffffff";  // no scan went over it
+constexpr const char* UNSCANNED_CELL_STROKE = "#b8c0c8";
 
 // `text` for HTML, and for XML too: control characters, which neither may hold, are shown as
 // U+FFFD.
@@ -102,6 +104,8 @@ p.port { margin: 0 0 16px; color: var(--muted); }
 p.port code { color: var(--ink); font: 13px/1 ui-monospace, "Cascadia Mono", "DejaVu Sans Mono",
   monospace; background: #eef1f4; padding: 2px 5px; border-radius: 3px; }
 .outcome-bad { color: #c62828; font-weight: 600; }
+p.warning { margin: 0 0 16px; padding: 8px 12px; border-left: 4px solid #d08a00;
+  background: #fdf5e6; }
 .bus-body { display: grid; grid-template-columns: 384px 1fr; gap: 24px; align-items: start; }
 @media (max-width: 900px) { .bus-body { grid-template-columns: 1fr; } }
 figure.map { margin: 0; }
@@ -145,7 +149,38 @@ QString fact(const QString& label, const QString& value)
     return QStringLiteral("<div><dt>%1</dt><dd>%2</dd></div>").arg(esc(label), esc(value));
 }
 
-QString bus_map(const bus_result& bus, int index, const site_report_words& words)
+// The legend of every map of `result`, the same items in the same order on every bus: the
+// statuses the action gives, in the summary's order, then the empty kinds the site has.
+QString legend_of(const site_result& result, const site_report_words& words)
+{
+    bool any_scanned = false;
+    bool any_unscanned = false;
+    for (const bus_result& bus : result.buses) {
+        any_scanned = any_scanned || bus.scanned_any();
+        any_unscanned = any_unscanned || !bus.scanned(0) || !bus.scanned(255);
+    }
+    QString legend = QStringLiteral("<ul class=\"legend\" aria-label=\"%1\">")
+                         .arg(esc(words.label(report_label::legend)));
+    for (const module_status status : summary_statuses(result.action)) {
+        legend += QStringLiteral("<li><span class=\"sw\" style=\"background:%1\"></span>%2 %3</li>")
+                      .arg(QLatin1String(look_of(status).colour),
+                           QString::fromUtf8(look_of(status).glyph), esc(words.status(status)));
+    }
+    if (any_scanned)
+        legend += QStringLiteral("<li><span class=\"sw\" style=\"background:%1\"></span>%2</li>")
+                      .arg(QLatin1String(EMPTY_CELL_COLOUR),
+                           esc(words.label(report_label::no_module_at)));
+    if (any_unscanned)
+        legend +=
+            QStringLiteral("<li><span class=\"sw\" style=\"background:%1;border:1px solid "
+                           "%2\"></span>%3</li>")
+                .arg(QLatin1String(UNSCANNED_CELL_COLOUR), QLatin1String(UNSCANNED_CELL_STROKE),
+                     esc(words.label(report_label::not_scanned)));
+    return legend + QStringLiteral("</ul>");
+}
+
+QString bus_map(const bus_result& bus, int index, const QString& legend,
+                const site_report_words& words)
 {
     std::array<const module_result*, 256> at{};
     for (const module_result& m : bus.modules) {
@@ -171,10 +206,19 @@ QString bus_map(const bus_result& bus, int index, const site_report_words& words
         const int x = LEFT + address % 16 * (CELL + GAP);
         const int y = TOP + address / 16 * (CELL + GAP);
         const module_result* m = at[std::size_t(address)];
-        if (!m) {
+        if (!m && bus.scanned(address)) {
             svg += QStringLiteral("<rect class=\"cell\" x=\"%1\" y=\"%2\" width=\"%3\" "
                                   "height=\"%3\" rx=\"3\" fill=\"%4\"/>")
                        .arg(num(x), num(y), num(CELL), QLatin1String(EMPTY_CELL_COLOUR));
+            continue;
+        }
+        if (!m) {
+            svg += QStringLiteral("<rect class=\"cell unscanned\" x=\"%1\" y=\"%2\" "
+                                  "width=\"%3\" height=\"%3\" rx=\"3\" fill=\"%4\" "
+                                  "stroke=\"%5\"/>")
+                       .arg(QString::number(x + 0.5), QString::number(y + 0.5), num(CELL - 1),
+                            QLatin1String(UNSCANNED_CELL_COLOUR),
+                            QLatin1String(UNSCANNED_CELL_STROKE));
             continue;
         }
         const status_look look = look_of(m->status);
@@ -189,23 +233,6 @@ QString bus_map(const bus_result& bus, int index, const site_report_words& words
     }
     svg += QStringLiteral("</svg>");
 
-    // The legend: the statuses this map shows, and the empty address.
-    std::array<bool, MODULE_STATUS_COUNT> shown{};
-    for (const module_result& m : bus.modules)
-        shown[std::size_t(m.status)] = true;
-    QString legend = QStringLiteral("<ul class=\"legend\" aria-label=\"%1\">")
-                         .arg(esc(words.label(report_label::legend)));
-    for (int s = 0; s < MODULE_STATUS_COUNT; ++s) {
-        if (!shown[std::size_t(s)])
-            continue;
-        const auto status = module_status(s);
-        legend += QStringLiteral("<li><span class=\"sw\" style=\"background:%1\"></span>%2 %3</li>")
-                      .arg(QLatin1String(look_of(status).colour),
-                           QString::fromUtf8(look_of(status).glyph), esc(words.status(status)));
-    }
-    legend +=
-        QStringLiteral("<li><span class=\"sw\" style=\"background:%1\"></span>%2</li></ul>")
-            .arg(QLatin1String(EMPTY_CELL_COLOUR), esc(words.label(report_label::no_module_at)));
     return QStringLiteral("<figure class=\"map\"><h3>%1</h3>%2<figcaption>%3</figcaption>"
                           "</figure>")
         .arg(esc(words.label(report_label::bus_map)), svg, legend);
@@ -216,9 +243,12 @@ QString module_rows(const bus_result& bus, const site_report_words& words)
     QString rows;
     for (const module_result& m : bus.modules) {
         QString details;
-        if (!m.differences.empty()) {
+        // The differences found in the module, or what a write changed; nothing else.
+        const std::vector<config_difference>& listed =
+            m.status == module_status::written ? m.changes : m.differences;
+        if ((differences_found(m) || m.status == module_status::written) && !listed.empty()) {
             details += QStringLiteral("<ul>");
-            for (const config_difference& d : m.differences)
+            for (const config_difference& d : listed)
                 details += QStringLiteral("<li>%1</li>").arg(esc(words.difference(d, m.status)));
             details += QStringLiteral("</ul>");
         }
@@ -237,15 +267,21 @@ QString module_rows(const bus_result& bus, const site_report_words& words)
     return rows;
 }
 
-QString bus_section(const bus_result& bus, int index, const site_report_words& words)
+QString bus_section(const bus_result& bus, int index, const QString& legend,
+                    const site_report_words& words)
 {
+    const QString warning = words.scan_warning(bus);
     QString html =
         QStringLiteral("<section class=\"bus\" id=\"bus-%1\"><h2>%2</h2>"
                        "<p class=\"port\">%3 <code>%4</code> \u00B7 <span%5>%6</span>"
-                       "</p><div class=\"bus-body\">%7")
+                       "</p>%7<div class=\"bus-body\">%8")
             .arg(num(index + 1), esc(bus.name), esc(words.label(report_label::port)), esc(bus.port),
                  bus.reachable() ? QString() : QStringLiteral(" class=\"outcome-bad\""),
-                 esc(words.bus_outcome(bus)), bus_map(bus, index, words));
+                 esc(words.bus_outcome(bus)),
+                 warning.isEmpty()
+                     ? QString()
+                     : QStringLiteral("<p class=\"warning\">%1</p>").arg(esc(warning)),
+                 bus_map(bus, index, legend, words));
     if (bus.modules.empty()) {
         html += QStringLiteral("<p class=\"none\">%1</p>")
                     .arg(esc(words.label(report_label::no_modules)));
@@ -305,8 +341,9 @@ QByteArray site_report_html(const site_result& result, const report_facts& facts
                      fact(words.label(report_label::host), facts.host),
                      fact(words.label(report_label::tool), facts.tool));
     html += summary_section(result, words);
+    const QString legend = legend_of(result, words);
     for (int i = 0; i < int(result.buses.size()); ++i)
-        html += bus_section(result.buses[std::size_t(i)], i, words);
+        html += bus_section(result.buses[std::size_t(i)], i, legend, words);
     html += QStringLiteral("</main><footer>%1 \u00B7 %2</footer></div></body></html>\n")
                 .arg(esc(facts.tool), esc(words.time(facts.time)));
     return html.toUtf8();

@@ -33,7 +33,8 @@ enum class report_label {
     reply_times,   // column: reply times
     no_panel,      // in the panel column of a module no panel names
     no_modules,    // a bus without modules
-    no_module_at,  // the legend's entry for an address where no module is
+    no_module_at,  // the legend's entry for an address the scan found no module at
+    not_scanned,   // the legend's entry for an address no scan went over
 };
 
 // The words a front end gives the report. Every text is plain (the generator escapes it).
@@ -56,6 +57,8 @@ public:
     virtual QString site_size(const site_counts& counts) const = 0;
     // How the bus went: reached, or unreachable and why.
     virtual QString bus_outcome(const bus_result& bus) const = 0;
+    // What the bus's scan left in doubt (a module may have been missed); empty when nothing.
+    virtual QString scan_warning(const bus_result& bus) const = 0;
     // One difference of a module; `status` tells whether it is a difference found (different,
     // failed) or a change made (written).
     virtual QString difference(const config_difference& difference, module_status status) const = 0;

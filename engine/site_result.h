@@ -23,11 +23,11 @@ enum class site_action { check, write, adopt };
 enum class module_status {
     same,         // check: holds its panel
     different,    // check: differs from its panel (differences)
-    missing,      // did not answer (the first read)
+    missing,      // never answered: neither the scan nor any record of the first read
     unexpected,   // check: answered the scan, but no panel of its bus names it
     unchanged,    // write: held its panel already; nothing was written
     written,      // write: written and read back as its panel
-    failed,       // write: a record was not answered, or the read-back differs
+    failed,       // answered, then a record went unanswered (fault); or the read-back differs
     interrupted,  // the run was stopped while this module's transfer was under way
     not_reached,  // the run ended (stopped, or the bus lost) before this module's turn
     read,         // adopt: its 17 records were read
@@ -36,6 +36,19 @@ inline constexpr int MODULE_STATUS_COUNT = int(module_status::read) + 1;
 
 // Which transfer of a module stopped, and where.
 enum class transfer_step { first_read, write, read_back };
+
+// Why a module failed: a request it left unanswered (after answering before), or a read-back
+// that answered with other values than its panel's.
+enum class module_fault { none, no_reply, read_back_differs };
+
+// What the scan of a bus left in doubt: garbled replies no module accounted for, and whether
+// the second look was cut short on a line that kept sending junk.
+struct scan_doubt
+{
+    int garbled = 0;
+    bool noisy = false;
+    int unchecked = 0;  // noisy: suspect addresses left without a second look
+};
 
 struct reply_times
 {
@@ -53,9 +66,13 @@ struct module_result
     int panel = -1;      // index in the bus's panels; -1 for a module no panel names
     QString panel_path;  // that panel's path, as the site file gives it
     module_status status = module_status::not_reached;
-    // different: module against panel; failed: read-back against panel; written: what the
-    // write changed (the panel against what the first read found).
+    module_fault fault = module_fault::none;  // failed: why
+    // What was found in the module against its panel: different (the first read), failed with
+    // read_back_differs (the read-back). Empty for every other status.
     std::vector<config_difference> differences;
+    // What a write set out to change (the panel against what the first read found): written,
+    // failed, interrupted during a write or its read-back.
+    std::vector<config_difference> changes;
     std::optional<int> refresh_period;   // unexpected: as its reply to the scan named it
     std::optional<reply_times> replies;  // request out to its reply in, per confirmed record
     std::optional<panel_config> before;  // what the first read found (adopt, check, write)
@@ -65,6 +82,8 @@ struct module_result
     transfer_step stopped_step = transfer_step::first_read;
     int stopped_record = -1;
     std::optional<double> read_ms;  // the first read, first request out to last reply in
+    bool answered_scan = false;     // the bus's scan found it
+    bool logged = false;            // the audit log has a line naming it from this run
 };
 
 enum class bus_failure_kind {
@@ -93,8 +112,15 @@ struct bus_result
     std::optional<bus_failure> failure;  // set: the bus is unreachable
     std::vector<module_result> modules;  // in the site's panel order, then unexpected ones
     std::optional<double> scan_ms;       // the scan, start to end
+    // The addresses a scan went over to its end, first and last; none when last < first
+    // (no scan: a write, --no-scan, an unreachable bus, a scan stopped or cut off).
+    int scan_first = 0;
+    int scan_last = -1;
+    std::optional<scan_doubt> doubt;  // the scan ended in doubt: a module may have been missed
 
     bool reachable() const { return !failure; }
+    bool scanned(int address) const { return address >= scan_first && address <= scan_last; }
+    bool scanned_any() const { return scan_last >= scan_first; }
 };
 
 struct site_result
@@ -121,17 +147,33 @@ struct site_counts
 site_counts count_site(const site_result& result);
 
 // The statuses a summary of `action` names, in its order: the action's own (check: same,
-// different, missing, unexpected; write: unchanged, written, failed, missing; adopt: read,
-// missing), then interrupted and not reached.
+// different, failed, missing, unexpected; write: unchanged, written, failed, missing; adopt:
+// read, failed, missing), then interrupted and not reached.
 std::vector<module_status> summary_statuses(site_action action);
 
-// Whether `module`'s differences are ones found in it (different; failed on a read-back that
-// differs) rather than the changes a write was to make.
+// Whether differences were found in `module` against its panel: different, or failed on a
+// read-back that answered with other values.
 inline bool differences_found(const module_result& module)
 {
     return module.status == module_status::different ||
            (module.status == module_status::failed &&
-            module.stopped_step == transfer_step::read_back && !module.differences.empty());
+            module.fault == module_fault::read_back_differs);
+}
+
+// Whether a write to `module` was cut off part-way: some records may hold the panel's values,
+// others the old ones.
+inline bool cut_off_in_write(const module_result& module)
+{
+    return module.status == module_status::interrupted &&
+           module.stopped_step == transfer_step::write;
+}
+
+// Whether `module` was stopped, or never begun, before its first write request went out.
+inline bool stopped_before_write(const module_result& module)
+{
+    return module.status == module_status::not_reached ||
+           (module.status == module_status::interrupted &&
+            module.stopped_step == transfer_step::first_read);
 }
 
 // The median of the sample, with its least and greatest values; nothing for an empty one.

@@ -99,7 +99,11 @@ private:
         }
         stage_ = stage::scanning;
         scan_clock_.start();
-        scan_.start(run_.options_.scan_range);
+        scan_options range = run_.options_.scan_range;
+        // Every module a panel names is read after the scan: extra passes could only find
+        // modules no panel names, and are worth their time only where the scan saw doubt.
+        range.passes_on_doubt_only = true;
+        scan_.start(range);
     }
 
     void on_scan_finished(scan_outcome outcome)
@@ -117,11 +121,21 @@ private:
         std::sort(found_.begin(), found_.end(), [](const found_module& a, const found_module& b) {
             return a.address < b.address;
         });
+        result().scan_first = std::clamp(run_.options_.scan_range.first, 0, 255);
+        result().scan_last = std::clamp(run_.options_.scan_range.last, result().scan_first, 255);
+        if (scan_.noisy() || scan_.garbled() > 0)
+            result().doubt = scan_doubt{scan_.garbled(), scan_.noisy(), scan_.unchecked()};
+        for (module_result& planned : result().modules) {
+            planned.answered_scan =
+                std::any_of(found_.begin(), found_.end(),
+                            [&](const found_module& m) { return m.address == planned.address; });
+        }
         if (action() == site_action::adopt) {
             for (const found_module& m : found_) {
                 module_result found;
                 found.address = m.address;
                 found.refresh_period = m.refresh_period;
+                found.answered_scan = true;
                 result().modules.push_back(found);
             }
         }
@@ -154,6 +168,7 @@ private:
             unexpected.address = m.address;
             unexpected.status = module_status::unexpected;
             unexpected.refresh_period = m.refresh_period;
+            unexpected.answered_scan = true;
             result().modules.push_back(unexpected);
             Q_EMIT run_.module_done(index_, unexpected);
         }
@@ -196,15 +211,17 @@ private:
                 break;
             }
             const panel_config& panel = plan().panels[std::size_t(m.panel)];
-            m.differences = compare_configs(panel, read);
+            auto differences = compare_configs(panel, read);
             if (action() == site_action::check) {
-                m.status = m.differences.empty() ? module_status::same : module_status::different;
+                m.status = differences.empty() ? module_status::same : module_status::different;
+                m.differences = std::move(differences);
                 break;
             }
-            if (m.differences.empty() && !run_.options_.write_all) {
+            if (differences.empty() && !run_.options_.write_all) {
                 m.status = module_status::unchanged;
                 break;
             }
+            m.changes = std::move(differences);
             start_transfer(transfer_step::write);
             return;
         }
@@ -218,6 +235,7 @@ private:
                 m.status = module_status::written;
             } else {
                 m.status = module_status::failed;
+                m.fault = module_fault::read_back_differs;
                 m.differences = differences;
                 m.stopped_step = transfer_step::read_back;
                 m.stopped_record = differences.front().record;
@@ -235,10 +253,16 @@ private:
     {
         m.stopped_step = step_;
         m.stopped_record = session_.failed_record();
-        if (step_ == transfer_step::first_read) {
+        // Missing means never heard from: a module that answered the scan or any record and
+        // then went silent is failed where it stopped.
+        if (step_ == transfer_step::first_read && !m.answered_scan && confirmed_ == 0) {
             m.status = module_status::missing;
+        } else if (step_ == transfer_step::first_read) {
+            m.status = module_status::failed;
+            m.fault = module_fault::no_reply;
         } else {
             m.status = module_status::failed;
+            m.fault = module_fault::no_reply;
             if (step_ == transfer_step::read_back)
                 m.after = records_of(session_.config(), confirmed_);
             if (!run_.log_module(index_, m, audit_action::failed))
@@ -413,7 +437,7 @@ void site_run::on_bus_done(int)
         this, [this] { Q_EMIT finished(result_); }, Qt::QueuedConnection);
 }
 
-bool site_run::log_module(int bus, const module_result& module, audit_action action)
+bool site_run::log_module(int bus, module_result& module, audit_action action)
 {
     if (!log_ || result_.log_failure)
         return !result_.log_failure;
@@ -434,6 +458,7 @@ bool site_run::log_module(int bus, const module_result& module, audit_action act
         stop();
         return false;
     }
+    module.logged = true;
     return true;
 }
 
@@ -456,15 +481,15 @@ std::vector<module_status> summary_statuses(site_action action)
     std::vector<module_status> statuses;
     switch (action) {
     case site_action::check:
-        statuses = {module_status::same, module_status::different, module_status::missing,
-                    module_status::unexpected};
+        statuses = {module_status::same, module_status::different, module_status::failed,
+                    module_status::missing, module_status::unexpected};
         break;
     case site_action::write:
         statuses = {module_status::unchanged, module_status::written, module_status::failed,
                     module_status::missing};
         break;
     case site_action::adopt:
-        statuses = {module_status::read, module_status::missing};
+        statuses = {module_status::read, module_status::failed, module_status::missing};
         break;
     }
     statuses.push_back(module_status::interrupted);

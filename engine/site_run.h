@@ -2,8 +2,9 @@
 // all on the one event loop. On each bus, in turn: the port opened (a usb:SERIAL port found
 // by its adapter's serial number first), a scan where the action has one, then each module:
 //
-//   check   read, compare with its panel: same, different, missing; modules that answered
-//           the scan but no panel names: unexpected
+//   check   read, compare with its panel: same, different, missing (never answered), failed
+//           (answered the scan or some records, then went silent); modules that answered the
+//           scan but no panel names: unexpected
 //   write   read; unchanged when it holds its panel (unless write_all), otherwise written and
 //           read back: written, or failed; missing when the first read gets no answer
 //   adopt   read every module the scan found
@@ -92,8 +93,8 @@ private:
     void resolve_and_begin();
     void on_bus_done(int bus);
     // Writes the log line of module `module` of bus `bus`; false (and the run stopping) when
-    // the log could not be appended.
-    bool log_module(int bus, const module_result& module, audit_action action);
+    // the log could not be appended. Marks the module as logged.
+    bool log_module(int bus, module_result& module, audit_action action);
 
     site_plan site_;
     site_run_options options_;

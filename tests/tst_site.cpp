@@ -9,6 +9,7 @@
 #include "ser2net_process.h"
 #include "sim_process.h"
 #include "site_run.h"
+#include "site_test_files.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -29,35 +30,6 @@
 using namespace lorvane;
 
 namespace {
-
-QString write_file(const QString& path, const QByteArray& text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-panel_config panel(std::uint8_t address, const std::function<void(panel_config&)>& change = {})
-{
-    panel_config config;
-    config.module_address = address;
-    if (change)
-        change(config);
-    return config;
-}
-
-// A site file: buses as (name, port, panel paths).
-QByteArray site_text(const QString& name,
-                     const std::vector<std::tuple<QString, QString, QStringList>>& buses)
-{
-    site_plan plan;
-    plan.name = name;
-    for (const auto& [bus, port, panels] : buses)
-        plan.buses.push_back({bus, port, false, panels, {}});
-    return site_file_text(plan);
-}
 
 // The sim's log so far, as text.
 QString sim_log(sim_process& sim)
@@ -263,9 +235,16 @@ void tst_site::check_exit_codes()
               no_scan)
             .code,
         4);
+    const QString report = dir_.filePath(QStringLiteral("codes.html"));
     const cli_result different =
-        check({QStringLiteral("a/1.json"), QStringLiteral("a/2.json")}, no_scan);
+        check({QStringLiteral("a/1.json"), QStringLiteral("a/2.json")},
+              {QStringLiteral("--no-scan"), QStringLiteral("--report"), report});
     QCOMPARE(different.code, 5);
+    // Without a scan, the map knows nothing of the other addresses: not scanned, not empty.
+    const QString html = QString::fromUtf8(read_file(report));
+    QCOMPARE(html.count(QStringLiteral("class=\"cell unscanned\"")), (256 - 2) + (256 - 1));
+    QVERIFY(html.contains(QStringLiteral("</span>not scanned</li>")));
+    QVERIFY(!html.contains(QStringLiteral("no module")));
     QString lines = QString::fromUtf8(different.out);
     lines.replace(QRegularExpression(QStringLiteral(R"(\(\d+\.\d s\)\n$)")),
                   QStringLiteral("(T)\n"));
@@ -321,8 +300,9 @@ void tst_site::write_only_what_differs_with_audit_log()
                                 "one: module 3 (one/3.json): written\n"
                                 "one: module 4 (one/4.json): missing: no reply to the read of "
                                 "record 0 (refresh period) within 200 ms\n"
-                                "two: module 7 (two/7.json): failed: no reply to the write of "
-                                "record 3 (key 3) within 200 ms\n"),
+                                "two: module 7 (two/7.json): failed: stopped answering: no "
+                                "reply to the write of record 3 (key 3) within 200 ms (try "
+                                "--retries 1 or --timeout 400)\n"),
              first.out.constData());
     const QString frames = sim_log(one);
     QCOMPARE(count_of(frames, QStringLiteral(R"(rx 55 01 F0 )")), 0);
@@ -370,8 +350,9 @@ void tst_site::write_only_what_differs_with_audit_log()
     QCOMPARE(grown.mid(logged.size()).count('\n'), 3);
 }
 
-// Ctrl-C (and SIGTERM) mid-write: every bus stops at once, the module cut off is logged as
-// interrupted with the record it reached, and the exit code says which signal.
+// Ctrl-C before the first write: nothing was written, and nothing is said to be logged. Ctrl-C
+// (and SIGTERM) mid-write: every bus stops at once, the module cut off is named with the record
+// it reached and logged as interrupted, and the exit code says which signal.
 void tst_site::interrupt_mid_write()
 {
     sim_process sim;
@@ -386,6 +367,31 @@ void tst_site::interrupt_mid_write()
         site_text(QStringLiteral("W"), {{QStringLiteral("one"),
                                          sim.path,
                                          {QStringLiteral("1.json"), QStringLiteral("2.json")}}}));
+    const QString log_path = site + QStringLiteral(".log");
+    {
+        const cli_result before =
+            run_cli({QStringLiteral("site"), QStringLiteral("write"), site, QStringLiteral("--all"),
+                     QStringLiteral("--json")},
+                    {}, [&](QProcess& process) {
+                        // Once module 1's first read has reached record 5.
+                        QString seen;
+                        QTRY_VERIFY_WITH_TIMEOUT(
+                            (seen += QString::fromUtf8(sim.process.readAllStandardError()),
+                             seen.contains(QStringLiteral("rx 55 01 F1 05"))),
+                            10000);
+                        ::kill(pid_t(process.processId()), SIGINT);
+                    });
+        QCOMPARE(before.code, 130);
+        QVERIFY2(before.err.startsWith(QStringLiteral(
+                     "lorvane-cli: interrupted; 0 written, 2 stopped before anything was "
+                     "written; the ports are closed")),
+                 qPrintable(before.err));
+        const QJsonObject one = json_at(before.out, {"buses", 0, "modules", 0}).toObject();
+        QCOMPARE(one[QStringLiteral("status")].toString(), QStringLiteral("interrupted"));
+        QCOMPARE(json_at(before.out, {"buses", 0, "modules", 0, "stopped_at", "step"}).toString(),
+                 QStringLiteral("read"));
+        QVERIFY(read_file(log_path).isEmpty());
+    }
     for (const auto& [number, code, word] :
          {std::tuple{SIGINT, 130, "interrupted; "}, std::tuple{SIGTERM, 143, "terminated; "}}) {
         const int signal_number = number;
@@ -402,15 +408,19 @@ void tst_site::interrupt_mid_write()
                 ::kill(pid_t(process.processId()), signal_number);
             });
         QCOMPARE(result.code, code);
-        QVERIFY2(result.out.contains("one: module 1 (1.json): interrupted: stopped during the "
+        QVERIFY2(result.out.contains("one: module 1 (1.json): interrupted: cut off during the "
                                      "write at record ") &&
                      result.out.contains("one: module 2 (2.json): not reached\n"),
                  result.out.constData());
-        QVERIFY2(result.err.startsWith(QStringLiteral("lorvane-cli: ") + QLatin1String(word) +
-                                       QStringLiteral("0 written, 1 cut off (logged as "
-                                                      "interrupted in ")),
-                 qPrintable(result.err));
-        const QList<QByteArray> log = read_file(site + QStringLiteral(".log")).split('\n');
+        const QRegularExpression said(
+            QStringLiteral(
+                "^lorvane-cli: %1 0 written, 1 cut off during the write \\(one: module 1 "
+                "at record (\\d+) \\(key \\d+\\)\\), logged as interrupted in .+, 1 "
+                "stopped before anything was written; the ports are closed")
+                .arg(QLatin1String(word).trimmed()));
+        const auto match = said.match(result.err);
+        QVERIFY2(match.hasMatch(), qPrintable(result.err));
+        const QList<QByteArray> log = read_file(log_path).split('\n');
         const QJsonObject last = QJsonDocument::fromJson(log[log.size() - 2]).object();
         QCOMPARE(last[QStringLiteral("action")].toString(), QStringLiteral("interrupted"));
         QCOMPARE(last[QStringLiteral("module")].toInt(), 1);
@@ -419,6 +429,7 @@ void tst_site::interrupt_mid_write()
         const QJsonObject at = last[QStringLiteral("stopped_at")].toObject();
         QCOMPARE(at[QStringLiteral("step")].toString(), QStringLiteral("write"));
         QVERIFY2(at[QStringLiteral("record")].toInt() >= 5, log[log.size() - 2].constData());
+        QCOMPARE(at[QStringLiteral("record")].toInt(), match.captured(1).toInt());
         // Nothing went out for module 2, and nothing after the signal for module 1.
         QVERIFY(!sim_log(sim).contains(QStringLiteral("rx 55 02 F0")));
     }

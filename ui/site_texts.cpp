@@ -79,6 +79,8 @@ QString step_words(transfer_step step)
     return {};
 }
 
+}  // namespace
+
 QString seconds_words(double seconds)
 {
     if (seconds < 60)
@@ -86,6 +88,8 @@ QString seconds_words(double seconds)
     const int whole = int(seconds + 0.5);
     return QStringLiteral("%1 分 %2 秒").arg(whole / 60).arg(whole % 60);
 }
+
+namespace {
 
 // The few words for a port that could not be opened; the box of the main window says more.
 QString port_failure_words(const port_failure& failure)
@@ -317,7 +321,7 @@ QString status_word(module_status status)
     case module_status::written:
         return QStringLiteral("已写入");
     case module_status::failed:
-        return QStringLiteral("写入失败");
+        return QStringLiteral("失败");
     case module_status::interrupted:
         return QStringLiteral("已中断");
     case module_status::not_reached:
@@ -347,13 +351,27 @@ QString module_detail_words(const module_result& m)
     case module_status::unexpected:
         return m.refresh_period ? QStringLiteral("刷新周期 %1").arg(*m.refresh_period) : QString();
     case module_status::failed:
-        if (m.stopped_step == transfer_step::read_back && !m.differences.empty())
+        if (m.fault == module_fault::read_back_differs)
             return QStringLiteral("读回的配置与配置文件不同");
-        return QStringLiteral("%1%2时，%3")
-            .arg(step_words(m.stopped_step), record_words(m.stopped_record), within);
+        return (m.stopped_step == transfer_step::first_read && m.stopped_record == 0
+                    ? QStringLiteral("扫描时有应答，之后")
+                    : QString()) +
+               QStringLiteral("%1%2时，%3")
+                   .arg(step_words(m.stopped_step), record_words(m.stopped_record), within);
     case module_status::interrupted:
-        return QStringLiteral("在%1%2时停止")
-            .arg(step_words(m.stopped_step), record_words(m.stopped_record));
+        switch (m.stopped_step) {
+        case transfer_step::first_read:
+            return QStringLiteral("在读取%1时停止，尚未写入任何数据")
+                .arg(record_words(m.stopped_record));
+        case transfer_step::write:
+            return QStringLiteral(
+                       "在写入%1时被打断：部分记录可能已是配置文件的值，其余仍是原来的值")
+                .arg(record_words(m.stopped_record));
+        case transfer_step::read_back:
+            return QStringLiteral("已写入，在读回%1时停止：未经校验")
+                .arg(record_words(m.stopped_record));
+        }
+        return {};
     default:
         return {};
     }
@@ -362,8 +380,11 @@ QString module_detail_words(const module_result& m)
 QString module_difference_column(const module_result& m)
 {
     QStringList parts;
-    if (differences_found(m) || m.status == module_status::written) {
+    if (differences_found(m)) {
         for (const config_difference& d : m.differences)
+            parts << difference_words(d, m.status);
+    } else if (m.status == module_status::written) {
+        for (const config_difference& d : m.changes)
             parts << difference_words(d, m.status);
     }
     if (const QString detail = module_detail_words(m); !detail.isEmpty())
@@ -506,28 +527,59 @@ QString write_question(const site_plan& plan, const site_result* last_check,
 
 QString write_stopped_message(const site_result& result, const QString& log_path)
 {
-    int cut = 0;
+    QStringList cut;        // "总线 东：模块 7（记录 5（按键5））"
+    QStringList unchecked;  // written, stopped in the read-back
     int not_begun = 0;
+    int named = 0;
+    int logged = 0;
     for (const bus_result& bus : result.buses) {
         for (const module_result& m : bus.modules) {
-            if (m.status == module_status::interrupted &&
-                m.stopped_step != transfer_step::first_read)
-                ++cut;
-            else if (m.status == module_status::interrupted ||
-                     m.status == module_status::not_reached)
+            if (m.panel < 0)
+                continue;
+            if (stopped_before_write(m)) {
                 ++not_begun;
+                continue;
+            }
+            if (m.status != module_status::interrupted)
+                continue;
+            const QString who = QStringLiteral("总线 ") + bus.name + QStringLiteral(" 的模块 ") +
+                                QString::number(m.address) + QStringLiteral("（") +
+                                record_words(m.stopped_record) + QStringLiteral("）");
+            (cut_off_in_write(m) ? cut : unchecked) << who;
+            ++named;
+            logged += m.logged ? 1 : 0;
         }
     }
     QString text = QStringLiteral("关闭工程窗口时写入还没有完成，写入已停止。\n已写入 %1 个模块。")
                        .arg(count_site(result)[module_status::written]);
-    if (cut > 0)
-        text += QStringLiteral("\n%1 个模块在写入中途被打断，可能只写入了部分记录；"
-                               "已在审计日志 %2 中记为 interrupted。")
-                    .arg(cut)
-                    .arg(log_path);
+    if (!cut.isEmpty())
+        text +=
+            QStringLiteral("\n%1 个模块在写入中途被打断，可能只写入了部分记录：").arg(cut.size()) +
+            cut.join(LIST_SEPARATOR) + QStringLiteral("。");
+    if (!unchecked.isEmpty())
+        text +=
+            QStringLiteral("\n%1 个模块已写入，但读回时被打断，未经校验：").arg(unchecked.size()) +
+            unchecked.join(LIST_SEPARATOR) + QStringLiteral("。");
+    if (named > 0 && logged == named)
+        text +=
+            QStringLiteral("\n已在审计日志 ") + log_path + QStringLiteral(" 中记为 interrupted。");
+    else if (logged > 0)
+        text += QStringLiteral("\n其中 %1 个已在审计日志 ").arg(logged) + log_path +
+                QStringLiteral(" 中记为 interrupted。");
     if (not_begun > 0)
-        text += QStringLiteral("\n%1 个模块没有写入。").arg(not_begun);
+        text += QStringLiteral("\n%1 个模块在写入任何数据之前停止，没有写入。").arg(not_begun);
     return text + QStringLiteral("\n请重新打开工程，核对后再写入。");
+}
+
+QString scan_doubt_words(const bus_result& bus)
+{
+    if (!bus.doubt)
+        return {};
+    if (bus.doubt->noisy)
+        return QStringLiteral("线路干扰严重：扫描复查时还有 %1 个可疑地址未查就停止了，可能漏掉了"
+                              "模块（请检查接线、终端电阻和屏蔽）")
+            .arg(bus.doubt->unchecked);
+    return QStringLiteral("扫描时有 %1 个应答出现乱码，可能漏掉了模块").arg(bus.doubt->garbled);
 }
 
 QString log_open_failed_message(const QString& log_path, const QString& reason)
@@ -558,145 +610,6 @@ QString report_file_name(const site_result& result)
     return QStringLiteral("%1 %2 %3.html")
         .arg(name.trimmed(), kind,
              result.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HHmm")));
-}
-
-QString chinese_report_words::label(report_label label) const
-{
-    switch (label) {
-    case report_label::time:
-        return QStringLiteral("时间");
-    case report_label::user:
-        return QStringLiteral("用户");
-    case report_label::host:
-        return QStringLiteral("计算机");
-    case report_label::tool:
-        return QStringLiteral("工具");
-    case report_label::duration:
-        return QStringLiteral("用时");
-    case report_label::summary:
-        return QStringLiteral("概况");
-    case report_label::port:
-        return QStringLiteral("串口");
-    case report_label::bus_map:
-        return QStringLiteral("总线地址图：地址 0 至 255");
-    case report_label::legend:
-        return QStringLiteral("图例");
-    case report_label::address:
-        return QStringLiteral("地址");
-    case report_label::panel:
-        return QStringLiteral("配置文件");
-    case report_label::status:
-        return QStringLiteral("状态");
-    case report_label::details:
-        return QStringLiteral("差异");
-    case report_label::reply_times:
-        return QStringLiteral("应答时间（最短 / 中位 / 最长）");
-    case report_label::no_panel:
-        return QStringLiteral("工程中没有");
-    case report_label::no_modules:
-        return QStringLiteral("这条总线上没有模块。");
-    case report_label::no_module_at:
-        return QStringLiteral("无模块");
-    }
-    return {};
-}
-
-QString chinese_report_words::action(site_action action) const
-{
-    switch (action) {
-    case site_action::check:
-        return QStringLiteral("工程核对");
-    case site_action::write:
-        return QStringLiteral("工程写入");
-    case site_action::adopt:
-        return QStringLiteral("工程读取");
-    }
-    return {};
-}
-
-QString chinese_report_words::status(module_status status) const
-{
-    return status_word(status);
-}
-
-QString chinese_report_words::count(module_status status) const
-{
-    return status_word(status);
-}
-
-QString chinese_report_words::unreachable_count(int) const
-{
-    return QStringLiteral("条总线无法连接");
-}
-
-QString chinese_report_words::site_size(const site_counts& counts) const
-{
-    return QStringLiteral("%1 条总线，计划中 %2 个模块").arg(counts.buses).arg(counts.modules);
-}
-
-QString chinese_report_words::bus_outcome(const bus_result& bus) const
-{
-    if (bus.reachable())
-        return QStringLiteral("已连接");
-    return (bus.failure->kind == bus_failure_kind::port_lost ? PORT_LOST_WORD : UNREACHABLE_WORD) +
-           QStringLiteral("：") + bus_failure_words(result_, bus);
-}
-
-QString chinese_report_words::difference(const config_difference& d, module_status status) const
-{
-    return difference_words(d, status);
-}
-
-QString chinese_report_words::detail(const module_result& module) const
-{
-    return module_detail_words(module);
-}
-
-QString chinese_report_words::reply_times(const lorvane::reply_times& t) const
-{
-    return QStringLiteral("%1 / %2 / %3 毫秒")
-        .arg(t.min_ms, 0, 'f', 1)
-        .arg(t.median_ms, 0, 'f', 1)
-        .arg(t.max_ms, 0, 'f', 1);
-}
-
-QString chinese_report_words::time(const QDateTime& utc) const
-{
-    const QDateTime local = utc.toLocalTime();
-    const int offset = local.offsetFromUtc() / 60;
-    return local.toString(QStringLiteral("yyyy年M月d日 HH:mm:ss")) +
-           QStringLiteral("（UTC%1%2:%3）")
-               .arg(QChar(offset < 0 ? u'-' : u'+'))
-               .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
-               .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
-}
-
-QString chinese_report_words::duration(double seconds) const
-{
-    return seconds_words(seconds);
-}
-
-QString chinese_report_words::map_title(const bus_result& bus) const
-{
-    return QStringLiteral("%1 的总线地址图").arg(bus.name);
-}
-
-QString chinese_report_words::map_description(const bus_result& bus) const
-{
-    QStringList parts;
-    for (const module_result& m : bus.modules)
-        parts << QStringLiteral("地址 %1 %2").arg(m.address).arg(status_word(m.status));
-    return QStringLiteral("地址 0 至 255，分 16 行，每行 16 个。%1。其余地址：无模块。")
-        .arg(parts.isEmpty() ? QStringLiteral("没有模块") : parts.join(LIST_SEPARATOR));
-}
-
-QString chinese_report_words::cell_title(int address, const module_result& module) const
-{
-    return module.panel >= 0
-               ? QStringLiteral("地址 %1：%2（%3）")
-                     .arg(QString::number(address), status_word(module.status), module.panel_path)
-               : QStringLiteral("地址 %1：%2")
-                     .arg(QString::number(address), status_word(module.status));
 }
 
 }  // namespace lorvane

@@ -19,6 +19,9 @@ inline const QString REPORT_FILE_FILTER = QStringLiteral("HTML 报告 (*.html);;
 inline const QString UNREACHABLE_WORD = QStringLiteral("串口无法打开");
 inline const QString PORT_LOST_WORD = QStringLiteral("串口已断开");
 
+// "4.2 秒", "2 分 5 秒".
+QString seconds_words(double seconds);
+
 // "工程：NAME", the site window's title.
 QString site_window_title(const QString& site);
 
@@ -26,7 +29,7 @@ QString site_window_title(const QString& site);
 // "无法打开工程文件 site.json：成员 buses[1].port ……".
 QString site_file_message(const site_file_error& error, const QString& site_path);
 
-// 相同, 不同, 无应答, 未登记, 未改动, 已写入, 写入失败, 已中断, 未进行, 已读取.
+// 相同, 不同, 无应答, 未登记, 未改动, 已写入, 失败, 已中断, 未进行, 已读取.
 QString status_word(module_status status);
 
 // One difference of a module: "按键3 线路：计划 5，实际 7"; after a write (status written),
@@ -65,9 +68,13 @@ QString close_in_main_window_first(const QString& port);
 QString write_question(const site_plan& plan, const site_result* last_check,
                        const QString& log_path);
 
-// The box after a write was stopped by closing the site window: what was written, what was
-// cut off (and logged as such in `log_path`), and what was not begun.
+// The box after a write was stopped by closing the site window: what was written, each module
+// cut off with its record (said to be logged in `log_path` only when the log names it), and
+// how many were stopped before anything was written.
 QString write_stopped_message(const site_result& result, const QString& log_path);
+
+// What the bus's scan left in doubt: a module may have been missed; empty when nothing.
+QString scan_doubt_words(const bus_result& bus);
 
 // The audit log could not be opened before a write, or appended to during one.
 QString log_open_failed_message(const QString& log_path, const QString& reason);
@@ -92,6 +99,7 @@ public:
     QString unreachable_count(int n) const override;
     QString site_size(const site_counts& counts) const override;
     QString bus_outcome(const bus_result& bus) const override;
+    QString scan_warning(const bus_result& bus) const override;
     QString difference(const config_difference& difference, module_status status) const override;
     QString detail(const module_result& module) const override;
     QString reply_times(const lorvane::reply_times& times) const override;

@@ -299,6 +299,8 @@ void site_window::show_bus_done(int bus, const bus_result& result)
             }
         }
     }
+    if (const QString doubt = scan_doubt_words(result); !doubt.isEmpty())
+        words += QStringLiteral("；") + doubt;  // the scan may have missed a module
     rows.bus->setText(STATUS_COLUMN, status);
     rows.bus->setForeground(STATUS_COLUMN,
                             result.reachable() ? QBrush() : QColor(0xc6, 0x28, 0x28));

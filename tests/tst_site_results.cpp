@@ -1,0 +1,110 @@
+// What a site's results say when things go wrong part-way, through the real lorvane-cli
+// against simulators: modules that answered and then fell silent, and a scan left in doubt.
+#include "cli_process.h"
+#include "module_peer.h"
+#include "sim_process.h"
+#include "site_test_files.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lorvane;
+
+class tst_site_results : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void answered_then_silent_is_failed();
+    void scan_doubt_reaches_the_site();
+};
+
+// A module that answered (the scan, or some records) and then fell silent is failed where it
+// stopped, never missing; a read-back that got no reply is failed with no differences at all.
+void tst_site_results::answered_then_silent_is_failed()
+{
+    sim_process scanned;  // answers the scan's probe, then nothing
+    QVERIFY(scanned.start({QStringLiteral("--address=1"), QStringLiteral("--silent-after=1")}));
+    sim_process partly;  // answers the probe and records 0..3 of its read
+    QVERIFY(partly.start({QStringLiteral("--address=2"), QStringLiteral("--silent-after=5")}));
+    sim_process written;  // answers its read and its write, not its read-back
+    QVERIFY(written.start({QStringLiteral("--address=3"), QStringLiteral("--silent-after=34")}));
+    QTemporaryDir w;
+    write_file(w.filePath(QStringLiteral("1.json")), panel_file_text(panel(1)));
+    write_file(w.filePath(QStringLiteral("2.json")), panel_file_text(panel(2)));
+    write_file(w.filePath(QStringLiteral("3.json")),
+               panel_file_text(panel(3, [](panel_config& c) { c.keys[0].line = 9; })));
+    const QString check_site =
+        write_file(w.filePath(QStringLiteral("check.json")),
+                   site_text(QStringLiteral("F"),
+                             {{QStringLiteral("A"), scanned.path, {QStringLiteral("1.json")}},
+                              {QStringLiteral("B"), partly.path, {QStringLiteral("2.json")}}}));
+    const cli_result checked = run_cli({QStringLiteral("site"), QStringLiteral("check"), check_site,
+                                        QStringLiteral("--timeout=200")});
+    QCOMPARE(checked.code, 4);
+    QVERIFY2(checked.out.contains("A: module 1 (1.json): failed: answered the scan, then stopped "
+                                  "answering: no reply to the read of record 0 (refresh period) "
+                                  "within 200 ms (try --retries 1 or --timeout 400)\n"
+                                  "B: module 2 (2.json): failed: stopped answering: no reply to "
+                                  "the read of record 4 (key 4) within 200 ms (try --retries 1 "
+                                  "or --timeout 400)\n") &&
+                 checked.out.contains(": 2 failed ("),
+             checked.out.constData());
+
+    const QString write_site =
+        write_file(w.filePath(QStringLiteral("write.json")),
+                   site_text(QStringLiteral("F"),
+                             {{QStringLiteral("C"), written.path, {QStringLiteral("3.json")}}}));
+    const QString report = w.filePath(QStringLiteral("write.html"));
+    const cli_result wrote = run_cli({QStringLiteral("site"), QStringLiteral("write"), write_site,
+                                      QStringLiteral("--json"), QStringLiteral("--timeout=200"),
+                                      QStringLiteral("--report"), report});
+    QCOMPARE(wrote.code, 4);
+    const QJsonObject module = json_at(wrote.out, {"buses", 0, "modules", 0}).toObject();
+    QCOMPARE(module[QStringLiteral("status")].toString(), QStringLiteral("failed"));
+    QCOMPARE(module[QStringLiteral("fault")].toString(), QStringLiteral("no_reply"));
+    QVERIFY2(!module.contains(QStringLiteral("differences")), wrote.out.constData());
+    QCOMPARE(json_at(wrote.out, {"buses", 0, "modules", 0, "stopped_at", "step"}).toString(),
+             QStringLiteral("read-back"));
+    const QString html = QString::fromUtf8(read_file(report));
+    QVERIFY(
+        html.contains(QStringLiteral("no reply to the read-back of record 0 (refresh period)")));
+    QVERIFY(!html.contains(QStringLiteral("planned")) &&
+            !html.contains(QStringLiteral("different")));
+}
+
+// Junk in a scan that no module accounts for: the bus's lines, its JSON and the report say a
+// module may have been missed.
+void tst_site_results::scan_doubt_reaches_the_site()
+{
+    module_peer peer(1);
+    int probes_of_9 = 0;  // junk once per check, after the first probe of address 9
+    peer.on_request = [&](const frame& request) {
+        if (request[POS_ADDRESS] == 9 && ++probes_of_9 == 1)
+            peer.send_raw({0x22, 0x09, 0xF1, 0x00, 0x5A, 0xA5, 0x3C, 0xC3});
+    };
+    QTemporaryDir w;
+    write_file(w.filePath(QStringLiteral("1.json")), panel_file_text(panel(1)));
+    const QString site =
+        write_file(w.filePath(QStringLiteral("site.json")),
+                   site_text(QStringLiteral("D"),
+                             {{QStringLiteral("A"), peer.path(), {QStringLiteral("1.json")}}}));
+    const QString report = w.filePath(QStringLiteral("doubt.html"));
+    const cli_result text = run_cli({QStringLiteral("site"), QStringLiteral("check"), site,
+                                     QStringLiteral("--report"), report});
+    QCOMPARE(text.code, 0);
+    const QByteArray warning = "A: warning: 1 reply arrived garbled in the scan; a module may have "
+                               "been missed (try --retries 1)\n";
+    QVERIFY2(text.out.startsWith(warning + "A: module 1 (1.json): same\n"), text.out.constData());
+    QVERIFY(read_file(report).contains("a module may have been missed"));
+    probes_of_9 = 0;
+    const cli_result json =
+        run_cli({QStringLiteral("site"), QStringLiteral("check"), site, QStringLiteral("--json")});
+    const QJsonArray warnings = json_at(json.out, {"buses", 0, "warnings"}).toArray();
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings[0].toString().contains(QStringLiteral("a module may have been missed")),
+             json.out.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_site_results)
+#include "tst_site_results.moc"
