@@ -2,9 +2,12 @@
 
 #include "tls_settings.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRandomGenerator>
+#include <QThread>
 
 namespace lorvane::known_servers {
 
@@ -58,6 +61,20 @@ result read_all(const QString& path, QList<QByteArray>& lines)
     return {};
 }
 
+// Takes `lock` within LOCK_WAIT_MS. Not QLockFile::tryLock(timeout): its waits double from
+// 100 ms, so writers that start together wake together, one wins and the rest wait on, and
+// a dozen of them run out of time. Short waits of random length let each in soon.
+bool take(QLockFile& lock)
+{
+    const QDeadlineTimer deadline(LOCK_WAIT_MS);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+            return false;
+        QThread::msleep(5 + QRandomGenerator::global()->bounded(20u));
+    }
+    return true;
+}
+
 }  // namespace
 
 result find(const QString& path, const QString& server)
@@ -79,7 +96,7 @@ result store(const QString& path, const QString& server, const QByteArray& finge
     // One writer at a time, each reading what the last one wrote: without the lock two runs
     // that read the same old file would each write it back with their own entry only.
     QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.tryLock(LOCK_WAIT_MS)) {
+    if (!take(lock)) {
         QString why;
         switch (lock.error()) {
         case QLockFile::LockFailedError:
