@@ -1,5 +1,6 @@
 #include "port_words.h"
 
+#include "known_servers.h"
 #include "network_port.h"
 #include "network_serial_device.h"
 #include "tls_settings.h"
@@ -16,8 +17,9 @@ QString certificate_line(const server_certificate& c)
         .arg(fingerprint_text(c.fingerprint), c.subject, c.expires.date().toString(Qt::ISODate));
 }
 
-// The words for a TLS server's certificate that is not trusted, or not the one stored.
-QString certificate_text(const port_failure& failure, const QString& system)
+// The words for a TLS server's certificate that is not trusted, or not the one stored; the
+// one-run pin (--trust) is offered only where the command takes it.
+QString certificate_text(const port_failure& failure, const QString& system, bool trust_option)
 {
     const server_certificate& c = *failure.certificate;
     const QString trust =
@@ -29,16 +31,43 @@ QString certificate_text(const port_failure& failure, const QString& system)
                               "certificate was replaced on purpose, check the new fingerprint "
                               "on the server and trust it with: %5")
             .arg(failure.device, c.server, fingerprint_text(c.stored), certificate_line(c), trust);
+    const QString one_run =
+        trust_option
+            ? QStringLiteral(" (or for one run: --trust %1)").arg(fingerprint_text(c.fingerprint))
+            : QString();
     return QStringLiteral("cannot open %1: the server's TLS certificate is not trusted (neither "
                           "verified for this host nor pinned)%2; nothing was sent\n%3\n"
                           "if this is your server's certificate (compare the fingerprint on the "
                           "server: openssl x509 -noout -fingerprint -sha256 -in CERT), trust it "
-                          "with: %4 (or for one run: --trust %5)")
-        .arg(failure.device, system, certificate_line(c), trust, fingerprint_text(c.fingerprint));
+                          "with: %4%5")
+        .arg(failure.device, system, certificate_line(c), trust, one_run);
+}
+
+// What config/'s opener found wrong with a TLS file, or the system's words.
+QString tls_file_words(const port_failure& failure, const QString& system)
+{
+    if (!failure.file_fault)
+        return system;
+    switch (*failure.file_fault) {
+    case file_problem::not_regular:
+        return QStringLiteral(": it is not a regular file (a FIFO, a device or a socket) and was "
+                              "not opened");
+    case file_problem::is_folder:
+        return QStringLiteral(": it is a folder, not a regular file");
+    case file_problem::not_found:
+        return QStringLiteral(": no such file") + system;
+    case file_problem::permission_denied:
+        return QStringLiteral(": permission denied") + system;
+    case file_problem::too_large:
+        return QStringLiteral(": larger than %1 KiB, which no such file is")
+            .arg(known_servers::MAX_FILE_SIZE / 1024);
+    default:
+        return system;
+    }
 }
 
 // The words for the TLS kinds; empty for the others.
-QString tls_failure_text(const port_failure& failure, const QString& system)
+QString tls_failure_text(const port_failure& failure, const QString& system, bool trust_option)
 {
     switch (failure.kind) {
     case port_failure_kind::tls_unavailable:
@@ -47,8 +76,8 @@ QString tls_failure_text(const port_failure& failure, const QString& system)
                               "beside the program)")
             .arg(failure.device);
     case port_failure_kind::tls_file:
-        return QStringLiteral("cannot open %1: cannot read %2%3")
-            .arg(failure.device, failure.file, system);
+        return QStringLiteral("cannot open %1: cannot read %2%3; nothing was sent")
+            .arg(failure.device, failure.file, tls_file_words(failure, system));
     case port_failure_kind::tls_file_invalid:
         return QStringLiteral("cannot open %1: %2 holds no certificate or private key that can "
                               "be used (PEM or DER; a key EC, RSA or DSA without a passphrase, "
@@ -65,7 +94,7 @@ QString tls_failure_text(const port_failure& failure, const QString& system)
             .arg(failure.device, url_with_tls(failure.device, true));
     case port_failure_kind::certificate_unknown:
     case port_failure_kind::certificate_changed:
-        return failure.certificate ? certificate_text(failure, system) : QString();
+        return failure.certificate ? certificate_text(failure, system, trust_option) : QString();
     case port_failure_kind::client_certificate_refused:
         if (failure.file.isEmpty())
             return QStringLiteral("cannot open %1: the server closed the connection right after "
@@ -114,7 +143,7 @@ QString server_said(const port_failure& failure)
 
 // The words for a network port that could not be opened; empty for the kinds a network port
 // shares with a local one.
-QString network_failure_text(const port_failure& failure, const QString& system)
+QString network_failure_text(const port_failure& failure, const QString& system, bool trust_option)
 {
     switch (failure.kind) {
     case port_failure_kind::host_not_found:
@@ -148,7 +177,7 @@ QString network_failure_text(const port_failure& failure, const QString& system)
                               "the answers (more than %2 KiB waiting); the connection was closed")
             .arg(failure.device, QString::number(MAX_PENDING_OUTPUT / 1024));
     default:
-        return tls_failure_text(failure, system);
+        return tls_failure_text(failure, system, trust_option);
     }
 }
 
@@ -176,12 +205,13 @@ QString lost_port_text(const serial_link& link)
     return lost_port_text(link.port_name(), link.last_loss());
 }
 
-QString failure_text(const port_failure& failure)
+QString failure_text(const port_failure& failure, bool trust_option)
 {
     const QString system =
         failure.reason.isEmpty() ? QString() : QStringLiteral(" (system: %1)").arg(failure.reason);
     if (failure.kind != port_failure_kind::bad_name && is_network_port_text(failure.device)) {
-        if (const QString text = network_failure_text(failure, system); !text.isEmpty())
+        if (const QString text = network_failure_text(failure, system, trust_option);
+            !text.isEmpty())
             return text;
     }
     switch (failure.kind) {

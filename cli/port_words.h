@@ -11,8 +11,10 @@
 namespace lorvane::cli {
 
 // Why the port could not be opened (a bad --port text included): one line, or for a
-// certificate to check several, separated by '\n'.
-QString failure_text(const port_failure& failure);
+// certificate to check several, separated by '\n'. A certificate not trusted is offered the
+// trust command, and --trust for one run unless `trust_option` is false (the site commands,
+// which do not take it).
+QString failure_text(const port_failure& failure, bool trust_option = true);
 // The port went away while open, and why: an adapter unplugged, a network connection lost.
 // A port that simply went away is said to have been closed unless `say_closed` is false (the
 // texts for a flooding server and a server that speaks TLS say their own end).

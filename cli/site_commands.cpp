@@ -9,6 +9,7 @@
 #include "site_loader.h"
 #include "site_run.h"
 #include "site_words.h"
+#include "tls_commands.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,6 +40,7 @@ struct site_command
     std::vector<port_override> port_of;
     std::vector<port_override> buses;  // adopt: --bus NAME=PORT
     session_options session;
+    network_options network;  // every bus inside TLS: as read opens its URL
 };
 
 const std::map<QString, std::pair<site_action, std::set<QString>>>& actions()
@@ -88,6 +90,10 @@ const QString HELP = QStringLiteral(
     "      scan each bus, read every module found, write DIR/site.json and one panel file\n"
     "      per module (DIR must not exist or be empty)\n"
     "\n"
+    "Buses inside TLS (tcp+tls://, rfc2217+tls://) are opened as 'lorvane-cli read' opens them:\n"
+    "the fingerprints stored with 'lorvane-cli trust HOST:PORT FINGERPRINT' first, then the\n"
+    "system's authorities and --ca; --ca, --client-cert and --client-key serve every such bus.\n"
+    "\n"
     "Exit codes: 0 done; 1 usage error; 2 the site file, a panel file, the log or the report\n"
     "cannot be read or written, or DIR is not empty; 3 a bus was unreachable; 4 a module is\n"
     "missing or failed; 5 check: a module is different or unexpected; 130\n"
@@ -120,8 +126,14 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
          QStringLiteral("N")},
         {QStringLiteral("quiet"), QStringLiteral("say nothing but errors and results")},
     });
-    if (!parser.parse(arguments))
+    parser.addOptions(tls_file_option_list());
+    if (!parser.parse(arguments)) {
+        if (parser.unknownOptionNames().contains(QStringLiteral("trust")))
+            throw usage_error{QStringLiteral("the site commands take no --trust; to trust a bus's "
+                                             "server, store its fingerprint first with "
+                                             "'lorvane-cli trust HOST:PORT FINGERPRINT'")};
         throw usage_error{parser.errorText()};
+    }
     site_command command;
     if (parser.isSet(QStringLiteral("help")))
         return command;
@@ -139,7 +151,8 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
     const std::set<QString> common{QStringLiteral("timeout"), QStringLiteral("retries"),
                                    QStringLiteral("quiet")};
     for (const QString& name : parser.optionNames()) {
-        if (!known->second.second.contains(name) && !common.contains(name))
+        if (!known->second.second.contains(name) && !common.contains(name) &&
+            !is_tls_file_option(name))
             throw usage_error{
                 QStringLiteral("--%1 is not an option of 'site %2'").arg(name, positional[0])};
     }
@@ -161,6 +174,11 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
             : DEFAULT_TIMEOUT_MS);
     if (parser.isSet(QStringLiteral("retries")))
         command.session.retries = number_option(parser, QStringLiteral("retries"), 0, MAX_RETRIES);
+    // Built once, by the code read uses, and applied to every bus inside TLS.
+    auto network = network_options_of(parser);
+    if (const auto* error = std::get_if<QString>(&network))
+        throw usage_error{*error};
+    command.network = std::get<network_options>(std::move(network));
     out.set(parser.isSet(QStringLiteral("quiet")), false);
     return command;
 }
@@ -301,6 +319,7 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
     options.write_all = command.all;
     options.session = command.session;
     options.scan_range.retries = command.session.retries;
+    options.network = command.network;
     const site_result result =
         run(plan, options, command.action == site_action::write ? &log : nullptr, interrupts);
 
@@ -413,6 +432,7 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
     options.action = site_action::adopt;
     options.session = command.session;
     options.scan_range.retries = command.session.retries;
+    options.network = command.network;
     const site_result result = run(plan, options, nullptr, interrupts);
     if (const auto error = out.result(result_lines(result, command.session))) {
         out.error(QStringLiteral("cannot write the results to standard output: %1").arg(*error));

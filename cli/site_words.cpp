@@ -246,15 +246,17 @@ QString bus_failure_text(const site_result& result, const bus_result& bus)
     const bus_failure& f = *bus.failure;
     switch (f.kind) {
     case bus_failure_kind::cannot_open:
-        return failure_text(f.port);
+        return failure_text(f.port, false);  // the site commands take no --trust
     case bus_failure_kind::usb_not_plugged:
         return QStringLiteral("no USB adapter with serial number %1 is plugged in (lorvane-cli "
                               "ports lists the adapters with their serial numbers)")
             .arg(f.serial);
     case bus_failure_kind::usb_ambiguous:
         return QStringLiteral("%1 adapters have serial number %2 (%3); name the port with "
-                              "--port-of instead")
-            .arg(QString::number(f.devices.size()), f.serial, f.devices.join(QStringLiteral(", ")));
+                              "%4 instead")
+            .arg(QString::number(f.devices.size()), f.serial, f.devices.join(QStringLiteral(", ")),
+                 result.action == site_action::adopt ? QStringLiteral("its device in --bus")
+                                                     : QStringLiteral("--port-of"));
     case bus_failure_kind::port_shared: {
         const QString other = f.other_bus >= 0 && f.other_bus < int(result.buses.size())
                                   ? result.buses[std::size_t(f.other_bus)].name

@@ -17,19 +17,29 @@ const QString CLIENT_KEY = QStringLiteral("client-key");
 
 QString fingerprint_form()
 {
-    return QStringLiteral("'sha256:' and %1 hex digits, as lorvane-cli prints it")
+    return QStringLiteral("%1 hex digits, as lorvane-cli prints it ('sha256:' and the digits) or "
+                          "openssl (the bytes separated by colons, 'AA:BB:...')")
         .arg(FINGERPRINT_SIZE * 2);
 }
+
+// The options of `parser`, --trust among them when `pins`.
+std::variant<network_options, QString> options_of(const QCommandLineParser& parser, bool pins);
 
 }  // namespace
 
 QList<QCommandLineOption> tls_option_list()
 {
+    return QList<QCommandLineOption>{
+               {TRUST,
+                QStringLiteral("TLS: accept the server certificate with this fingerprint for "
+                               "this run (may be given more than once)"),
+                QStringLiteral("sha256:HEX")}} +
+           tls_file_option_list();
+}
+
+QList<QCommandLineOption> tls_file_option_list()
+{
     return {
-        {TRUST,
-         QStringLiteral("TLS: accept the server certificate with this fingerprint for this run "
-                        "(may be given more than once)"),
-         QStringLiteral("sha256:HEX")},
         {CA,
          QStringLiteral("TLS: also trust the authorities in FILE (PEM or DER) for certificates "
                         "that name the host"),
@@ -45,13 +55,17 @@ QList<QCommandLineOption> tls_option_list()
 
 bool is_tls_option(const QString& name)
 {
-    return name == TRUST || name == CA || name == CLIENT_CERT || name == CLIENT_KEY;
+    return name == TRUST || is_tls_file_option(name);
+}
+
+bool is_tls_file_option(const QString& name)
+{
+    return name == CA || name == CLIENT_CERT || name == CLIENT_KEY;
 }
 
 std::variant<network_options, QString> network_options_of(const QCommandLineParser& parser,
                                                           const QString& port)
 {
-    network_options options = default_network_options();
     const bool any = parser.isSet(TRUST) || parser.isSet(CA) || parser.isSet(CLIENT_CERT) ||
                      parser.isSet(CLIENT_KEY);
     const network_port_result url = parse_network_port(port);
@@ -59,7 +73,20 @@ std::variant<network_options, QString> network_options_of(const QCommandLinePars
         return QStringLiteral("--trust, --ca, --client-cert and --client-key are for ports inside "
                               "TLS (tcp+tls://, rfc2217+tls://), not '%1'")
             .arg(port);
-    for (const QString& text : parser.values(TRUST)) {
+    return options_of(parser, true);
+}
+
+std::variant<network_options, QString> network_options_of(const QCommandLineParser& parser)
+{
+    return options_of(parser, false);
+}
+
+namespace {
+
+std::variant<network_options, QString> options_of(const QCommandLineParser& parser, bool pins)
+{
+    network_options options = default_network_options();
+    for (const QString& text : pins ? parser.values(TRUST) : QStringList()) {
         const auto fingerprint = parse_fingerprint(text);
         if (!fingerprint)
             return QStringLiteral("--trust '%1' is not a fingerprint; give %2")
@@ -80,6 +107,8 @@ std::variant<network_options, QString> network_options_of(const QCommandLinePars
     return options;
 }
 
+}  // namespace
+
 int command_trust(const QStringList& arguments, console& out)
 {
     const auto usage = [&](const QString& text) {
@@ -89,7 +118,7 @@ int command_trust(const QStringList& arguments, console& out)
     };
     if (arguments.size() != 2)
         return usage(QStringLiteral("trust needs the server, HOST:PORT, and its fingerprint, "
-                                    "sha256:HEX"));
+                                    "sha256:HEX (or AA:BB:... as openssl prints it)"));
     // HOST:PORT as lorvane-cli printed it, or the server's whole URL.
     const QString server = arguments[0];
     const network_port_result parsed = parse_network_port(
@@ -117,6 +146,7 @@ int command_trust(const QStringList& arguments, console& out)
         return EXIT_BAD_FILE;
     case known_servers::result::status::unreadable:
     case known_servers::result::status::unwritable:
+    case known_servers::result::status::locked:
         out.error(QStringLiteral("cannot store the fingerprint in %1: %2; nothing was stored")
                       .arg(shown, stored.reason));
         return EXIT_BAD_FILE;

@@ -33,8 +33,18 @@ public:
                 on_opened();
         });
         connect(&link_, &serial_link::open_failed, this, [this](const port_failure& failure) {
-            if (stage_ == stage::opening)
-                finish_bus(bus_failure{bus_failure_kind::cannot_open, failure, {}, {}, -1});
+            if (stage_ != stage::opening)
+                return;
+            if (failure.kind == port_failure_kind::certificate_unknown && failure.certificate &&
+                run_.options_.ask_trust && !asked_) {
+                // Nothing was sent; the front end asks its user while the other buses go on.
+                asked_ = true;
+                refused_ = failure;
+                stage_ = stage::asking;
+                Q_EMIT run_.certificate_unknown(index_, *failure.certificate);
+                return;
+            }
+            finish_bus(bus_failure{bus_failure_kind::cannot_open, failure, {}, {}, -1});
         });
         connect(&scan_, &bus_scan::progress, this, [this](int probed, int total) {
             Q_EMIT run_.scan_progress(index_, probed, total);
@@ -54,6 +64,7 @@ public:
     {
         result().device = device;
         stage_ = stage::opening;
+        link_.set_network_options(run_.options_.network);  // read afresh at each open
         if (const auto failure = link_.open(device)) {
             finish_bus(bus_failure{bus_failure_kind::cannot_open, *failure, {}, {}, -1});
             return;
@@ -64,6 +75,26 @@ public:
 
     // The bus cannot be begun at all; nothing is sent.
     void fail(const bus_failure& failure) { finish_bus(failure); }
+
+    // The front end's answer to certificate_unknown.
+    void answer_trust(bool trusted)
+    {
+        if (stage_ != stage::asking)
+            return;
+        if (!trusted) {
+            finish_bus(bus_failure{bus_failure_kind::cannot_open, refused_, {}, {}, -1});
+            return;
+        }
+        // Opened again from the event loop, never from inside the front end's answer.
+        stage_ = stage::reopening;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (stage_ == stage::reopening)
+                    begin(result().device);
+            },
+            Qt::QueuedConnection);
+    }
 
     void stop()
     {
@@ -81,7 +112,7 @@ public:
     }
 
 private:
-    enum class stage { idle, opening, scanning, module, done };
+    enum class stage { idle, opening, asking, reopening, scanning, module, done };
 
     bus_result& result() { return run_.result_.buses[std::size_t(index_)]; }
     const site_bus& plan() const { return run_.site_.buses[std::size_t(index_)]; }
@@ -322,6 +353,8 @@ private:
     std::size_t current_ = std::size_t(-1);  // the module under way, in result().modules
     int confirmed_ = 0;                      // records confirmed in the transfer under way
     bool stopping_ = false;
+    bool asked_ = false;    // certificate_unknown was emitted (once per run)
+    port_failure refused_;  // its failure, for a bus whose server is not trusted
 };
 
 site_result planned_result(const site_plan& site, site_action action)
@@ -415,6 +448,12 @@ void site_run::resolve_and_begin()
         devices.emplace(identity, i);
         runner.begin(device);
     }
+}
+
+void site_run::answer_trust(int bus, bool trusted)
+{
+    if (bus >= 0 && bus < int(runners_.size()))
+        runners_[std::size_t(bus)]->answer_trust(trusted);
 }
 
 void site_run::stop()

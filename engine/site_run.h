@@ -9,6 +9,12 @@
 //           read back: written, or failed; missing when the first read gets no answer
 //   adopt   read every module the scan found
 //
+// A bus inside TLS is opened with the run's network options, as read opens its URL: stored
+// pins first, then the system's authorities or a CA file, then a client certificate. Where
+// the run asks for it, a bus behind a certificate nobody vouches for asks its front end
+// (certificate_unknown) and waits, the other buses going on; answer_trust() says whether
+// the server is now trusted (its pin stored), and the bus opens again or ends unreachable.
+//
 // One bus failing never stops another. It reports per module as signals and finishes once,
 // with the whole result. stop() ends every bus at once: nothing more is sent.
 #pragma once
@@ -18,6 +24,7 @@
 #include "module_session.h"
 #include "site_file.h"
 #include "site_result.h"
+#include "tls_settings.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -35,6 +42,12 @@ struct site_run_options
     bool write_all = false;  // write: write modules that hold their panel already, too
     session_options session;
     scan_options scan_range;  // check, adopt
+    // How every bus inside TLS is trusted, built once by the front end (lorvane-cli from its
+    // command line, the window with default_network_options()).
+    network_options network;
+    // A bus behind an unknown certificate asks (site_run::certificate_unknown) instead of
+    // ending unreachable at once.
+    bool ask_trust = false;
 };
 
 // What a run of `action` over `site` holds before it begins, as the front ends show it:
@@ -70,12 +83,22 @@ public:
     // yet begun as not reached, the ports are closed. finished() follows from the event loop.
     void stop();
 
+    // The answer to certificate_unknown(bus, ...): `trusted` when the front end has stored
+    // the server's pin (known_servers::store): the bus opens again and goes on; otherwise it
+    // ends unreachable with the certificate's failure. Ignored when the bus does not wait
+    // for one (it was stopped meanwhile, or answered already).
+    void answer_trust(int bus, bool trusted);
+
     bool running() const { return running_; }
     const site_result& result() const { return result_; }
 
 Q_SIGNALS:
     // Bus `bus` (index in the site) has its port open.
     void bus_opened(int bus);
+    // With ask_trust: bus `bus` reached a TLS server whose certificate is neither verified
+    // nor pinned, and nothing was sent; it waits for answer_trust(bus, ...). Once per bus and
+    // run at most; stop() ends a waiting bus like one still opening.
+    void certificate_unknown(int bus, const lorvane::server_certificate& certificate);
     void scan_progress(int bus, int probed, int total);
     // A module's transfer begins (first read, write or read-back), and how far it has come.
     void module_started(int bus, int address, lorvane::transfer_step step);

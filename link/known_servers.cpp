@@ -2,10 +2,12 @@
 
 #include "tls_settings.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QLockFile>
+#include <QRandomGenerator>
+#include <QThread>
 
 namespace lorvane::known_servers {
 
@@ -32,23 +34,45 @@ std::optional<entry> read_line(const QByteArray& line)
     return entry{QString::fromUtf8(fields[0]).toLower(), *fingerprint};
 }
 
-// The file's lines; a file that does not exist has none.
+// The failure for a file that config/'s opener refused.
+result failed(result::status outcome, const file_failure& failure)
+{
+    result r{outcome, failure.reason, failure.kind, {}};
+    if (r.reason.isEmpty() && failure.kind == file_problem::not_regular)
+        r.reason = QStringLiteral("not a regular file");
+    return r;
+}
+
+// The file's lines; a file that does not exist has none. Read through the one opener of
+// config/: a FIFO, a device or a folder is refused at once.
 result read_all(const QString& path, QList<QByteArray>& lines)
 {
-    QFile file(path);
-    if (!file.exists())
-        return {};
-    if (!file.open(QIODevice::ReadOnly))
-        return {result::status::unreadable, file.errorString(), {}};
-    const QByteArray bytes = file.read(MAX_FILE_SIZE + 1);
-    if (file.error() != QFileDevice::NoError)
-        return {result::status::unreadable, file.errorString(), {}};
-    lines = bytes.left(MAX_FILE_SIZE).split('\n');
+    const file_contents contents = read_regular_file(path, MAX_FILE_SIZE);
+    if (const auto* failure = std::get_if<file_failure>(&contents)) {
+        if (failure->kind == file_problem::not_found)
+            return {};
+        if (failure->kind == file_problem::too_large)
+            return {result::status::too_large, {}, {}, {}};
+        return failed(result::status::unreadable, *failure);
+    }
+    lines = std::get<QByteArray>(contents).split('\n');
     if (!lines.isEmpty() && lines.back().isEmpty())
         lines.removeLast();
-    if (bytes.size() > MAX_FILE_SIZE)
-        return {result::status::too_large, {}, {}};
     return {};
+}
+
+// Takes `lock` within LOCK_WAIT_MS. Not QLockFile::tryLock(timeout): its waits double from
+// 100 ms, so writers that start together wake together, one wins and the rest wait on, and
+// a dozen of them run out of time. Short waits of random length let each in soon.
+bool take(QLockFile& lock)
+{
+    const QDeadlineTimer deadline(LOCK_WAIT_MS);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+            return false;
+        QThread::msleep(5 + QRandomGenerator::global()->bounded(20u));
+    }
+    return true;
 }
 
 }  // namespace
@@ -57,9 +81,8 @@ result find(const QString& path, const QString& server)
 {
     QList<QByteArray> lines;
     result found = read_all(path, lines);
-    if (found.outcome == result::status::unreadable)
+    if (!found.ok())
         return found;
-    found = {};  // a file too large still answers from its first MiB
     for (const QByteArray& line : lines) {
         if (const auto e = read_line(line); e && e->server == server.toLower())
             found.stored = e->fingerprint;
@@ -69,6 +92,26 @@ result find(const QString& path, const QString& server)
 
 result store(const QString& path, const QString& server, const QByteArray& fingerprint)
 {
+    QDir().mkpath(QFileInfo(path).absolutePath());  // a folder that cannot be made fails the lock
+    // One writer at a time, each reading what the last one wrote: without the lock two runs
+    // that read the same old file would each write it back with their own entry only.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!take(lock)) {
+        QString why;
+        switch (lock.error()) {
+        case QLockFile::LockFailedError:
+            why = QStringLiteral("another program held it for more than %1 s")
+                      .arg(LOCK_WAIT_MS / 1000);
+            break;
+        case QLockFile::PermissionError:
+            why = QStringLiteral("no permission to make %1").arg(lock.fileName());
+            break;
+        default:
+            why = QStringLiteral("cannot make %1").arg(lock.fileName());
+            break;
+        }
+        return {result::status::locked, why, {}, {}};
+    }
     QList<QByteArray> lines;
     result stored = read_all(path, lines);
     if (!stored.ok())
@@ -89,11 +132,8 @@ result store(const QString& path, const QString& server, const QByteArray& finge
     }
     if (!placed)
         text += line + '\n';
-
-    QDir().mkpath(QFileInfo(path).absolutePath());  // a folder that cannot be made fails the open
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        return {result::status::unwritable, file.errorString(), {}};
+    if (const auto failure = write_regular_file(path, text))
+        return failed(result::status::unwritable, *failure);
     return stored;
 }
 

@@ -220,6 +220,9 @@ std::optional<port_failure> network_serial_device::check_certificate(bool verifi
         if (!known.ok()) {
             port_failure unreadable = failure(port_failure_kind::tls_file, known.reason);
             unreadable.file = options_.known_servers;
+            unreadable.file_fault = known.outcome == known_servers::result::status::too_large
+                                        ? std::optional(file_problem::too_large)
+                                        : known.problem;
             return unreadable;
         }
         if (known.stored && *known.stored != shown.fingerprint) {

@@ -5,6 +5,7 @@
 // port behind a network serial server over TCP, plain or inside TLS.
 #pragma once
 
+#include "file_access.h"
 #include "frame.h"
 
 #include <QByteArray>
@@ -73,6 +74,8 @@ struct port_failure
     QString device;  // as the user named it, or the device it maps to
     QString reason;  // the system's own words, may be empty
     QString file;    // tls_file: the file at fault; client_certificate_refused: the one offered
+    std::optional<file_problem> file_fault;  // tls_file: what config/'s opener found wrong
+                                             // with `file` (not_regular: a FIFO, a device)
     QString server_text;  // in_use, closed_during_setup: what the server said before it closed
     std::optional<server_certificate> certificate;  // certificate_unknown, certificate_changed
 

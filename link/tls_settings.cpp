@@ -1,7 +1,8 @@
 #include "tls_settings.h"
 
+#include "file_access.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -16,28 +17,26 @@ namespace {
 // larger is not one, and is not read into memory.
 constexpr qint64 MAX_TLS_FILE = 1024 * 1024;
 
-port_failure file_failure(const QString& file, const QString& reason = {})
+// A file that holds nothing that can serve, or is far too large to be one.
+port_failure invalid_file(const QString& file)
 {
     port_failure failure;
-    failure.kind =
-        reason.isEmpty() ? port_failure_kind::tls_file_invalid : port_failure_kind::tls_file;
+    failure.kind = port_failure_kind::tls_file_invalid;
     failure.file = file;
-    failure.reason = reason;
     return failure;
 }
 
-// The file's bytes, or the failure that names it.
+// The file's bytes, or the failure that names it: read through the one opener of config/,
+// which refuses a FIFO, a device or a folder at once instead of waiting on it.
 std::variant<QByteArray, port_failure> read_small_file(const QString& name)
 {
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return file_failure(name, file.errorString());
-    const QByteArray bytes = file.read(MAX_TLS_FILE + 1);
-    if (file.error() != QFileDevice::NoError)
-        return file_failure(name, file.errorString());
-    if (bytes.size() > MAX_TLS_FILE)
-        return file_failure(name);
-    return bytes;
+    file_contents contents = read_regular_file(name, MAX_TLS_FILE);
+    if (auto* bytes = std::get_if<QByteArray>(&contents))
+        return std::move(*bytes);
+    const file_failure& failed = std::get<file_failure>(contents);
+    if (failed.kind == file_problem::too_large)
+        return invalid_file(name);
+    return tls_file_failure(name, failed);
 }
 
 QList<QSslCertificate> certificates_in(const QByteArray& bytes)
@@ -49,6 +48,16 @@ QList<QSslCertificate> certificates_in(const QByteArray& bytes)
 }
 
 }  // namespace
+
+port_failure tls_file_failure(const QString& file, const file_failure& failed)
+{
+    port_failure failure;
+    failure.kind = port_failure_kind::tls_file;
+    failure.file = file;
+    failure.reason = failed.reason;
+    failure.file_fault = failed.kind;
+    return failure;
+}
 
 QString configuration_folder()
 {
@@ -81,12 +90,19 @@ QString fingerprint_text(const QByteArray& fingerprint)
 
 std::optional<QByteArray> parse_fingerprint(const QString& text)
 {
+    // "sha256:" as lorvane-cli prints it, optional: openssl prints the bytes alone, in upper
+    // case and separated by colons ("AA:BB:...").
     const QString prefix = QStringLiteral("sha256:");
-    if (!text.startsWith(prefix, Qt::CaseInsensitive))
-        return std::nullopt;
-    QString digits = text.mid(prefix.size());
-    if (digits.size() == FINGERPRINT_SIZE * 3 - 1)  // "ab:cd:...", as many tools print it
+    QString digits = text.trimmed();
+    if (digits.startsWith(prefix, Qt::CaseInsensitive))
+        digits = digits.mid(prefix.size());
+    if (digits.size() == FINGERPRINT_SIZE * 3 - 1) {  // "ab:cd:...", as many tools print it
+        for (qsizetype i = 2; i < digits.size(); i += 3) {
+            if (digits[i] != u':')
+                return std::nullopt;
+        }
         digits.remove(u':');
+    }
     if (digits.size() != FINGERPRINT_SIZE * 2)
         return std::nullopt;
     for (const QChar c : digits) {
@@ -126,7 +142,7 @@ std::variant<QSslConfiguration, port_failure> tls_configuration(const network_op
             return *failure;
         const QList<QSslCertificate> authorities = certificates_in(std::get<QByteArray>(bytes));
         if (authorities.isEmpty())
-            return file_failure(options.ca_file);
+            return invalid_file(options.ca_file);
         configuration.addCaCertificates(authorities);
     }
     if (options.client_certificate.isEmpty())
@@ -137,7 +153,7 @@ std::variant<QSslConfiguration, port_failure> tls_configuration(const network_op
         return *failure;
     const QList<QSslCertificate> chain = certificates_in(std::get<QByteArray>(certificate_bytes));
     if (chain.isEmpty())
-        return file_failure(options.client_certificate);
+        return invalid_file(options.client_certificate);
     auto key_bytes = read_small_file(options.client_key);
     if (auto* failure = std::get_if<port_failure>(&key_bytes))
         return *failure;
@@ -149,7 +165,7 @@ std::variant<QSslConfiguration, port_failure> tls_configuration(const network_op
         }
     }
     if (key.isNull())
-        return file_failure(options.client_key);
+        return invalid_file(options.client_key);
     configuration.setLocalCertificateChain(chain);
     configuration.setPrivateKey(key);
     return configuration;

@@ -3,6 +3,7 @@
 // and hand to the link, plus the helpers both front ends share to name certificates.
 #pragma once
 
+#include "file_access.h"
 #include "serial_device.h"
 
 #include <QByteArray>
@@ -42,11 +43,17 @@ QString configuration_folder();
 // and its client.crt and client.key when client.crt is there.
 network_options default_network_options();
 
-// "sha256:" and 64 lower-case hex digits.
+// "sha256:" and 64 lower-case hex digits: the one form every front end prints.
 QString fingerprint_text(const QByteArray& fingerprint);
-// The fingerprint that "sha256:HEX" names (64 hex digits in either case, bytes optionally
-// separated by colons), or nothing.
+// The fingerprint that "sha256:HEX" names: 64 hex digits in either case, bytes optionally
+// separated by colons ("AA:BB:...", as openssl prints it), with or without "sha256:"; or
+// nothing.
 std::optional<QByteArray> parse_fingerprint(const QString& text);
+
+// The failure for a TLS file (CA, client certificate or key, known servers) that config/'s
+// opener refused: tls_file, naming `file`, with what was wrong (file_fault) and the system's
+// words.
+port_failure tls_file_failure(const QString& file, const file_failure& failed);
 
 // The certificate as the user checks it, for the server named `server` ("HOST:PORT").
 server_certificate certificate_info(const QSslCertificate& certificate, const QString& server);

@@ -57,6 +57,35 @@ bool ask(QWidget* parent, const QString& title, const QString& text, const QStri
     return two_button_box(parent, title, text, yes, no, Qt::PlainText);
 }
 
+QWidget* ask_later(QWidget* parent, const QString& title, const QString& text, const QString& yes,
+                   const QString& no, std::function<void(bool yes)> answered)
+{
+    auto* box = new QMessageBox(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);  // it carries what a server chose to call itself
+    QPushButton* accept = box->addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* refuse = box->addButton(no, QMessageBox::RejectRole);
+    box->setDefaultButton(accept);
+    box->setEscapeButton(refuse);
+    // A button, Esc or closing the box answers, once.
+    QObject::connect(box, &QDialog::finished, box, [box, accept, answered = std::move(answered)] {
+        const bool chosen = box->clickedButton() == accept;
+        const std::function<void(bool)> call = answered;  // outlives the connection it ends
+        box->disconnect();
+        call(chosen);
+    });
+    box->open();
+    return box;
+}
+
+void withdraw(QWidget* box)
+{
+    if (!box)
+        return;
+    box->disconnect();
+    box->close();
+}
+
 }  // namespace message_box
 
 namespace confirm_box {

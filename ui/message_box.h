@@ -30,6 +30,15 @@ void set_handler(handler h);
 bool ask(QWidget* parent, const QString& title, const QString& text, const QString& yes,
          const QString& no);
 
+// The same box without waiting for it: shown modal to `parent`'s window only, it returns at
+// once and the event loop goes on (a site run's other buses keep their traffic). `answered`
+// gets the user's choice, once, from the event loop (closing the box is `no`). Returns the
+// box; it goes away with `parent`.
+QWidget* ask_later(QWidget* parent, const QString& title, const QString& text, const QString& yes,
+                   const QString& no, std::function<void(bool yes)> answered);
+// Takes a box of ask_later() away unanswered: its `answered` is not called.
+void withdraw(QWidget* box);
+
 }  // namespace message_box
 
 // A question that starts something that cannot be taken back (a write to modules): the box

@@ -1,5 +1,6 @@
 #include "port_texts.h"
 
+#include "known_servers.h"
 #include "network_serial_device.h"
 #include "port_name.h"
 #include "tls_settings.h"
@@ -73,6 +74,11 @@ QString tls_failure_what(const port_failure& failure, QString& hint)
                               "tls\\qschannelbackend.dll。");
         return QStringLiteral("无法使用 TLS");
     case port_failure_kind::tls_file:
+        if (const QString problem = tls_file_problem_words(failure); !problem.isEmpty()) {
+            hint = QStringLiteral("请在该位置放一个普通文件，或删除它。");
+            return QStringLiteral("无法读取文件 %1：%2")
+                .arg(QDir::toNativeSeparators(failure.file), problem);
+        }
         hint = QStringLiteral("请检查该文件是否存在、能否读取。");
         return QStringLiteral("无法读取文件 %1").arg(QDir::toNativeSeparators(failure.file));
     case port_failure_kind::tls_file_invalid:
@@ -257,6 +263,22 @@ QString trust_question(const QString& device, const server_certificate& certific
                           "“%3”会把指纹记入 %4，以后不再询问；“%5”则不连接。")
         .arg(device, certificate_lines(certificate), TRUST_BUTTON,
              QDir::toNativeSeparators(known_servers), REFUSE_BUTTON);
+}
+
+QString tls_file_problem_words(const port_failure& failure)
+{
+    if (!failure.file_fault)
+        return {};
+    switch (*failure.file_fault) {
+    case file_problem::not_regular:
+        return QStringLiteral("它不是普通文件（而是设备、管道或套接字），没有读取");
+    case file_problem::is_folder:
+        return QStringLiteral("这是一个文件夹，不是普通文件");
+    case file_problem::too_large:
+        return QStringLiteral("文件超过 %1 MiB").arg(known_servers::MAX_FILE_SIZE >> 20);
+    default:
+        return {};
+    }
 }
 
 QString trust_store_failure_message(const QString& known_servers, const QString& reason)

@@ -34,6 +34,10 @@ inline const QString REFUSE_BUTTON = QStringLiteral("拒绝");
 QString trust_question(const QString& device, const server_certificate& certificate,
                        const QString& known_servers);
 
+// What config/'s opener found wrong with the TLS file of a tls_file failure ("它不是普通文件
+// （而是设备、管道或套接字），没有读取"), or nothing where it said no more than the system.
+QString tls_file_problem_words(const port_failure& failure);
+
 // A pin that could not be stored among the known servers.
 QString trust_store_failure_message(const QString& known_servers, const QString& reason);
 

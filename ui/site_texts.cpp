@@ -3,6 +3,7 @@
 #include "network_port.h"
 #include "panel_file.h"
 #include "port_texts.h"
+#include "tls_settings.h"
 #include "transfer_sequences.h"
 #include "window_texts.h"
 
@@ -138,6 +139,8 @@ QString port_failure_words(const port_failure& failure)
         break;
     case port_failure_kind::tls_file:
         what = QStringLiteral("无法读取 TLS 文件 %1").arg(failure.file);
+        if (const QString problem = tls_file_problem_words(failure); !problem.isEmpty())
+            return what + QStringLiteral("：") + problem;
         break;
     case port_failure_kind::tls_file_invalid:
         what = QStringLiteral("TLS 文件 %1 无效").arg(failure.file);
@@ -149,10 +152,14 @@ QString port_failure_words(const port_failure& failure)
         what = QStringLiteral("服务器的这个端口要求 TLS");
         break;
     case port_failure_kind::certificate_unknown:
-        what = QStringLiteral("服务器证书尚未受信任（请先在主窗口中打开该串口并信任它）");
+        what = failure.certificate
+                   ? QStringLiteral("服务器证书未受信任，没有发送任何数据（指纹 %1；信任后重试）")
+                         .arg(fingerprint_text(failure.certificate->fingerprint))
+                   : QStringLiteral("服务器证书未受信任，没有发送任何数据");
         break;
     case port_failure_kind::certificate_changed:
-        what = QStringLiteral("服务器证书已更改，与保存的不符");
+        what = QStringLiteral("服务器证书已更改，与保存的指纹不符，可能是对连接的攻击；没有发送"
+                              "任何数据");
         break;
     case port_failure_kind::client_certificate_refused:
         what = QStringLiteral("服务器要求（另一个）客户端证书");

@@ -4,6 +4,7 @@
 #include "main_form.h"
 #include "message_box.h"
 #include "port_holders.h"
+#include "server_trust.h"
 #include "site_loader.h"
 #include "site_report.h"
 #include "site_texts.h"
@@ -147,6 +148,7 @@ site_window::site_window(main_form& main, const QString& path, const site_plan& 
 
 site_window::~site_window()
 {
+    message_box::withdraw(trust_box_);  // unanswered: its bus ends with the run
     // Whatever was under way ends here, logged as a stop would log it.
     if (run_) {
         run_->disconnect(this);
@@ -397,6 +399,11 @@ void site_window::start(site_action action)
     options.action = action;
     options.scan = action == site_action::check;
     options.session = {REPLY_TIMEOUT, 0};
+    // Read afresh at each run, as the main window does at each open: a pin or a client
+    // certificate saved meanwhile counts. A bus behind an unknown certificate asks.
+    options.network = default_network_options();
+    options.ask_trust = true;
+    trust_answers_.clear();
     run_ = std::make_unique<site_run>(plan_, options);
     if (action == site_action::write)
         run_->set_audit_log(log_.get(), audit_identity::of_this_process());
@@ -438,7 +445,9 @@ void site_window::start(site_action action)
                                   QStringLiteral("模块 %v/%m"));
         }
     });
+    connect(run, &site_run::certificate_unknown, this, &site_window::ask_trust);
     connect(run, &site_run::bus_done, this, [this](int bus, const bus_result& result) {
+        drop_trust_questions(bus);  // stopped while it waited: no box asks for it any more
         for (const module_result& m : result.modules)
             show_module(bus, m);
         show_bus_done(bus, result);
@@ -449,6 +458,59 @@ void site_window::start(site_action action)
     busy_ = true;
     run->start();
     update_buttons();
+}
+
+void site_window::ask_trust(int bus, const server_certificate& certificate)
+{
+    // Once per server and run: a server answered already gets the same answer.
+    if (const auto answer = trust_answers_.find(certificate.server);
+        answer != trust_answers_.end()) {
+        run_->answer_trust(bus, answer->second);
+        return;
+    }
+    rows_[std::size_t(bus)].bus->setText(STATUS_COLUMN, QStringLiteral("等待确认证书"));
+    trust_waiting_.push_back({bus, certificate});
+    ask_next_trust();
+}
+
+void site_window::ask_next_trust()
+{
+    if (trust_box_ || trust_waiting_.empty() || !run_)
+        return;
+    const trust_question next = trust_waiting_.front();
+    trust_waiting_.pop_front();
+    if (const auto answer = trust_answers_.find(next.certificate.server);
+        answer != trust_answers_.end()) {
+        run_->answer_trust(next.bus, answer->second);
+        ask_next_trust();
+        return;
+    }
+    port_failure failure(port_failure_kind::certificate_unknown,
+                         run_->result().buses[std::size_t(next.bus)].device);
+    failure.certificate = next.certificate;
+    trust_bus_ = next.bus;
+    site_run* run = run_.get();
+    trust_box_ = trust_unknown_server_later(this, failure, default_network_options().known_servers,
+                                            [this, run, next](bool trusted) {
+                                                trust_box_ = nullptr;
+                                                trust_bus_ = -1;
+                                                if (run != run_.get())
+                                                    return;  // a box of a run that is over
+                                                trust_answers_[next.certificate.server] = trusted;
+                                                run->answer_trust(next.bus, trusted);
+                                                ask_next_trust();
+                                            });
+}
+
+void site_window::drop_trust_questions(int bus)
+{
+    std::erase_if(trust_waiting_, [bus](const trust_question& q) { return q.bus == bus; });
+    if (trust_bus_ == bus && trust_box_) {
+        message_box::withdraw(trust_box_);
+        trust_box_ = nullptr;
+        trust_bus_ = -1;
+        ask_next_trust();
+    }
 }
 
 void site_window::finished(const site_result& result)

@@ -11,8 +11,11 @@
 #include "site_loader.h"
 #include "site_run.h"
 
+#include <QPointer>
 #include <QWidget>
 
+#include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -86,6 +89,11 @@ private:
     void select_first_module();
     void update_buttons();
     std::optional<QString> port_held_by_main() const;
+    // A bus behind an unknown TLS certificate: the main window's trust box, one at a time and
+    // once per server and run, without stopping the other buses.
+    void ask_trust(int bus, const server_certificate& certificate);
+    void ask_next_trust();
+    void drop_trust_questions(int bus);
 
     main_form& main_;
     const QString path_;
@@ -98,6 +106,15 @@ private:
     std::optional<site_result> last_result_;
     std::vector<bus_rows> rows_;
     bool busy_ = false;
+    struct trust_question
+    {
+        int bus = -1;
+        server_certificate certificate;
+    };
+    std::deque<trust_question> trust_waiting_;  // the buses that wait for the box, in turn
+    QPointer<QWidget> trust_box_;               // the box shown now, for trust_bus_
+    int trust_bus_ = -1;
+    std::map<QString, bool> trust_answers_;  // this run's answers, by server
 
     QTreeWidget* tree_ = nullptr;
     QLabel* summary_ = nullptr;
