@@ -73,8 +73,6 @@ std::variant<site_plan, site_file_error> load_site(const QString& path,
         if (auto error = override_port(plan, o.bus, o.port))
             return *error;
     }
-    if (auto error = check_site_ports(plan))
-        return *error;
     for (int b = 0; b < int(plan.buses.size()); ++b) {
         site_bus& bus = plan.buses[std::size_t(b)];
         for (qsizetype p = 0; p < bus.panel_paths.size(); ++p) {

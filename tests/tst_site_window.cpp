@@ -357,7 +357,7 @@ void tst_site_window::write_with_cancel_and_confirm()
                  QStringLiteral("two|完成"),
                  QStringLiteral(" 7|two/7.json|写入失败|写入记录 3（按键3）时，1 秒内没有应答")}));
     QCOMPARE(tree_of(window)->currentItem()->text(1), QStringLiteral("one/1.json"));
-    // The same log as lorvane-cli's: one line per module written or failed.
+    // The same log as lorvane-cli's: a line as each module's write begins, one with its outcome.
     QStringList actions;
     for (const QByteArray& line : read_file(path + QStringLiteral(".log")).split('\n')) {
         static const QRegularExpression action(
@@ -366,8 +366,9 @@ void tst_site_window::write_with_cancel_and_confirm()
             actions << match.captured(1) + u' ' + match.captured(2);
     }
     actions.sort();
-    QCOMPARE(actions, (QStringList{QStringLiteral("2 written"), QStringLiteral("3 written"),
-                                   QStringLiteral("7 failed")}));
+    QCOMPARE(actions, (QStringList{QStringLiteral("2 begun"), QStringLiteral("2 written"),
+                                   QStringLiteral("3 begun"), QStringLiteral("3 written"),
+                                   QStringLiteral("7 begun"), QStringLiteral("7 failed")}));
 }
 
 void tst_site_window::ports_refused_both_ways()

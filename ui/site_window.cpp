@@ -4,10 +4,11 @@
 #include "message_box.h"
 #include "port_holders.h"
 #include "port_listing.h"
-#include "site_loader.h"
+#include "site_ports.h"
 #include "site_report.h"
 #include "site_texts.h"
 #include "transfer_sequences.h"
+#include "window_texts.h"
 
 #include <QApplication>
 #include <QBrush>
@@ -115,7 +116,7 @@ site_window* site_window::open(main_form& main, const QString& path)
         same->activateWindow();
         return same;
     }
-    const auto loaded = load_site(path);
+    const auto loaded = load_checked_site(path);
     if (const auto* error = std::get_if<site_file_error>(&loaded)) {
         message_box::show(&main, site_file_message(*error, path));
         return nullptr;
@@ -350,9 +351,10 @@ void site_window::write()
         return;
     // Opened before anything is sent: a log that cannot take the lines stops the write here.
     log_ = std::make_unique<audit_log>();
-    if (const auto reason = log_->open(log_path)) {
+    if (const auto failure = log_->open(log_path)) {
         log_.reset();
-        message_box::show(this, log_open_failed_message(native(log_path), *reason));
+        message_box::show(
+            this, log_open_failed_message(native(log_path), file_failure_text(*failure, true)));
         return;
     }
     start(site_action::write);
