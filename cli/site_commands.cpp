@@ -252,8 +252,8 @@ int exit_code_of(const site_result& result)
     return EXIT_DONE;
 }
 
-// The lines of a result: one per module, grouped by bus (an unreachable bus says why first),
-// then the summary.
+// The lines of a result: one per module, grouped by bus (an unreachable bus says why first,
+// a bus without modules says so), then the summary.
 QByteArray result_lines(const site_result& result, const session_options& options)
 {
     QString text;
@@ -262,6 +262,8 @@ QByteArray result_lines(const site_result& result, const session_options& option
             text += one_line(QStringLiteral("%1: unreachable: %2")
                                  .arg(bus.name, bus_failure_text(result, bus))) +
                     u'\n';
+        else if (bus.modules.empty())  // no panels, and none found: still a bus of the site
+            text += one_line(QStringLiteral("%1: no modules on this bus").arg(bus.name)) + u'\n';
         for (const module_result& m : bus.modules)
             text += one_line(module_line(bus, m, options)) + u'\n';
     }
