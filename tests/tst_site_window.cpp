@@ -18,6 +18,8 @@
 #include <QTreeWidget>
 #include <QXmlStreamReader>
 
+#include <sys/stat.h>
+
 using namespace lorvane;
 
 namespace {
@@ -404,6 +406,20 @@ void tst_site_window::ports_refused_both_ways()
              qPrintable(w.messages[0]));
     QVERIFY(finished(window));
     QVERIFY(w.open_port(peer.path()));
+
+    // A FIFO where the log goes: refused at once, with one box naming it; nothing is sent.
+    w.click(QStringLiteral("open_comm"));
+    QCOMPARE(::mkfifo(qPrintable(path + QStringLiteral(".log")), 0600), 0);
+    const std::size_t sent = peer.raw().size();
+    w.messages.clear();
+    press(window, Qt::Key_W);
+    QCOMPARE(w.messages.size(), 1);
+    QVERIFY2(w.messages[0].startsWith(
+                 QStringLiteral("无法打开审计日志 %1.log：它不是普通文件").arg(path)),
+             qPrintable(w.messages[0]));
+    QVERIFY(!window->running());
+    QTest::qWait(50);
+    QCOMPARE(peer.raw().size(), sent);
 }
 
 void tst_site_window::closing_during_a_write()
