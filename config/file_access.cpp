@@ -10,42 +10,6 @@
 #include <string>
 
 #include <windows.h>
-void append_file::close()
-{
-    if (handle_ != -1)
-        CloseHandle(reinterpret_cast<HANDLE>(handle_));
-    handle_ = -1;
-}
-
-std::optional<file_failure> append_file::append(const QByteArray& bytes)
-{
-    if (!is_open())
-        return failure_of(ERROR_INVALID_HANDLE);
-    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
-    if (!write_all(file, bytes) || !FlushFileBuffers(file))
-        return failure_of(GetLastError());
-    return std::nullopt;
-}
-
-std::variant<append_file, file_failure> open_append_file(const QString& name)
-{
-    const std::wstring path = native_path(name).toStdWString();
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return refused(file_problem::is_folder);
-    // Append rights only: the system puts every write at the end.
-    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return failure_of(GetLastError());
-    if (GetFileType(file) != FILE_TYPE_DISK) {  // a console, a pipe, a device (NUL, COM1)
-        CloseHandle(file);
-        return refused(file_problem::not_regular);
-    }
-    return append_file(reinterpret_cast<qintptr>(file));
-}
-
 #else
 #include <QStringDecoder>
 
@@ -319,6 +283,42 @@ std::optional<file_failure> write_regular_file(const QString& name, const QByteA
         error = GetLastError();
     DeleteFileW(temporary.c_str());
     return failure_of(error);
+}
+
+void append_file::close()
+{
+    if (handle_ != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+}
+
+std::optional<file_failure> append_file::append(const QByteArray& bytes)
+{
+    if (!is_open())
+        return failure_of(ERROR_INVALID_HANDLE);
+    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    if (!write_all(file, bytes) || !FlushFileBuffers(file))
+        return failure_of(GetLastError());
+    return std::nullopt;
+}
+
+std::variant<append_file, file_failure> open_append_file(const QString& name)
+{
+    const std::wstring path = native_path(name).toStdWString();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return refused(file_problem::is_folder);
+    // Append rights only: the system puts every write at the end.
+    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return failure_of(GetLastError());
+    if (GetFileType(file) != FILE_TYPE_DISK) {  // a console, a pipe, a device (NUL, COM1)
+        CloseHandle(file);
+        return refused(file_problem::not_regular);
+    }
+    return append_file(reinterpret_cast<qintptr>(file));
 }
 
 #else
