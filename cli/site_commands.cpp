@@ -6,7 +6,7 @@
 #include "interrupt_watch.h"
 #include "options.h"
 #include "site_json.h"
-#include "site_loader.h"
+#include "site_ports.h"
 #include "site_run.h"
 #include "site_words.h"
 #include "tls_commands.h"
@@ -252,8 +252,8 @@ int exit_code_of(const site_result& result)
     return EXIT_DONE;
 }
 
-// The lines of a result: one per module, grouped by bus (an unreachable bus says why first),
-// then the summary.
+// The lines of a result: one per module, grouped by bus (an unreachable bus says why first,
+// a bus without modules says so), then the summary.
 QByteArray result_lines(const site_result& result, const session_options& options)
 {
     QString text;
@@ -262,6 +262,8 @@ QByteArray result_lines(const site_result& result, const session_options& option
             text += one_line(QStringLiteral("%1: unreachable: %2")
                                  .arg(bus.name, bus_failure_text(result, bus))) +
                     u'\n';
+        else if (bus.modules.empty())  // no panels, and none found: still a bus of the site
+            text += one_line(QStringLiteral("%1: no modules on this bus").arg(bus.name)) + u'\n';
         if (const QString doubt = scan_doubt_line(bus, options); !doubt.isEmpty())
             text += one_line(doubt) + u'\n';
         for (const module_result& m : bus.modules)
@@ -273,7 +275,7 @@ QByteArray result_lines(const site_result& result, const session_options& option
 // A site file, loaded with its panels, or the exit code after telling why not.
 std::variant<site_plan, int> load(const site_command& command)
 {
-    auto loaded = load_site(command.target, command.port_of);
+    auto loaded = load_checked_site(command.target, command.port_of);
     if (auto* error = std::get_if<site_file_error>(&loaded)) {
         const bool usage = error->from_command_line;
         out.error(site_error_text(*error, command.target) +
@@ -304,11 +306,11 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
     audit_log log;
     const QString log_path = audit_log_path(command.target);
     if (command.action == site_action::write) {
-        if (const auto reason = log.open(log_path)) {
+        if (const auto failure = log.open(log_path)) {
             report.cancel();
             out.error(QStringLiteral("cannot open the audit log %1 for appending: %2; nothing "
                                      "was sent")
-                          .arg(log_path, *reason));
+                          .arg(log_path, failure_text(*failure)));
             return EXIT_BAD_FILE;
         }
     }
@@ -355,6 +357,16 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
     return code;
 }
 
+// Whether Windows keeps `name` for a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9), whatever its
+// case and whatever follows a dot ("aux.east" is AUX too): no file or folder can have it there.
+bool windows_reserved_name(const QString& name)
+{
+    static const QRegularExpression device(
+        QStringLiteral(R"(\A(con|prn|aux|nul|com[1-9]|lpt[1-9])(\..*)?\z)"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    return device.match(name).hasMatch();
+}
+
 // A folder name for bus `name`: its letters and digits, other characters as '-', unique
 // among `taken` whatever the case, and never a name Windows keeps for a device.
 QString folder_for(const QString& name, std::set<QString>& taken)
@@ -370,9 +382,7 @@ QString folder_for(const QString& name, std::set<QString>& taken)
         folder.remove(0, 1);
     while (folder.endsWith(u'-') || folder.endsWith(u'.'))
         folder.chop(1);
-    static const QRegularExpression device(
-        QStringLiteral(R"(\A(con|prn|aux|nul|com[0-9]|lpt[0-9])\z)"));
-    if (folder.isEmpty() || device.match(folder).hasMatch())
+    if (folder.isEmpty() || windows_reserved_name(folder))
         folder = QStringLiteral("bus-") + folder;
     if (folder.endsWith(u'-'))
         folder.chop(1);
@@ -401,6 +411,14 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
             .arg(dir);
     if (!is_empty_or_absent(dir)) {
         out.error(refused);
+        return EXIT_BAD_FILE;
+    }
+    if (const QString last = QFileInfo(QDir::cleanPath(dir)).fileName();
+        windows_reserved_name(last)) {
+        out.error(QStringLiteral("%1: Windows keeps the name %2 for a device, so the site could "
+                                 "not be opened there; choose another folder name (nothing was "
+                                 "written)")
+                      .arg(dir, last));
         return EXIT_BAD_FILE;
     }
     site_plan plan;
@@ -462,6 +480,14 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
     files.emplace_back(QStringLiteral("site.json"), site_file_text(plan));
     if (!is_empty_or_absent(dir)) {
         out.error(refused);
+        return EXIT_BAD_FILE;
+    }
+    if (const QString last = QFileInfo(QDir::cleanPath(dir)).fileName();
+        windows_reserved_name(last)) {
+        out.error(QStringLiteral("%1: Windows keeps the name %2 for a device, so the site could "
+                                 "not be opened there; choose another folder name (nothing was "
+                                 "written)")
+                      .arg(dir, last));
         return EXIT_BAD_FILE;
     }
     const bool created = !QFileInfo::exists(dir);

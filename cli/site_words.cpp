@@ -209,11 +209,17 @@ QString site_error_text(const site_file_error& e, const QString& site_path)
                 .arg(quoted(e.value), port_refusal(e.value));
         return at + QStringLiteral("%1 %2 names no port: %3")
                         .arg(member, quoted(e.value), port_refusal(e.value));
+    case site_problem::panel_two_buses:
+        return at + QStringLiteral("%1 of bus %2 names the panel file %3 that %4 of bus %5 names "
+                                   "too; a panel file describes one module, on one bus")
+                        .arg(member, quoted(e.bus_name), quoted(e.value), e.other_member,
+                             quoted(e.other_bus_name));
     case site_problem::port_twice:
         return (e.from_command_line ? QStringLiteral("--port-of: ") : at) +
-               QStringLiteral("port %1 of %2 is the port of %3 too; each bus needs a port of "
-                              "its own")
-                   .arg(quoted(e.value), member, e.other_member);
+               QStringLiteral("port %1 of bus %2 (%3) is the device of bus %4 (%5, port %6) "
+                              "too; each bus needs a port of its own")
+                   .arg(quoted(e.value), quoted(e.bus_name), member, quoted(e.other_bus_name),
+                        e.other_member, quoted(e.other_value));
     case site_problem::unknown_bus:
         return QStringLiteral("--port-of names the bus %1, which the site does not have")
             .arg(quoted(e.value));

@@ -49,6 +49,26 @@ file_failure refused(file_problem kind, const QString& reason = {})
 
 }  // namespace
 
+append_file::append_file(append_file&& other) noexcept : handle_(other.handle_)
+{
+    other.handle_ = -1;
+}
+
+append_file& append_file::operator=(append_file&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+append_file::~append_file()
+{
+    close();
+}
+
 #ifdef Q_OS_WIN
 
 namespace {
@@ -263,6 +283,42 @@ std::optional<file_failure> write_regular_file(const QString& name, const QByteA
         error = GetLastError();
     DeleteFileW(temporary.c_str());
     return failure_of(error);
+}
+
+void append_file::close()
+{
+    if (handle_ != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+}
+
+std::optional<file_failure> append_file::append(const QByteArray& bytes)
+{
+    if (!is_open())
+        return failure_of(ERROR_INVALID_HANDLE);
+    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    if (!write_all(file, bytes) || !FlushFileBuffers(file))
+        return failure_of(GetLastError());
+    return std::nullopt;
+}
+
+std::variant<append_file, file_failure> open_append_file(const QString& name)
+{
+    const std::wstring path = native_path(name).toStdWString();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return refused(file_problem::is_folder);
+    // Append rights only: the system puts every write at the end.
+    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return failure_of(GetLastError());
+    if (GetFileType(file) != FILE_TYPE_DISK) {  // a console, a pipe, a device (NUL, COM1)
+        CloseHandle(file);
+        return refused(file_problem::not_regular);
+    }
+    return append_file(reinterpret_cast<qintptr>(file));
 }
 
 #else
@@ -563,6 +619,57 @@ std::optional<file_failure> write_regular_file(const QString& name, const QByteA
         return refused(file_problem::not_writable, qt_error_string(errno));
     }
     return replace(path, bytes, &status);
+}
+
+void append_file::close()
+{
+    if (handle_ != -1)
+        ::close(int(handle_));
+    handle_ = -1;
+}
+
+std::optional<file_failure> append_file::append(const QByteArray& bytes)
+{
+    if (!is_open())
+        return failure_of(EBADF);
+    const int fd = int(handle_);
+    if (!write_all(fd, bytes) || ::fsync(fd) != 0)
+        return failure_of(errno);
+    return std::nullopt;
+}
+
+std::variant<append_file, file_failure> open_append_file(const QString& name)
+{
+    const QByteArray path = name_for_system(name);
+    struct stat status
+    {
+    };
+    // As for a read: a device is never opened, and a FIFO found here is refused before the
+    // open, which (non-blocking) cannot wait for a reader either.
+    if (::stat(path.constData(), &status) == 0 && !S_ISREG(status.st_mode))
+        return not_regular(status);
+    constexpr int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    // Created here, or there already: only a new file needs its folder flushed.
+    int fd = ::open(path.constData(), flags | O_CREAT | O_EXCL, 0666);
+    const bool created = fd >= 0;
+    if (!created && errno == EEXIST)
+        fd = ::open(path.constData(), flags);
+    if (fd < 0 && errno == ENXIO)  // a FIFO without a reader, put there since the stat
+        return refused(file_problem::not_regular);
+    if (fd < 0)
+        return failure_of(errno);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {  // put there since the stat
+        ::close(fd);
+        return not_regular(status);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (created) {
+        if (auto failure = flush_folder(folder_of(path))) {
+            ::close(fd);
+            return *failure;
+        }
+    }
+    return append_file(fd);
 }
 
 #endif

@@ -1,10 +1,12 @@
 // Files people keep, for both front ends: names as the system gives them, a configuration
-// file read whole but bounded and without ever blocking, and a file written whole or not at
-// all. Problems come back as kinds with the system's own words; each front end words them.
+// file read whole but bounded and without ever blocking, a log appended to, and a file
+// written whole or not at all. Problems come back as kinds with the system's own words; each front
+// end words them.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 #include <optional>
 #include <variant>
@@ -47,6 +49,36 @@ using file_contents = std::variant<QByteArray, file_failure>;
 // refused at once, without a blocking open; a file longer than `max_size` bytes is refused
 // as too_large after reading at most max_size + 1 bytes.
 file_contents read_regular_file(const QString& name, qsizetype max_size);
+
+// A regular file held open for appending: every append lands at the file's end, whatever
+// else appends to it meanwhile, and is on disk when append() returns. Closed when destroyed.
+class append_file
+{
+public:
+    append_file() = default;
+    append_file(append_file&& other) noexcept;
+    append_file& operator=(append_file&& other) noexcept;
+    append_file(const append_file&) = delete;
+    append_file& operator=(const append_file&) = delete;
+    ~append_file();
+
+    bool is_open() const { return handle_ != -1; }
+    // Appends all of `bytes`, then flushes them to disk; why not, otherwise.
+    std::optional<file_failure> append(const QByteArray& bytes);
+    void close();
+
+private:
+    friend std::variant<append_file, file_failure> open_append_file(const QString& name);
+    explicit append_file(qintptr handle) : handle_(handle) {}
+
+    qintptr handle_ = -1;  // a descriptor on Unix, a HANDLE on Windows
+};
+
+// Opens the regular file `name` for appending, creating it when it does not exist (and then
+// flushing its folder to disk, so that the new file survives a power cut). Anything else (a
+// folder, FIFO, device, socket) is refused at once, without an open that could wait or act
+// on a device.
+std::variant<append_file, file_failure> open_append_file(const QString& name);
 
 // Writes `bytes` as file `name`, which must be a regular file or not exist yet (a symbolic
 // link is followed to the file it names). The file is replaced whole: a temporary file with

@@ -1,5 +1,7 @@
 #include "json_text.h"
 
+#include <algorithm>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
@@ -192,6 +194,22 @@ private:
 };
 
 }  // namespace
+
+json_place json_place_of(const QByteArray& json, qsizetype offset)
+{
+    json_place place;
+    const qsizetype end = std::min(offset, json.size());
+    for (qsizetype i = 0; i < end; ++i) {
+        const auto byte = static_cast<unsigned char>(json[i]);
+        if (byte == '\n') {
+            ++place.line;
+            place.column = 1;
+        } else if ((byte & 0xC0) != 0x80) {  // not a UTF-8 continuation byte
+            ++place.column;
+        }
+    }
+    return place;
+}
 
 json_literal_scan::json_literal_scan(const QByteArray& json)
 {

@@ -26,6 +26,15 @@ QString shown_text(const QString& text);
 QString shown_json(const QJsonValue& value, const std::optional<QString>& as_written = {},
                    const QString& absent = {});
 
+// Where byte `offset` of a JSON text lies, for people: line and column, both from 1, the
+// column counted in characters (UTF-8 sequences), a tab as one.
+struct json_place
+{
+    int line = 1;
+    int column = 1;
+};
+json_place json_place_of(const QByteArray& json, qsizetype offset);
+
 // Walks a JSON text that QJsonDocument has already accepted, stopping at the first member
 // given twice in one object, and notes every number whose value as written is not whole,
 // by the path of its member ("keys[3].line").

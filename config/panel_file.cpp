@@ -140,15 +140,21 @@ panel_config parse(const QByteArray& json)
 {
     QJsonParseError parse_error{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &parse_error);
-    if (parse_error.error != QJsonParseError::NoError)
+    if (parse_error.error != QJsonParseError::NoError) {
+        const json_place at = json_place_of(json, parse_error.offset);
         refuse({},
-               QStringLiteral("is not valid JSON: %1 at byte %2")
+               QStringLiteral("is not valid JSON: %1 at line %2, column %3 (byte %4)")
                    .arg(parse_error.errorString())
+                   .arg(at.line)
+                   .arg(at.column)
                    .arg(parse_error.offset),
                panel_file_problem::not_json,
-               QStringLiteral("%1，第 %2 字节处")
+               QStringLiteral("%1，第 %2 行第 %3 列（第 %4 字节）处")
                    .arg(parse_error.errorString())
+                   .arg(at.line)
+                   .arg(at.column)
                    .arg(parse_error.offset));
+    }
     if (!document.isObject())
         refuse({}, QStringLiteral("must hold one JSON object"), panel_file_problem::not_an_object);
     const json_literal_scan scan(json);

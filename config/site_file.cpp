@@ -1,7 +1,6 @@
 #include "site_file.h"
 
 #include "json_text.h"
-#include "port_holders.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -134,10 +133,15 @@ site_plan parse(const QByteArray& json)
 {
     QJsonParseError parse_error{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &parse_error);
-    if (parse_error.error != QJsonParseError::NoError)
-        refuse(
-            site_problem::not_json, {},
-            QStringLiteral("%1 at byte %2").arg(parse_error.errorString()).arg(parse_error.offset));
+    if (parse_error.error != QJsonParseError::NoError) {
+        const json_place at = json_place_of(json, parse_error.offset);
+        refuse(site_problem::not_json, {},
+               QStringLiteral("%1 at line %2, column %3 (byte %4)")
+                   .arg(parse_error.errorString())
+                   .arg(at.line)
+                   .arg(at.column)
+                   .arg(parse_error.offset));
+    }
     if (!document.isObject())
         refuse(site_problem::not_an_object, {});
     if (const json_literal_scan scan(json); scan.repeated_member)
@@ -178,6 +182,28 @@ site_plan parse(const QByteArray& json)
             error.other_member = first->second;
             error.value = shown_text(plan.buses.back().name);
             error.bus = int(i);
+            throw site_refusal{error};
+        }
+    }
+    // A panel file describes one module, which is on one bus.
+    std::map<QString, std::pair<int, qsizetype>> panels;  // comparable path -> bus, panel
+    for (int b = 0; b < int(plan.buses.size()); ++b) {
+        const site_bus& bus = plan.buses[std::size_t(b)];
+        for (qsizetype p = 0; p < bus.panel_paths.size(); ++p) {
+            const auto [first, fresh] =
+                panels.emplace(comparable_path(bus.panel_paths[p]), std::pair{b, p});
+            if (fresh)
+                continue;
+            const auto [other_bus, other_panel] = first->second;
+            site_file_error error;
+            error.kind = site_problem::panel_two_buses;
+            error.bus = b;
+            error.member = QStringLiteral("buses[%1].panels[%2]").arg(b).arg(p);
+            error.other_member =
+                QStringLiteral("buses[%1].panels[%2]").arg(other_bus).arg(other_panel);
+            error.value = shown_text(bus.panel_paths[p]);
+            error.bus_name = shown_text(bus.name);
+            error.other_bus_name = shown_text(plan.buses[std::size_t(other_bus)].name);
             throw site_refusal{error};
         }
     }
@@ -238,41 +264,6 @@ std::optional<QString> usb_serial_of(const QString& port)
             return std::nullopt;  // serial numbers are printable ASCII
     }
     return serial;
-}
-
-std::optional<QString> port_identity(const QString& port, port_platform platform)
-{
-    if (const auto serial = usb_serial_of(port))
-        return QStringLiteral("usb:") + serial->toUpper();
-    if (port.trimmed().startsWith(USB_PORT_PREFIX, Qt::CaseInsensitive))
-        return std::nullopt;
-    return device_identity(port, platform);
-}
-
-std::optional<site_file_error> check_site_ports(const site_plan& plan, port_platform platform)
-{
-    std::map<QString, int> seen;  // identity -> bus
-    const auto member_of = [&](int bus) { return QStringLiteral("buses[%1].port").arg(bus); };
-    for (int i = 0; i < int(plan.buses.size()); ++i) {
-        const site_bus& bus = plan.buses[std::size_t(i)];
-        site_file_error error;
-        error.bus = i;
-        error.member = member_of(i);
-        error.value = shown_text(bus.port);
-        error.from_command_line = bus.port_overridden;
-        const auto identity = port_identity(bus.port, platform);
-        if (!identity) {
-            error.kind = site_problem::bad_port;
-            return error;
-        }
-        const auto [first, fresh] = seen.emplace(*identity, i);
-        if (!fresh) {
-            error.kind = site_problem::port_twice;
-            error.other_member = member_of(first->second);
-            return error;
-        }
-    }
-    return std::nullopt;
 }
 
 std::optional<site_file_error> check_site_panels(const site_plan& plan)

@@ -12,7 +12,6 @@
 #include "file_access.h"
 #include "panel_config.h"
 #include "panel_file.h"
-#include "port_name.h"
 
 #include <QByteArray>
 #include <QString>
@@ -67,8 +66,11 @@ enum class site_problem {
     name_twice,        // `member`'s bus name was given before at `other_member`
     bad_panel_path,    // `member`: empty, or not relative to the site file's folder
     panel_twice,       // `member` names the panel file `other_member` named on this bus
+    panel_two_buses,   // `member` names the panel file (`value`) that `other_member` names,
+                       // on bus `bus_name` and bus `other_bus_name`
     bad_port,          // `member` (or the override of bus `bus`) names no port: `value`
-    port_twice,        // `member` names the port `other_member` named
+    port_twice,        // `member`'s port (`value`, of bus `bus_name`) names the device that
+                       // `other_member` (`other_value`, of bus `other_bus_name`) names
     unknown_bus,       // an override names bus `value`, which the site does not have
     panel_unreadable,  // `file` cannot be read: `reason`
     panel_too_large,   // `file` is over PANEL_FILE_MAX_SIZE
@@ -94,6 +96,9 @@ struct site_file_error
     QString reason;
     // unreadable, not_a_file, panel_unreadable, panel_not_a_file: why, as the opener said.
     std::optional<file_failure> failure;
+    QString bus_name;                // port_twice, panel_two_buses: the buses concerned, as shown
+    QString other_bus_name;          //
+    QString other_value;             // port_twice: the other bus's port, as shown
     bool from_command_line = false;  // the culprit is an override, not the file
     std::optional<panel_file_error> panel;
 };
@@ -103,26 +108,17 @@ struct site_file_error
 bool names_site_format(const QByteArray& json);
 
 // The site a file describes (panels not yet loaded), or the first thing wrong with its
-// structure: members, format, names, panel paths, the number of buses. Ports are checked
-// separately (check_site_ports), after the command line may have replaced some.
+// structure: members, format, names, panel paths (none named twice, on one bus or on two),
+// the number of buses. The ports stay text here: what device each names is the engine's
+// check (site_ports), after the command line may have replaced some.
 std::variant<site_plan, site_file_error> parse_site_file(const QByteArray& json);
 
 // Replaces the port of the bus named `bus` (exact name) for one run.
 std::optional<site_file_error> override_port(site_plan& plan, const QString& bus,
                                              const QString& port);
 
-// Every port names a port (a local one, a network serial server or usb:SERIAL) and no port
-// serves two buses.
-std::optional<site_file_error> check_site_ports(const site_plan& plan,
-                                                port_platform platform = HOST_PLATFORM);
-
 // Within each bus, no two panels have one module address (panels loaded).
 std::optional<site_file_error> check_site_panels(const site_plan& plan);
-
-// The text for which two port texts that name one port are equal ("ttyUSB0" and
-// "/dev/ttyUSB0"; "tcp://GW:4001" and "tcp://gw:4001"), or nothing when `port` names none.
-// A network server's port is one port whatever the scheme: it serves one client at a time.
-std::optional<QString> port_identity(const QString& port, port_platform platform = HOST_PLATFORM);
 
 // The serial number of a "usb:SERIAL" port text; nothing for any other text.
 std::optional<QString> usb_serial_of(const QString& port);

@@ -77,8 +77,6 @@ load_site(const QString& path, const std::vector<port_override>& overrides, site
         if (auto error = override_port(plan, o.bus, o.port))
             return *error;
     }
-    if (auto error = check_site_ports(plan))
-        return *error;
     for (int b = 0; b < int(plan.buses.size()); ++b) {
         site_bus& bus = plan.buses[std::size_t(b)];
         for (qsizetype p = 0; p < bus.panel_paths.size(); ++p) {

@@ -30,7 +30,7 @@ struct site_digests
 
 // The site in file `path` with its panels loaded, or the first thing wrong with it: the site
 // file itself (over SITE_FILE_MAX_SIZE, unreadable, refused by parse_site_file), an override
-// of a bus it does not have, a port (check_site_ports), a panel file (missing, not a regular
+// of a bus it does not have, a panel file (missing, not a regular
 // file, over PANEL_FILE_MAX_SIZE, refused by parse_panel_file), or two panels with one
 // address on a bus (check_site_panels). Nothing is written. With `digests`, the digests of
 // the files read go there (those read before a refusal too).

@@ -3,10 +3,9 @@
 #include "json_writer.h"
 
 #include <QSysInfo>
+#include <QUuid>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#else
+#ifndef Q_OS_WIN
 #include <pwd.h>
 #include <unistd.h>
 #endif
@@ -19,14 +18,6 @@ QByteArray record_json(const record_values& values)
 {
     return json_array({QByteArray::number(values.value1), QByteArray::number(values.value2),
                        QByteArray::number(values.value3)});
-}
-
-QByteArray records_json(const panel_config& config)
-{
-    std::vector<QByteArray> records;
-    for (record_no r = 0; r <= LAST_RECORD; ++r)
-        records.push_back(record_json(values_of_record(config, r)));
-    return json_array(records);
 }
 
 QByteArray records_json(const record_set& set)
@@ -43,6 +34,8 @@ QByteArray records_json(const record_set& set)
 const char* action_name(audit_action action)
 {
     switch (action) {
+    case audit_action::begun:
+        return "begun";
     case audit_action::written:
         return "written";
     case audit_action::failed:
@@ -51,16 +44,6 @@ const char* action_name(audit_action action)
         return "interrupted";
     }
     return "";
-}
-
-// Whether a sync reached the disk: fsync, or its Windows counterpart.
-bool sync_to_disk(int handle)
-{
-#ifdef Q_OS_WIN
-    return _commit(handle) == 0;
-#else
-    return ::fsync(handle) == 0;
-#endif
 }
 
 }  // namespace
@@ -78,6 +61,8 @@ audit_identity audit_identity::of_this_process()
         who.user = qEnvironmentVariable("USER");
 #endif
     who.host = QSysInfo::machineHostName();
+    who.version = QStringLiteral(LORVANE_VERSION);
+    who.run = QUuid::createUuid().toString(QUuid::WithoutBraces);  // random (version 4)
     return who;
 }
 
@@ -85,6 +70,8 @@ QByteArray audit_line(const audit_entry& entry, const audit_identity& who)
 {
     json_object line;
     line.add("time", entry.time.toUTC().toString(Qt::ISODateWithMs))
+        .add("run", who.run)
+        .add("version", who.version)
         .add("user", who.user)
         .add("host", who.host)
         .add("site", entry.site)
@@ -93,8 +80,10 @@ QByteArray audit_line(const audit_entry& entry, const audit_identity& who)
         .add("module", entry.module)
         .add("panel", entry.panel)
         .add("action", QString::fromLatin1(action_name(entry.action)))
-        .add_json("before", records_json(entry.before))
-        .add_json("after", records_json(entry.after))
+        .add_json("before", records_json(entry.before));
+    if (entry.action == audit_action::begun)  // nothing of the outcome is known yet
+        return line.text() + '\n';
+    line.add_json("after", records_json(entry.after))
         .add("verified", entry.action == audit_action::written);  // read back and equal
     if (entry.action != audit_action::written)
         line.add_json("stopped_at", json_object()
@@ -111,23 +100,19 @@ QString audit_log_path(const QString& site_path)
     return site_path + QStringLiteral(".log");
 }
 
-std::optional<QString> audit_log::open(const QString& path)
+std::optional<file_failure> audit_log::open(const QString& path)
 {
-    file_.setFileName(path);
-    // Append mode: every write lands at the end, whatever else appends to the file meanwhile.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return file_.errorString();
+    auto opened = open_append_file(path);
+    if (auto* failure = std::get_if<file_failure>(&opened))
+        return *failure;
+    file_ = std::get<append_file>(std::move(opened));
     return std::nullopt;
 }
 
 std::optional<QString> audit_log::append(const QByteArray& line)
 {
-    if (!file_.isOpen())
-        return QStringLiteral("not open");
-    if (file_.write(line) != line.size())
-        return file_.errorString();
-    if (!file_.flush() || !sync_to_disk(file_.handle()))
-        return qt_error_string();
+    if (const auto failure = file_.append(line))
+        return failure->reason.isEmpty() ? QStringLiteral("not open") : failure->reason;
     return std::nullopt;
 }
 

@@ -1,40 +1,50 @@
-// The audit log of a site: one JSON line for every module a site write wrote, appended to
-// SITE.log beside the site file, so that both front ends' work lands in one history:
+// The audit log of a site: JSON lines appended to SITE.log beside the site file, so that
+// both front ends' work lands in one history. A module a site write is about to write gets a
+// line before its first write frame goes out, and a second line with the outcome:
 //
-//   {"time": "2025-03-04T09:12:45.120Z", "user": "ana", "host": "laptop-3", "site": "...",
-//    "bus": "...", "port": "...", "module": 7, "panel": "east/7.json", "action": "written",
-//    "before": [[50,0,0], [1,1,1], ...17 records], "after": [...17 records, or null],
+//   {"time": "2025-03-04T09:12:45.120Z", "run": "5f0c…", "version": "1.1.0", "user": "ana",
+//    "host": "laptop-3", "site": "...", "bus": "...", "port": "...", "module": 7,
+//    "panel": "east/7.json", "action": "begun", "before": [[50,0,0], [1,1,1], ...17 records]}
+//   {... "action": "written", "before": [...], "after": [...17 records, or null],
 //    "verified": true}
 //
-// "action" is "written", "failed" or "interrupted"; the last two add "stopped_at":
-// {"step": "write"|"read-back", "record": R}, the record the module did not answer, the
-// first that read back different, or the one under way when the run was stopped. "after" is
-// what the read-back found, each record not read back null, the whole null when none was.
-// The file is only ever appended to; each line is on disk before append() returns.
+// "run" is random and the same on every line of one run, so that two runs on one site can be
+// told apart; "version" is this program's. "before" is what the first read found and "after"
+// what the read-back found, each record as the module sent it (record 0 with its two spare
+// bytes); in "after" a record not read back is null, the whole null when none was. "action"
+// is "begun" (the write is about to start: a begun line without an outcome line after it is a
+// module that may be half-written), then "written", "failed" or "interrupted"; the last two
+// add "stopped_at": {"step": "write"|"read-back", "record": R}, the record the module did not
+// answer, the first that read back different, or the one under way when the run was stopped.
+// The file is only ever appended to; each line is on disk before append() returns, and a new
+// log's folder is flushed too, so that a power cut cannot take the file away.
 #pragma once
 
+#include "file_access.h"
 #include "site_result.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFile>
 #include <QString>
 
 #include <optional>
 
 namespace lorvane {
 
-// Who made a change, and where.
+// Who made a change, where, with what and in which run.
 struct audit_identity
 {
     QString user;
     QString host;
+    QString version;  // this program's
+    QString run;      // random; one per run
 
-    // The user this program runs as and this computer's name.
+    // The user this program runs as, this computer's name, this program's version and a new
+    // run id: call it once per run.
     static audit_identity of_this_process();
 };
 
-enum class audit_action { written, failed, interrupted };
+enum class audit_action { begun, written, failed, interrupted };
 
 struct audit_entry
 {
@@ -45,7 +55,7 @@ struct audit_entry
     int module = 0;
     QString panel;
     audit_action action = audit_action::written;
-    panel_config before;
+    record_set before{};  // as the module sent them
     record_set after{};
     transfer_step stopped_step = transfer_step::write;  // failed, interrupted
     int stopped_record = -1;
@@ -60,15 +70,16 @@ QString audit_log_path(const QString& site_path);
 class audit_log
 {
 public:
-    // Opens (or creates) the log for appending; the system's reason when it cannot.
-    std::optional<QString> open(const QString& path);
+    // Opens (or creates) the log for appending; a log that is not a regular file (a folder,
+    // a FIFO, a device) is refused at once. Why not, when it cannot be opened.
+    std::optional<file_failure> open(const QString& path);
 
     // Appends `line` and waits until it is on disk (flushed and synced); the system's reason
     // when it could not be written whole.
     std::optional<QString> append(const QByteArray& line);
 
 private:
-    QFile file_;
+    append_file file_;
 };
 
 }  // namespace lorvane

@@ -32,6 +32,7 @@ void module_session::start(transfer_kind kind)
     kind_ = kind;
     record_ = 0;
     reply_times_ms_.clear();
+    records_.clear();
     submit_to(link_);
 }
 
@@ -82,8 +83,10 @@ item_fate module_session::take(const frame_stream::item& item)
     deadline_.stop();
     reply_times_ms_.push_back(double(since_sent_.nsecsElapsed()) / 1e6);
     last_reply_ns_ = since_begun_.nsecsElapsed();
-    if (kind_ == transfer_kind::read)
-        store_record(config_, record_, {reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]});
+    if (kind_ == transfer_kind::read) {
+        records_.push_back({reply[POS_VALUE1], reply[POS_VALUE2], reply[POS_VALUE3]});
+        store_record(config_, record_, records_.back());
+    }
     Q_EMIT progress(static_cast<int>(reply_times_ms_.size()));
     if (!running())
         return item_fate::accepted;  // stopped by a listener

@@ -44,6 +44,9 @@ public:
     transfer_kind kind() const { return kind_; }
     // What was written, or what has been read so far (module_address set too).
     const panel_config& config() const { return config_; }
+    // A read's records confirmed so far, record 0 first, each as the module sent it: config()
+    // keeps only the refresh period of record 0, this its two spare bytes too.
+    const std::vector<record_values>& records() const { return records_; }
     // The record whose reply did not come, after session_outcome::no_reply; the record the
     // session was at, after any other end.
     int failed_record() const { return record_; }
@@ -78,6 +81,7 @@ private:
     int record_ = 0;
     int retries_left_ = 0;
     std::vector<double> reply_times_ms_;
+    std::vector<record_values> records_;
 };
 
 }  // namespace lorvane

@@ -76,6 +76,7 @@ struct module_result
     std::optional<int> refresh_period;   // unexpected: as its reply to the scan named it
     std::optional<reply_times> replies;  // request out to its reply in, per confirmed record
     std::optional<panel_config> before;  // what the first read found (adopt, check, write)
+    record_set before_records{};         // the same, each record as the module sent it
     record_set after{};                  // write: what the read-back found
     // missing, failed, interrupted: the transfer that stopped and the record it waited for
     // (failed on a read-back that differs: the first record that differs).

@@ -1,6 +1,7 @@
 #include "site_run.h"
 
 #include "port_listing.h"
+#include "site_ports.h"
 
 #include <QMetaObject>
 
@@ -11,11 +12,13 @@ namespace lorvane {
 
 namespace {
 
-record_set records_of(const panel_config& config, int count)
+// The records a read has confirmed so far, as the module sent them.
+record_set records_of(const module_session& session)
 {
     record_set set{};
-    for (record_no r = 0; r < std::min(count, RECORD_COUNT); ++r)
-        set[std::size_t(r)] = values_of_record(config, r);
+    const std::vector<record_values>& read = session.records();
+    for (std::size_t r = 0; r < std::min(read.size(), set.size()); ++r)
+        set[r] = read[r];
     return set;
 }
 
@@ -207,6 +210,14 @@ private:
 
     void start_transfer(transfer_step step)
     {
+        // The log names a module before its first write frame goes out, so that a crash or
+        // a power cut mid-write leaves a trace of it. Without that line nothing is written.
+        if (step == transfer_step::write &&
+            !run_.log_module(index_, module(), audit_action::begun)) {
+            stopping_ = true;
+            module_complete(module());
+            return;
+        }
         step_ = step;
         confirmed_ = 0;
         Q_EMIT run_.module_started(index_, module().address, step);
@@ -236,6 +247,7 @@ private:
         switch (step_) {
         case transfer_step::first_read: {
             m.before = read;
+            m.before_records = records_of(session_);
             m.read_ms = session_.transfer_ms();
             if (action() == site_action::adopt) {
                 m.status = module_status::read;
@@ -260,7 +272,7 @@ private:
             start_transfer(transfer_step::read_back);
             return;
         case transfer_step::read_back: {
-            m.after = records_of(read, RECORD_COUNT);
+            m.after = records_of(session_);
             const auto differences = compare_configs(plan().panels[std::size_t(m.panel)], read);
             if (differences.empty()) {
                 m.status = module_status::written;
@@ -295,7 +307,7 @@ private:
             m.status = module_status::failed;
             m.fault = module_fault::no_reply;
             if (step_ == transfer_step::read_back)
-                m.after = records_of(session_.config(), confirmed_);
+                m.after = records_of(session_);
             if (!run_.log_module(index_, m, audit_action::failed))
                 stopping_ = true;
         }
@@ -309,7 +321,7 @@ private:
         m.stopped_step = step_;
         m.stopped_record = std::min(confirmed_, LAST_RECORD);
         if (step_ == transfer_step::read_back)
-            m.after = records_of(session_.config(), confirmed_);
+            m.after = records_of(session_);
         if (step_ != transfer_step::first_read)
             run_.log_module(index_, m, audit_action::interrupted);
         Q_EMIT run_.module_done(index_, m);
@@ -488,7 +500,7 @@ bool site_run::log_module(int bus, module_result& module, audit_action action)
     entry.module = module.address;
     entry.panel = site_.buses[std::size_t(bus)].panel_paths.value(module.panel);
     entry.action = action;
-    entry.before = module.before.value_or(panel_config{});
+    entry.before = module.before_records;
     entry.after = module.after;
     entry.stopped_step = module.stopped_step;
     entry.stopped_record = module.stopped_record;

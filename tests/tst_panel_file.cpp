@@ -127,6 +127,12 @@ void tst_panel_file::not_a_panel_file_at_all()
         QVERIFY(std::holds_alternative<panel_file_error>(parsed));
         QCOMPARE(std::get<panel_file_error>(parsed).field, QString());
     }
+    // Where the JSON breaks, as people count: line and column (the column in characters).
+    const auto broken = parse_panel_file("{\n  \"format\": 1,\n  \"键\" 1}");
+    QVERIFY(std::holds_alternative<panel_file_error>(broken));
+    const panel_file_error& error = std::get<panel_file_error>(broken);
+    QVERIFY2(error.problem.contains(QStringLiteral(" at line 3, column 8 (byte 26)")),
+             qPrintable(error.problem));
 }
 
 void tst_panel_file::refusals_name_the_member_data()

@@ -12,7 +12,9 @@
 #include "site_test_files.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -26,6 +28,7 @@
 #include <map>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 using namespace lorvane;
 
@@ -56,14 +59,25 @@ QString records_json(const panel_config& config)
 // The audit log line lorvane-cli should have written, from "site" on (time, user and host
 // vary); `after` and `stopped` as JSON text.
 QString log_line_tail(const QString& bus, const QString& port, int module, const QString& path,
-                      const char* action, const panel_config& before, const QString& after,
+                      const char* action, const QString& before, const QString& after,
                       bool verified, const QString& stopped = {})
 {
+    const QString outcome =
+        QStringLiteral(",\"after\":%1,\"verified\":%2%3")
+            .arg(after, verified ? QStringLiteral("true") : QStringLiteral("false"),
+                 stopped.isEmpty() ? QString() : QStringLiteral(",\"stopped_at\":") + stopped);
     return QStringLiteral("\"site\":\"W\",\"bus\":\"%1\",\"port\":\"%2\",\"module\":%3,\"panel\":"
-                          "\"%4\",\"action\":\"%5\",\"before\":%6,\"after\":%7,\"verified\":%8%9}")
-        .arg(bus, port, QString::number(module), path, QLatin1String(action), records_json(before),
-             after, verified ? QStringLiteral("true") : QStringLiteral("false"),
-             stopped.isEmpty() ? QString() : QStringLiteral(",\"stopped_at\":") + stopped);
+                          "\"%4\",\"action\":\"%5\",\"before\":%6%7}")
+        .arg(bus, port, QString::number(module), path, QLatin1String(action), before,
+             qstrcmp(action, "begun") == 0 ? QString() : outcome);
+}
+
+// What a module holding `config` sends, record 0's spare bytes being `spare`.
+QString held_json(const panel_config& config, const QString& spare)
+{
+    return records_json(config).replace(
+        QStringLiteral("[[%1,0,0]").arg(config.refresh_period),
+        QStringLiteral("[[%1,%2]").arg(config.refresh_period).arg(spare));
 }
 
 }  // namespace
@@ -78,6 +92,7 @@ private Q_SLOTS:
     void check_exit_codes();
     void write_only_what_differs_with_audit_log();
     void interrupt_mid_write();
+    void log_survives_a_kill_and_refuses_a_fifo();
     void adopt_and_check_back();
     void refused_sites_send_nothing();
     void usb_ports_by_serial_number();
@@ -261,7 +276,11 @@ void tst_site::check_exit_codes()
     QVERIFY2(unexpected.out.contains("A: module 2: unexpected, refresh period 50\n"
                                      "A: module 3: unexpected, refresh period 50\n"),
              unexpected.out.constData());
-    QCOMPARE(check({QStringLiteral("a/1.json")}, no_scan).code, 0);
+    // A bus without panels is still a bus of the site.
+    const cli_result empty = check({}, no_scan);
+    QCOMPARE(empty.code, 0);
+    QVERIFY2(empty.out.startsWith("A: no modules on this bus\nB: module 5 (b/5.json): same\n"),
+             empty.out.constData());
 }
 
 // A write reads every module first and writes only those that differ, logging each with what
@@ -269,9 +288,10 @@ void tst_site::check_exit_codes()
 // and the others go on.
 void tst_site::write_only_what_differs_with_audit_log()
 {
-    sim_process one;
-    QVERIFY(one.start(
-        {QStringLiteral("--address"), QStringLiteral("1,2,3"), QStringLiteral("--verbose")}));
+    sim_process one;  // record 0 with spare bytes that are not 0: the log keeps them
+    QVERIFY(one.start({QStringLiteral("--address"), QStringLiteral("1,2,3"),
+                       QStringLiteral("--verbose"), QStringLiteral("--record0"),
+                       QStringLiteral("50,7,255")}));
     sim_process two;  // answers its first read, then the first 3 records of the write only
     QVERIFY(two.start({QStringLiteral("--address"), QStringLiteral("7"),
                        QStringLiteral("--silent-after"), QStringLiteral("20")}));
@@ -310,23 +330,42 @@ void tst_site::write_only_what_differs_with_audit_log()
     QCOMPARE(count_of(frames, QStringLiteral(R"(rx 55 03 F0 )")), 17);
 
     QStringList lines = QString::fromUtf8(read_file(log)).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 6);
     static const QRegularExpression head(QStringLiteral(
-        R"(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","user":"[^"]+","host":"[^"]*",)"));
+        R"x(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","run":"([0-9a-f-]{36})",)x"
+        R"("version":"\d+\.\d+\.\d+","user":"[^"]+","host":"[^"]*",)"));
+    QStringList runs;
+    std::map<int, QStringList> actions;  // module -> its lines' actions, in the log's order
     for (QString& line : lines) {
-        QVERIFY2(head.match(line).hasMatch(), qPrintable(line));
+        const QRegularExpressionMatch match = head.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        runs << match.captured(1);
         line.remove(head);
+        actions[QJsonDocument::fromJson(u'{' + line.toUtf8()).object()[u"module"].toInt()]
+            << QJsonDocument::fromJson(u'{' + line.toUtf8()).object()[u"action"].toString();
     }
+    QCOMPARE(runs.count(runs.front()), 6);  // one run
+    for (const int module : {2, 3})
+        QCOMPARE(actions[module],
+                 (QStringList{QStringLiteral("begun"), QStringLiteral("written")}));
+    QCOMPARE(actions[7], (QStringList{QStringLiteral("begun"), QStringLiteral("failed")}));
     lines.sort();  // the two buses run at once: their lines come in either order
+    const QString spare = QStringLiteral("7,255");
     QCOMPARE(lines[0],
              log_line_tail(QStringLiteral("one"), one.path, 2, QStringLiteral("one/2.json"),
-                           "written", panel(2), records_json(p2), true));
+                           "begun", held_json(panel(2), spare), {}, false));
     QCOMPARE(lines[1],
+             log_line_tail(QStringLiteral("one"), one.path, 2, QStringLiteral("one/2.json"),
+                           "written", held_json(panel(2), spare), records_json(p2), true));
+    QCOMPARE(lines[3],
              log_line_tail(QStringLiteral("one"), one.path, 3, QStringLiteral("one/3.json"),
-                           "written", panel(3), records_json(p3), true));
-    QCOMPARE(lines[2],
+                           "written", held_json(panel(3), spare), records_json(p3), true));
+    QCOMPARE(lines[4],
              log_line_tail(QStringLiteral("two"), two.path, 7, QStringLiteral("two/7.json"),
-                           "failed", panel(7), QStringLiteral("null"), false,
+                           "begun", records_json(panel(7)), {}, false));
+    QCOMPARE(lines[5],
+             log_line_tail(QStringLiteral("two"), two.path, 7, QStringLiteral("two/7.json"),
+                           "failed", records_json(panel(7)), QStringLiteral("null"), false,
                            QStringLiteral(R"({"step":"write","record":3})")));
 
     // Again, without the missing module: all hold their panels; nothing is written or logged.
@@ -347,7 +386,7 @@ void tst_site::write_only_what_differs_with_audit_log()
     QCOMPARE(count_of(sim_log(one), QStringLiteral(R"(rx 55 0\d F0 )")), 3 * 17);
     const QByteArray grown = read_file(log);
     QVERIFY(grown.startsWith(logged));
-    QCOMPARE(grown.mid(logged.size()).count('\n'), 3);
+    QCOMPARE(grown.mid(logged.size()).count('\n'), 2 * 3);
 }
 
 // Ctrl-C before the first write: nothing was written, and nothing is said to be logged. Ctrl-C
@@ -435,6 +474,56 @@ void tst_site::interrupt_mid_write()
     }
 }
 
+// A write killed right after its first frame has left the module's "begun" line on disk; a
+// FIFO where the log should be is refused at once, naming it, with nothing sent.
+void tst_site::log_survives_a_kill_and_refuses_a_fifo()
+{
+    sim_process sim;  // answers the 17 reads, then never again
+    QVERIFY(sim.start({QStringLiteral("--address"), QStringLiteral("1"),
+                       QStringLiteral("--silent-after"), QStringLiteral("17"),
+                       QStringLiteral("--verbose")}));
+    QTemporaryDir w;
+    write_file(w.filePath(QStringLiteral("1.json")),
+               panel_file_text(panel(1, [](panel_config& c) { c.refresh_period = 9; })));
+    const QString site =
+        write_file(w.filePath(QStringLiteral("site.json")),
+                   site_text(QStringLiteral("W"),
+                             {{QStringLiteral("one"), sim.path, {QStringLiteral("1.json")}}}));
+    const cli_result killed = run_cli(
+        {QStringLiteral("site"), QStringLiteral("write"), site, QStringLiteral("--timeout=5000")},
+        {}, [&](QProcess& process) {
+            QString seen;
+            QTRY_VERIFY_WITH_TIMEOUT((seen += QString::fromUtf8(sim.process.readAllStandardError()),
+                                      seen.contains(QStringLiteral("rx 55 01 F0 00"))),
+                                     10000);
+            ::kill(pid_t(process.processId()), SIGKILL);
+        });
+    QCOMPARE(killed.code, -1);
+    const QList<QByteArray> log = read_file(site + QStringLiteral(".log")).split('\n');
+    QCOMPARE(log.size(), 2);
+    const QJsonObject begun = QJsonDocument::fromJson(log[0]).object();
+    QCOMPARE(begun[u"action"].toString(), QStringLiteral("begun"));
+    QCOMPARE(begun[u"module"].toInt(), 1);
+    QCOMPARE(QJsonDocument(begun[u"before"].toArray()).toJson(QJsonDocument::Compact),
+             records_json(panel(1)).toUtf8());
+
+    const QString fifo = w.filePath(QStringLiteral("fifo.json"));
+    QFile::copy(site, fifo);
+    QCOMPARE(::mkfifo(qPrintable(fifo + QStringLiteral(".log")), 0600), 0);
+    sim.process.readAllStandardError();
+    QElapsedTimer clock;
+    clock.start();
+    const cli_result refused = run_cli({QStringLiteral("site"), QStringLiteral("write"), fifo});
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(refused.code, 2);
+    QVERIFY2(refused.err.contains(QStringLiteral("cannot open the audit log %1.log for appending: "
+                                                 "not a regular file")
+                                      .arg(fifo)) &&
+                 refused.err.contains(QStringLiteral("nothing was sent")),
+             qPrintable(refused.err));
+    QVERIFY(!sim_log(sim).contains(QStringLiteral("rx 55")));
+}
+
 // A building configured before it had a site file: adopt writes one, and a check of it says
 // all same. A folder that is not empty is refused and left as it was.
 void tst_site::adopt_and_check_back()
@@ -457,13 +546,14 @@ void tst_site::adopt_and_check_back()
     const cli_result adopted =
         run_cli({QStringLiteral("site"), QStringLiteral("adopt"), dir, QStringLiteral("--bus"),
                  QStringLiteral("East Riser=") + sim.path, QStringLiteral("--bus"),
-                 QStringLiteral("West=") + sim_b_.path});
+                 QStringLiteral("Aux.West=") + sim_b_.path});
     QVERIFY2(adopted.code == 0, qPrintable(adopted.err));
     for (const int address : {4, 9, 200})
         QCOMPARE(read_file(dir + QStringLiteral("/east-riser/module-%1.json")
                                      .arg(address, 3, 10, QLatin1Char('0'))),
                  texts[address]);
-    QCOMPARE(read_file(dir + QStringLiteral("/west/module-005.json")), panel_file_text(panel(5)));
+    QCOMPARE(read_file(dir + QStringLiteral("/bus-aux.west/module-005.json")),
+             panel_file_text(panel(5)));
     const QJsonObject site =
         QJsonDocument::fromJson(read_file(dir + QStringLiteral("/site.json"))).object();
     QCOMPARE(site[QStringLiteral("name")].toString(), QStringLiteral("Tower 7"));
@@ -483,6 +573,16 @@ void tst_site::adopt_and_check_back()
              qPrintable(refused.err));
     QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     QCOMPARE(read_file(dir + QStringLiteral("/site.json")), site_before);
+    // A name Windows keeps for a device, with an extension or without, in any case.
+    for (const QString& name : {QStringLiteral("Aux.East"), QStringLiteral("lpt3")}) {
+        const cli_result reserved =
+            run_cli({QStringLiteral("site"), QStringLiteral("adopt"), w.filePath(name),
+                     QStringLiteral("--bus"), QStringLiteral("A=") + sim.path});
+        QCOMPARE(reserved.code, 2);
+        QVERIFY2(reserved.err.contains(QStringLiteral("Windows keeps the name %1").arg(name)),
+                 qPrintable(reserved.err));
+        QVERIFY(!QFileInfo::exists(w.filePath(name)));
+    }
 }
 
 // Every refused site: exit 2 (1 for the command line), the culprit named, nothing sent.
@@ -501,6 +601,10 @@ void tst_site::refused_sites_send_nothing()
             .arg(name, p, panels);
     };
     const QString one = bus(QStringLiteral("A"), port, QStringLiteral("\"p/1.json\""));
+    const QString link = w.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(port, link));
+    const QString dotted = port.section(u'/', 0, -2) + QStringLiteral("/../") +
+                           port.section(u'/', -2);  // /dev/pts/../pts/N
     const auto site = [](const QString& buses, const QString& extra = {}) {
         return QStringLiteral(R"({"format": "lorvane-site/1", "name": "X", %1"buses": [%2]})")
             .arg(extra, buses)
@@ -527,7 +631,23 @@ void tst_site::refused_sites_send_nothing()
          QStringLiteral("p/1.json and p/1copy.json both have module address 1 on bus 'A'")},
         {site(one + u',' + bus(QStringLiteral("B"), QStringLiteral("ttyUSB0"), {}) + u',' +
               bus(QStringLiteral("C"), QStringLiteral("/dev/ttyUSB0"), {})),
-         QStringLiteral("port '/dev/ttyUSB0' of buses[2].port is the port of buses[1].port")},
+         QStringLiteral("port '/dev/ttyUSB0' of bus 'C' (buses[2].port) is the device of bus 'B' "
+                        "(buses[1].port, port 'ttyUSB0') too")},
+        // One device under two names: a link to it, a path through "..", one server.
+        {site(one + u',' + bus(QStringLiteral("B"), link, {})),
+         QStringLiteral("of bus 'B' (buses[1].port) is the device of bus 'A' (buses[0].port")},
+        {site(bus(QStringLiteral("A"), dotted, {}) + u',' + bus(QStringLiteral("B"), link, {})),
+         QStringLiteral("of bus 'B' (buses[1].port) is the device of bus 'A' (buses[0].port")},
+        {site(bus(QStringLiteral("A"), QStringLiteral("tcp://127.0.0.1:4999"), {}) + u',' +
+              bus(QStringLiteral("B"), QStringLiteral("rfc2217://LocalHost:4999"), {})),
+         QStringLiteral("of bus 'B' (buses[1].port) is the device of bus 'A' (buses[0].port")},
+        {site(one + u',' +
+              bus(QStringLiteral("B"), QStringLiteral("/dev/ttyS3"),
+                  QStringLiteral(R"("p/../p/1.json")"))),
+         QStringLiteral("buses[1].panels[0] of bus 'B' names the panel file 'p/../p/1.json' that "
+                        "buses[0].panels[0] of bus 'A' names too")},
+        {"{\"format\": \n  \"lorvane-site/1\",\n  \"name\" \"X\"}",
+         QStringLiteral("at line 3, column 11")},
         {site(bus(QStringLiteral("A"), port, QStringLiteral(R"("p/none.json")"))),
          QStringLiteral("cannot read p/none.json (buses[0].panels[0] in ")},
         {site(bus(QStringLiteral("A"), port, QStringLiteral(R"("p/bad.json")"))),
@@ -541,10 +661,9 @@ void tst_site::refused_sites_send_nothing()
     for (const auto& [text, said] : refused) {
         write_file(file, text);
         const cli_result result = run_cli({QStringLiteral("site"), QStringLiteral("write"), file});
-        QCOMPARE(result.code, 2);
-        QVERIFY2(result.err.contains(said) &&
+        QVERIFY2(result.code == 2 && result.err.contains(said) &&
                      result.err.contains(QStringLiteral("nothing was sent")),
-                 qPrintable(result.err));
+                 qPrintable(said + u'\n' + result.err));
     }
     // A log that cannot be opened, a report that cannot be written: nothing is sent either.
     write_file(file, site(one));

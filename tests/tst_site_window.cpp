@@ -18,6 +18,8 @@
 #include <QTreeWidget>
 #include <QXmlStreamReader>
 
+#include <sys/stat.h>
+
 using namespace lorvane;
 
 namespace {
@@ -377,7 +379,7 @@ void tst_site_window::write_with_cancel_and_confirm()
                  QStringLiteral("two|完成"),
                  QStringLiteral(" 7|two/7.json|失败|写入记录 3（按键3）时，1 秒内没有应答")}));
     QCOMPARE(tree_of(window)->currentItem()->text(1), QStringLiteral("one/1.json"));
-    // The same log as lorvane-cli's: one line per module written or failed.
+    // The same log as lorvane-cli's: a line as each module's write begins, one with its outcome.
     QStringList actions;
     for (const QByteArray& line : read_file(path + QStringLiteral(".log")).split('\n')) {
         static const QRegularExpression action(
@@ -386,8 +388,9 @@ void tst_site_window::write_with_cancel_and_confirm()
             actions << match.captured(1) + u' ' + match.captured(2);
     }
     actions.sort();
-    QCOMPARE(actions, (QStringList{QStringLiteral("2 written"), QStringLiteral("3 written"),
-                                   QStringLiteral("7 failed")}));
+    QCOMPARE(actions, (QStringList{QStringLiteral("2 begun"), QStringLiteral("2 written"),
+                                   QStringLiteral("3 begun"), QStringLiteral("3 written"),
+                                   QStringLiteral("7 begun"), QStringLiteral("7 failed")}));
 }
 
 void tst_site_window::files_read_afresh_for_each_run()
@@ -471,6 +474,20 @@ void tst_site_window::ports_refused_both_ways()
              qPrintable(w.messages[0]));
     QVERIFY(finished(window));
     QVERIFY(w.open_port(peer.path()));
+
+    // A FIFO where the log goes: refused at once, with one box naming it; nothing is sent.
+    w.click(QStringLiteral("open_comm"));
+    QCOMPARE(::mkfifo(qPrintable(path + QStringLiteral(".log")), 0600), 0);
+    const std::size_t sent = peer.raw().size();
+    w.messages.clear();
+    press(window, Qt::Key_W);
+    QCOMPARE(w.messages.size(), 1);
+    QVERIFY2(w.messages[0].startsWith(
+                 QStringLiteral("无法打开审计日志 %1.log：它不是普通文件").arg(path)),
+             qPrintable(w.messages[0]));
+    QVERIFY(!window->running());
+    QTest::qWait(50);
+    QCOMPARE(peer.raw().size(), sent);
 }
 
 void tst_site_window::closing_during_a_write()

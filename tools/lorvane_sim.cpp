@@ -57,6 +57,8 @@ constexpr std::string_view USAGE =
     "Options:\n"
     "  --address N[,N...]   module address(es), 0..255 (default 1); several addresses\n"
     "                       put several modules on the line, each with its own records\n"
+    "  --record0 V1,V2,V3   every module starts with record 0 = (V1, V2, V3), 0..255:\n"
+    "                       a refresh period with spare bytes that are not 0\n"
     "  --pace-baud B        let bytes take the time they would at B baud, 8N1\n"
     "  --silent-after N     each module answers only its first N requests, then stays\n"
     "                       silent\n"
@@ -104,6 +106,7 @@ struct options
     bool verbose = false;
     bool help = false;
     std::string link;
+    std::optional<lorvane::sim::record_values> record0;
 };
 
 // Parses a whole decimal number within [low, high].
@@ -134,6 +137,23 @@ std::optional<std::vector<std::uint8_t>> parse_addresses(std::string_view text)
             return addresses;
         text.remove_prefix(comma + 1);
     }
+}
+
+// "50,7,255": one record's three value bytes.
+std::optional<lorvane::sim::record_values> parse_record(std::string_view text)
+{
+    lorvane::sim::record_values values{};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto comma = text.find(',');
+        if ((comma == text.npos) != (i + 1 == values.size()))
+            return std::nullopt;
+        const auto value = parse_number<unsigned>(text.substr(0, comma), 0, 255);
+        if (!value)
+            return std::nullopt;
+        values[i] = static_cast<std::uint8_t>(*value);
+        text.remove_prefix(comma == text.npos ? text.size() : comma + 1);
+    }
+    return values;
 }
 
 // "SEED" or "SEED,RATE", RATE from 0 to 1.
@@ -178,9 +198,10 @@ std::string parse_options(int argc, char** argv, options& parsed)
     const QCommandLineOption turnaround(QStringLiteral("turnaround"), {}, QStringLiteral("MS"));
     const QCommandLineOption latency(QStringLiteral("latency"), {}, QStringLiteral("MS"));
     const QCommandLineOption link(QStringLiteral("link"), {}, QStringLiteral("PATH"));
+    const QCommandLineOption record0(QStringLiteral("record0"), {}, QStringLiteral("V1,V2,V3"));
     QCommandLineParser parser;
     parser.addOptions({help, verbose, echo, half_duplex, address, faults, pace_baud, silent_after,
-                       turnaround, latency, link});
+                       turnaround, latency, link, record0});
     if (!parser.parse(arguments))
         return parser.errorText().toStdString();
     if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
@@ -201,6 +222,14 @@ std::string parse_options(int argc, char** argv, options& parsed)
                    "commas, not '" +
                    text + "'";
         parsed.addresses = *value;
+    }
+    if (parser.isSet(record0)) {
+        const std::string text = text_of(record0);
+        const auto values = parse_record(text);
+        if (!values)
+            return "--record0 takes three whole numbers from 0 to 255 separated by commas, not '" +
+                   text + "'";
+        parsed.record0 = *values;
     }
     if (parser.isSet(faults)) {
         const std::string text = text_of(faults);
@@ -364,6 +393,7 @@ lorvane::sim::line_settings line_settings_of(const options& opts)
     settings.turnaround_ns = static_cast<std::int64_t>(opts.turnaround_ms) * NS_PER_MS;
     settings.latency_ns = static_cast<std::int64_t>(opts.latency_ms) * NS_PER_MS;
     settings.half_duplex = opts.half_duplex;
+    settings.record0 = opts.record0;
     return settings;
 }
 

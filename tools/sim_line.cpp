@@ -96,6 +96,8 @@ sim_line::sim_line(const line_settings& settings, logger log)
     for (const std::uint8_t address : settings_.addresses) {
         modules_.emplace_back(address);
         modules_.back().set_silent_after(settings_.silent_after);
+        if (settings_.record0)
+            modules_.back().set_record(0, *settings_.record0);
     }
     if (settings_.faults)
         faults_.emplace(settings_.faults->seed, settings_.faults->rate);

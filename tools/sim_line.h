@@ -33,11 +33,12 @@ struct line_settings
     std::vector<std::uint8_t> addresses{DEFAULT_MODULE_ADDRESS};  // one module each
     std::optional<std::uint64_t> silent_after;                    // for every module
     std::optional<fault_settings> faults;
-    bool echo = false;               // the request comes back in front of its reply
-    std::int64_t byte_ns = 0;        // one byte's time on the line; 0: no pacing
-    std::int64_t turnaround_ns = 0;  // request's last byte through to the reply's start
-    std::int64_t latency_ns = 0;     // a piece's last byte through to its delivery
-    bool half_duplex = false;        // one bus for both directions; needs byte_ns > 0
+    bool echo = false;                     // the request comes back in front of its reply
+    std::int64_t byte_ns = 0;              // one byte's time on the line; 0: no pacing
+    std::int64_t turnaround_ns = 0;        // request's last byte through to the reply's start
+    std::int64_t latency_ns = 0;           // a piece's last byte through to its delivery
+    bool half_duplex = false;              // one bus for both directions; needs byte_ns > 0
+    std::optional<record_values> record0;  // every module's record 0 at start
 };
 
 // One byte's time on the line at `baud`, 8N1 (10 bits), rounded up so that paced exchanges

@@ -2,6 +2,7 @@
 
 #include "network_port.h"
 #include "panel_file.h"
+#include "port_name.h"
 #include "port_texts.h"
 #include "tls_settings.h"
 #include "transfer_sequences.h"
@@ -283,9 +284,16 @@ QString site_file_message(const site_file_error& e, const QString& site_path)
                                  "rfc2217://主机:端口，或 usb:序列号。")
                       .arg(at, value, QString::number(MAX_PORT_NUMBER));
         break;
+    case site_problem::panel_two_buses:
+        problem = QStringLiteral("总线 %1 的%2 给出的配置文件 %3 也由总线 %4 的%5 给出；"
+                                 "一个配置文件只描述一条总线上的一个模块。")
+                      .arg(e.bus_name, at, value, e.other_bus_name, member(e.other_member));
+        break;
     case site_problem::port_twice:
-        problem = QStringLiteral("%1 的串口 %2 也是%3 的串口；每条总线必须有自己的串口。")
-                      .arg(at, value, member(e.other_member));
+        problem = QStringLiteral("总线 %1 的%2 %3 与总线 %4 的%5 %6 是同一个设备；"
+                                 "每条总线必须有自己的串口。")
+                      .arg(e.bus_name, at, value, e.other_bus_name, member(e.other_member),
+                           value_words(e.other_value));
         break;
     case site_problem::unknown_bus:
         problem = QStringLiteral("工程中没有名为 %1 的总线。").arg(value);

@@ -5,7 +5,7 @@
 #include "message_box.h"
 #include "port_holders.h"
 #include "server_trust.h"
-#include "site_loader.h"
+#include "site_ports.h"
 #include "site_report.h"
 #include "site_texts.h"
 #include "transfer_sequences.h"
@@ -113,7 +113,7 @@ site_window* site_window::open(main_form& main, const QString& path)
         return same;
     }
     site_digests digests;
-    const auto loaded = load_site(path, {}, &digests);
+    const auto loaded = load_checked_site(path, {}, &digests);
     if (const auto* error = std::get_if<site_file_error>(&loaded)) {
         message_box::show(&main, site_file_message(*error, path));
         return nullptr;
@@ -327,7 +327,7 @@ std::optional<QString> site_window::port_held_by_main() const
 bool site_window::reload()
 {
     site_digests digests;
-    auto loaded = load_site(path_, {}, &digests);
+    auto loaded = load_checked_site(path_, {}, &digests);
     if (const auto* error = std::get_if<site_file_error>(&loaded)) {
         message_box::show(this, site_file_message(*error, path_));
         return false;
@@ -385,9 +385,10 @@ void site_window::write()
         return;
     // Opened before anything is sent: a log that cannot take the lines stops the write here.
     log_ = std::make_unique<audit_log>();
-    if (const auto reason = log_->open(log_path)) {
+    if (const auto failure = log_->open(log_path)) {
         log_.reset();
-        message_box::show(this, log_open_failed_message(native(log_path), *reason));
+        message_box::show(
+            this, log_open_failed_message(native(log_path), file_failure_text(*failure, true)));
         return;
     }
     start(site_action::write);
