@@ -387,8 +387,9 @@ void site_window::write()
     log_ = std::make_unique<audit_log>();
     if (const auto failure = log_->open(log_path)) {
         log_.reset();
-        message_box::show(
-            this, log_open_failed_message(native(log_path), file_failure_text(*failure, true)));
+        message_box::show(this, log_open_failed_message(
+                                    native(log_path),
+                                    file_failure_text(*failure, true, QStringLiteral("审计日志"))));
         return;
     }
     start(site_action::write);
