@@ -409,18 +409,24 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
         QStringLiteral("%1 is not an empty folder; adopt writes only into a new or empty folder, "
                        "and nothing in it was changed")
             .arg(dir);
-    if (!is_empty_or_absent(dir)) {
-        out.error(refused);
-        return EXIT_BAD_FILE;
-    }
-    if (const QString last = QFileInfo(QDir::cleanPath(dir)).fileName();
-        windows_reserved_name(last)) {
+    // The target must be new or empty, and a name Windows can hold: checked before the run and
+    // again before anything is written.
+    const auto target_refused = [&]() {
+        if (!is_empty_or_absent(dir)) {
+            out.error(refused);
+            return true;
+        }
+        const QString last = QFileInfo(QDir::cleanPath(dir)).fileName();
+        if (!windows_reserved_name(last))
+            return false;
         out.error(QStringLiteral("%1: Windows keeps the name %2 for a device, so the site could "
                                  "not be opened there; choose another folder name (nothing was "
                                  "written)")
                       .arg(dir, last));
+        return true;
+    };
+    if (target_refused())
         return EXIT_BAD_FILE;
-    }
     site_plan plan;
     plan.name = QFileInfo(QDir::cleanPath(QDir(dir).absolutePath())).fileName();
     if (plan.name.isEmpty())
@@ -478,18 +484,8 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
         }
     }
     files.emplace_back(QStringLiteral("site.json"), site_file_text(plan));
-    if (!is_empty_or_absent(dir)) {
-        out.error(refused);
+    if (target_refused())
         return EXIT_BAD_FILE;
-    }
-    if (const QString last = QFileInfo(QDir::cleanPath(dir)).fileName();
-        windows_reserved_name(last)) {
-        out.error(QStringLiteral("%1: Windows keeps the name %2 for a device, so the site could "
-                                 "not be opened there; choose another folder name (nothing was "
-                                 "written)")
-                      .arg(dir, last));
-        return EXIT_BAD_FILE;
-    }
     const bool created = !QFileInfo::exists(dir);
     std::vector<QString> made;  // folders and files, in the order made
     const auto undo = [&] {
