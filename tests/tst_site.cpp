@@ -5,7 +5,6 @@
 #include "cli_process.h"
 #include "module_peer.h"
 #include "panel_file.h"
-#include "port_listing.h"
 #include "ser2net_process.h"
 #include "sim_process.h"
 #include "site_run.h"
@@ -95,8 +94,6 @@ private Q_SLOTS:
     void log_survives_a_kill_and_refuses_a_fifo();
     void adopt_and_check_back();
     void refused_sites_send_nothing();
-    void usb_ports_by_serial_number();
-    void lost_port_stops_only_its_bus();
 
 private:
     QTemporaryDir dir_;
@@ -687,83 +684,5 @@ void tst_site::refused_sites_send_nothing()
     QTest::qWait(50);
     QVERIFY(peer.raw().empty());
 }
-
-// usb:SERIAL names the adapter with that serial number, whatever its port is called here.
-void tst_site::usb_ports_by_serial_number()
-{
-    module_peer peer(1);
-    set_port_source([&] {
-        return std::vector<port_entry>{
-            {peer.path(), QStringLiteral("USB adapter"), {}, QStringLiteral("LV0042")},
-            {QStringLiteral("ttyLorvaneT1"), {}, {}, QStringLiteral("TWIN")},
-            {QStringLiteral("ttyLorvaneT2"), {}, {}, QStringLiteral("TWIN")}};
-    });
-    const auto restore = qScopeGuard([] { set_port_source({}); });
-    site_plan plan;
-    plan.name = QStringLiteral("U");
-    plan.buses.push_back({QStringLiteral("found"),
-                          QStringLiteral("usb:lv0042"),
-                          false,
-                          {QStringLiteral("1.json")},
-                          {panel(1)}});
-    plan.buses.push_back({QStringLiteral("gone"), QStringLiteral("usb:GONE"), false, {}, {}});
-    plan.buses.push_back({QStringLiteral("twins"), QStringLiteral("usb:TWIN"), false, {}, {}});
-    plan.buses.push_back({QStringLiteral("shared"), peer.path(), false, {}, {}});
-    site_run_options options;
-    options.scan = false;
-    site_run run(plan, options);
-    QSignalSpy finished(&run, &site_run::finished);
-    run.start();
-    QVERIFY(finished.wait(5000));
-    const site_result& result = run.result();
-    QCOMPARE(result.buses[0].device, peer.path());
-    QVERIFY(result.buses[0].reachable());
-    QCOMPARE(result.buses[0].modules.at(0).status, module_status::same);
-    const auto failure = [&](int bus) { return *result.buses[std::size_t(bus)].failure; };
-    QCOMPARE(failure(1).kind, bus_failure_kind::usb_not_plugged);
-    QCOMPARE(failure(1).serial, QStringLiteral("GONE"));
-    QCOMPARE(failure(2).kind, bus_failure_kind::usb_ambiguous);
-    QCOMPARE(failure(2).devices,
-             (QStringList{QStringLiteral("ttyLorvaneT1"), QStringLiteral("ttyLorvaneT2")}));
-    QCOMPARE(failure(3).kind, bus_failure_kind::port_shared);
-    QCOMPARE(failure(3).other_bus, 0);
-    QCOMPARE(peer.requests().size(), std::size_t{17});  // the one read of module 1, nothing more
-}
-
-// A bus whose port goes away mid-read is unreachable, its module cut off and the rest not
-// reached; the other bus goes on to its end.
-void tst_site::lost_port_stops_only_its_bus()
-{
-    module_peer lost(1);
-    module_peer kept(1);
-    lost.on_request = [&](const frame& request) {
-        if (request[POS_RECORD] == 4)
-            lost.hang_up();
-    };
-    site_plan plan;
-    plan.name = QStringLiteral("L");
-    plan.buses.push_back({QStringLiteral("lost"),
-                          lost.path(),
-                          false,
-                          {QStringLiteral("1.json"), QStringLiteral("2.json")},
-                          {panel(1), panel(2)}});
-    plan.buses.push_back(
-        {QStringLiteral("kept"), kept.path(), false, {QStringLiteral("1.json")}, {panel(1)}});
-    site_run_options options;
-    options.scan = false;
-    site_run run(plan, options);
-    QSignalSpy finished(&run, &site_run::finished);
-    run.start();
-    QVERIFY(finished.wait(5000));
-    QCOMPARE(finished.size(), 1);
-    const site_result& result = run.result();
-    QCOMPARE(result.buses[0].failure->kind, bus_failure_kind::port_lost);
-    QCOMPARE(result.buses[0].modules[0].status, module_status::interrupted);
-    QCOMPARE(result.buses[0].modules[0].stopped_record, 4);
-    QCOMPARE(result.buses[0].modules[1].status, module_status::not_reached);
-    QVERIFY(result.buses[1].reachable());
-    QCOMPARE(result.buses[1].modules[0].status, module_status::same);
-}
-
 QTEST_GUILESS_MAIN(tst_site)
 #include "tst_site.moc"
