@@ -44,7 +44,13 @@ inline cli_result run_cli(const QStringList& arguments,
         meanwhile(process);
     QEventLoop loop;
     QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart)
+            loop.quit();
+    });
     QTimer::singleShot(30000, &loop, [&] { process.kill(); });
+    // Should the killed process never be reported finished, the test still goes on (and fails).
+    QTimer::singleShot(35000, &loop, &QEventLoop::quit);
     if (process.state() != QProcess::NotRunning)
         loop.exec();
     const int code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
