@@ -7,11 +7,13 @@
 #include "bus_scan.h"
 #include "line_health.h"
 #include "line_operation.h"
+#include "module_session.h"
 #include "serial_link.h"
 
 #include <QObject>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -81,6 +83,39 @@ Q_SIGNALS:
     void progress(lorvane::health_stage stage, int done, int total);
     // done, port_closed, port_lost or stopped.
     void finished(lorvane::operation_end end);
+
+private:
+    class quiet_listen;
+
+    void on_scan_finished(operation_end end);
+    void next_read();
+    void on_read_finished(operation_end end);
+    void on_listen_finished(operation_end end);
+    void end_with(operation_end end);
+    bool dropped(std::size_t index) const;
+
+    serial_link& link_;
+    health_options options_;
+    bus_scan scan_;
+    std::unique_ptr<module_session> reader_;          // a found module: options.timeout
+    std::unique_ptr<module_session> suspect_reader_;  // a suspect: options.scan_wait
+    std::unique_ptr<quiet_listen> listen_;
+    health_report report_;
+    line_counters scan_line_;  // the scan's share of the line counters
+    // The addresses to read: those found, then the scan's unanswered suspects (a module may
+    // answer there with garbled bytes every time); a suspect is dropped at its first read
+    // that ends in silence.
+    std::vector<int> addresses_;
+    std::size_t found_count_ = 0;
+    std::vector<int> dropped_;  // suspects found silent
+    std::size_t index_ = 0;
+    int reads_done_ = 0;  // of the current address
+    int steps_done_ = 0;
+    bool junk_seen_ = false;  // during the current read
+    bool busy_ = false;
 };
+
+// Suspects read after the scan, at most: each costs up to `samples` reads of scan_wait.
+inline constexpr std::size_t MAX_HEALTH_SUSPECTS = 16;
 
 }  // namespace lorvane

@@ -106,6 +106,16 @@ int bus_scan::garbled() const
     return count;
 }
 
+std::vector<int> bus_scan::unanswered_suspects() const
+{
+    std::vector<int> list;
+    for (const int address : looked_at_) {
+        if (!known(address))
+            list.push_back(address);
+    }
+    return list;
+}
+
 bool bus_scan::known(int address) const
 {
     return std::any_of(found_.begin(), found_.end(),

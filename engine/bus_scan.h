@@ -81,6 +81,9 @@ public:
     // suspects it left unchecked are counted by unchecked().
     bool noisy() const { return noisy_; }
     int unchecked() const { return unchecked_; }
+    // The suspects that had their second look and still gave no clean answer, in address
+    // order: a module may be there whose replies are garbled every time.
+    std::vector<int> unanswered_suspects() const;
     // The address probed last, and whether it was a second look rather than a pass.
     int current_address() const { return current_address_; }
     bool second_look() const { return phase_ == phase::patient; }

@@ -1,5 +1,7 @@
 #include "module_session.h"
 
+#include <algorithm>
+
 namespace lorvane {
 
 module_session::module_session(serial_link& link, const session_options& options, QObject* parent)
@@ -27,10 +29,20 @@ void module_session::start_read(std::uint8_t address)
     start(transfer_kind::read);
 }
 
-void module_session::start(transfer_kind kind)
+void module_session::start_read_record(std::uint8_t address, int record)
+{
+    if (busy())
+        return;
+    config_ = panel_config{};
+    config_.module_address = address;
+    start(transfer_kind::read, std::clamp(record, 0, LAST_RECORD));
+}
+
+void module_session::start(transfer_kind kind, int only_record)
 {
     kind_ = kind;
-    record_ = 0;
+    last_record_ = only_record < 0 ? LAST_RECORD : only_record;
+    record_ = only_record < 0 ? 0 : only_record;
     reply_times_ms_.clear();
     records_.clear();
     submit_to(link_);
@@ -90,7 +102,7 @@ item_fate module_session::take(const frame_stream::item& item)
     Q_EMIT progress(static_cast<int>(reply_times_ms_.size()));
     if (!running())
         return item_fate::accepted;  // stopped by a listener
-    if (record_ == LAST_RECORD) {
+    if (record_ == last_record_) {
         finish(operation_end::done);
         return item_fate::accepted;
     }

@@ -40,6 +40,9 @@ public:
     // the session is busy is ignored. Ends with finished(), never from inside the start.
     void start_write(const panel_config& config);
     void start_read(std::uint8_t address);
+    // Queues reading the one record `record` (0..16) of module `address`: a short exchange
+    // for a test of the line. records() then holds that record alone.
+    void start_read_record(std::uint8_t address, int record);
 
     transfer_kind kind() const { return kind_; }
     // What was written, or what has been read so far (module_address set too).
@@ -63,7 +66,8 @@ Q_SIGNALS:
     void reply_ignored(const lorvane::frame& reply, lorvane::reply_fit why);
 
 private:
-    void start(transfer_kind kind);
+    // `only_record`: that record alone; -1: all 17.
+    void start(transfer_kind kind, int only_record = -1);
     void begin() override;
     item_fate take(const frame_stream::item& item) override;
     void ending(operation_end end) override;
@@ -79,6 +83,7 @@ private:
     std::int64_t last_reply_ns_ = -1;  // since_begun_ at the last confirmed reply
     transfer_kind kind_ = transfer_kind::write;
     int record_ = 0;
+    int last_record_ = LAST_RECORD;
     int retries_left_ = 0;
     std::vector<double> reply_times_ms_;
     std::vector<record_values> records_;

@@ -5,6 +5,12 @@
 // moves counters, it grows no memory.
 #pragma once
 
+#include "frame.h"
+#include "frame_stream.h"
+
+#include <QElapsedTimer>
+
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -33,6 +39,7 @@ struct module_traffic
     int retries = 0;    // requests sent to it again after a time-out
     int garbled = 0;    // answers to its request that formed no frame (junk while it was due)
     int foreign = 0;    // valid replies while its request was out that answered another one
+    int troubled = 0;   // exchanges that timed out or were garbled, each counted once
     // Reply times in ms, from the request's last byte out (its write plus FRAME_LINE_MS) to
     // the reply's last byte in; at most MAX_REPLY_SAMPLES kept, a fair sample beyond that.
     std::vector<double> reply_ms;
@@ -55,10 +62,13 @@ struct line_counters
     double seconds = 0;                // how long the line was watched
     std::uint64_t received_bytes = 0;  // everything that arrived
     std::uint64_t requests_sent = 0;
-    std::uint64_t idle_bytes = 0;                     // arrived while no request was out
-    std::uint64_t echoed_requests = 0;                // requests the adapter handed back
-    std::uint64_t unframed_bytes = 0;                 // bytes that never formed a frame (junk)
-    std::optional<os_line_errors> os_errors;          // where the system gives them
+    std::uint64_t idle_bytes = 0;             // arrived while no request was out
+    std::uint64_t echoed_requests = 0;        // requests the adapter handed back
+    std::uint64_t unframed_bytes = 0;         // bytes that never formed a frame (junk)
+    double idle_seconds = 0;                  // of `seconds`, how long no request was out
+    std::uint64_t idle_unframed_bytes = 0;    // of idle_bytes, the junk (noise, not late replies);
+                                              // counted in unframed_bytes too
+    std::optional<os_line_errors> os_errors;  // where the system gives them
     std::optional<std::uint64_t> line_state_notices;  // RFC 2217 NOTIFY-LINESTATE received
     std::optional<std::uint8_t> line_state_errors;    // the error bits (overrun, parity,
                                                       // framing, break) seen in them, or-ed
@@ -70,6 +80,65 @@ struct line_health
 {
     std::vector<module_traffic> modules;  // by address, only the addresses requests went to
     line_counters line;
+};
+
+// The bookkeeping behind line_health, fed by the line's owner as the traffic passes: each
+// request as it goes out, each chunk and each item as it arrives (before the running
+// operation takes it, since that may send the next request), and each operation's end. A
+// request is out from its write until a reply that answers it arrives, or until the next
+// request or the operation's end (then it was a time-out for its address). A scan's probes
+// (sent without discarding) are out together until the scan ends: a reply names its module
+// and is timed from the last probe to that address; junk during a scan belongs to no module.
+class line_watch
+{
+public:
+    line_watch() { reset(); }
+
+    void reset();
+    // `scan`: the request goes out without discarding what came before it.
+    void request_out(const frame& request, bool scan);
+    void chunk_in(std::size_t bytes);
+    void item_in(const frame_stream::item& item);
+    // `bytes` waiting to become a frame were dropped with the receive side: junk that
+    // answered a request (they came while one was out, or before its discard).
+    void tail_dropped(std::size_t bytes);
+    void operation_ended();
+
+    // The counters so far, without the device's own (OS errors, line state, latency timer).
+    line_health snapshot() const;
+
+private:
+    struct exchange
+    {
+        frame request{};
+        std::int64_t sent_ns = 0;
+        bool garbled = false;
+    };
+    struct module_state
+    {
+        module_traffic traffic;
+        std::uint64_t replies_seen = 0;  // for the fair sample beyond MAX_REPLY_SAMPLES
+    };
+
+    module_state& module(int address);
+    void close_exchange(bool answered);
+    void add_reply_time(module_state& module, std::int64_t from_ns);
+    bool idle() const { return !out_ && !scanning_; }
+    void leave_idle();
+    void enter_idle();
+
+    QElapsedTimer clock_;
+    std::int64_t now_ns_ = 0;  // the arrival of the chunk being taken
+    std::array<std::optional<module_state>, 256> modules_;
+    std::array<std::int64_t, 256> probed_ns_{};  // a scan's last probe to each address; -1: none
+    std::optional<exchange> out_;
+    bool scanning_ = false;
+    frame last_request_{};
+    bool last_unanswered_ = false;  // the request sent last was given up
+    std::int64_t idle_since_ns_ = 0;
+    std::int64_t idle_ns_ = 0;  // closed idle stretches
+    std::uint64_t random_ = 0x9E3779B97F4A7C15ull;
+    line_counters line_;
 };
 
 }  // namespace lorvane

@@ -62,7 +62,10 @@ std::vector<frame_stream::item> line_operation::flush_input()
 {
     if (!running() || !line_)
         return {};
-    return line_->stream_.flush();
+    std::vector<frame_stream::item> items = line_->stream_.flush();
+    for (const frame_stream::item& item : items)
+        line_->watch_.item_in(item);
+    return items;
 }
 
 std::size_t line_operation::input_waiting() const

@@ -7,6 +7,7 @@
 
 #include "file_access.h"
 #include "frame.h"
+#include "line_health.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -114,6 +115,18 @@ public:
     virtual void send(const frame& bytes) = 0;
     // The bytes received and not yet read, for the line's owner and its frame cutter.
     virtual QIODevice& input() = 0;
+
+    // What the system or the server says about the line, where it says it (none otherwise):
+    // the OS error counters of a local port since its open; the USB adapter's latency timer
+    // in ms; RFC 2217 NOTIFY-LINESTATE notices since the open and their error bits, or-ed.
+    virtual std::optional<os_line_errors> os_errors() const { return std::nullopt; }
+    virtual std::optional<int> latency_timer_ms() const { return std::nullopt; }
+    struct line_state_notes
+    {
+        std::uint64_t notices = 0;
+        std::uint8_t errors = 0;
+    };
+    virtual std::optional<line_state_notes> line_state() const { return std::nullopt; }
 
 Q_SIGNALS:
     // The outcome of an open that was left opening.

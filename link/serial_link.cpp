@@ -7,6 +7,7 @@
 
 #include <QIODevice>
 
+#include <algorithm>
 #include <initializer_list>
 #include <span>
 
@@ -25,6 +26,7 @@ serial_link::serial_link(std::unique_ptr<serial_device> local, QObject* parent)
         connect(device, &serial_device::opened, this, [this] {
             loss_pending_ = false;
             reset_input();
+            reset_health();
             Q_EMIT opened();
         });
         connect(device, &serial_device::open_failed, this, [this](const port_failure& failure) {
@@ -88,6 +90,8 @@ std::optional<port_failure> serial_link::open(const QString& port_text)
     }
     loss_pending_ = false;
     reset_input();
+    if (!port_->is_opening())
+        reset_health();
     return std::nullopt;
 }
 
@@ -163,6 +167,7 @@ void serial_link::withdraw(line_operation& operation)
 {
     if (running_ == &operation) {
         running_ = nullptr;
+        watch_.operation_ended();
         schedule_next();
     }
     std::erase_if(queue_, [&](const QPointer<line_operation>& op) { return op == &operation; });
@@ -215,9 +220,11 @@ bool serial_link::transmit(line_operation& operation, const frame& request, bool
     // of the byte stream. The scan keeps what came, late replies too.
     if (discard) {
         port_->discard_input();
+        watch_.tail_dropped(stream_.waiting());
         reset_input();
     }
     port_->send(request);
+    watch_.request_out(request, !discard);
     Q_EMIT frame_sent(request);
     return true;
 }
@@ -228,6 +235,7 @@ void serial_link::on_bytes_received()
     if (bytes.isEmpty())
         return;
     ++chunk_;
+    watch_.chunk_in(std::size_t(bytes.size()));
     Q_EMIT bytes_received(bytes);
     const std::vector<frame_stream::item> items = stream_.feed(std::span(
         reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
@@ -235,7 +243,8 @@ void serial_link::on_bytes_received()
     const QPointer<line_operation> op = running_;
     for (const frame_stream::item& item : items) {
         if (generation_ != generation)
-            break;  // a send from the operation discarded everything received so far
+            break;             // a send from the operation discarded everything received so far
+        watch_.item_in(item);  // before the operation, which may send the next request
         item_fate fate = fate_of_non_reply(item).value_or(item_fate::unclaimed);
         if (op && op->running())
             fate = op->take(item);
@@ -245,6 +254,33 @@ void serial_link::on_bytes_received()
     }
     if (op && op->running())
         op->chunk_taken();
+}
+
+line_health serial_link::health() const
+{
+    line_health health = watch_.snapshot();
+    if (const auto now = port_->os_errors()) {
+        const os_line_errors base = os_base_.value_or(os_line_errors{});
+        health.line.os_errors = os_line_errors{now->framing - std::min(now->framing, base.framing),
+                                               now->parity - std::min(now->parity, base.parity),
+                                               now->overrun - std::min(now->overrun, base.overrun),
+                                               now->breaks - std::min(now->breaks, base.breaks)};
+    }
+    if (const auto notes = port_->line_state()) {
+        const std::uint64_t base = notes_base_ ? notes_base_->notices : 0;
+        health.line.line_state_notices = notes->notices - std::min(notes->notices, base);
+        health.line.line_state_errors =
+            std::uint8_t(*health.line.line_state_notices > 0 ? notes->errors : 0);
+    }
+    health.line.latency_timer_ms = port_->latency_timer_ms();
+    return health;
+}
+
+void serial_link::reset_health()
+{
+    watch_.reset();
+    os_base_ = port_->os_errors();
+    notes_base_ = port_->line_state();
 }
 
 void serial_link::on_device_failed(port_loss why)

@@ -10,6 +10,7 @@
 
 #include "frame.h"
 #include "frame_stream.h"
+#include "line_health.h"
 #include "line_operation.h"
 #include "serial_device.h"
 #include "tls_settings.h"
@@ -83,6 +84,11 @@ public:
     // Counts the chunks of bytes received: items with the same count arrived together.
     std::uint64_t input_chunk() const { return chunk_; }
 
+    // What the line saw since the last open or reset_health(): per module and per bus, with
+    // the device's own counters (OS errors as differences from that moment) read now.
+    line_health health() const;
+    void reset_health();
+
 Q_SIGNALS:
     // The outcome of an open left opening: the port is open now, or it stays closed.
     void opened();
@@ -134,6 +140,9 @@ private:
     std::unique_ptr<network_serial_device> network_;  // ports behind network serial servers
     serial_device* port_;                             // the one last opened (or tried)
     frame_stream stream_;
+    line_watch watch_;
+    std::optional<os_line_errors> os_base_;  // the device's OS counters at the last reset
+    std::optional<serial_device::line_state_notes> notes_base_;
     QPointer<line_operation> running_;
     std::deque<QPointer<line_operation>> queue_;
     QString device_;  // the name as the user gave it; "/dev/pts/7" stays whole

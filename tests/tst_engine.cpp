@@ -2,6 +2,7 @@
 // pseudo-terminal: a module session's events and outcomes against the module logic in
 // this test, the comparison of two configurations, and the bus scan against lorvane-sim
 // under the line conditions it can play.
+#include "bus_health.h"
 #include "bus_scan.h"
 #include "config_compare.h"
 #include "module_peer.h"
@@ -49,6 +50,8 @@ private Q_SLOTS:
     void scan_junk_at_chosen_moments_data();
     void scan_junk_at_chosen_moments();
     void scan_retries_silent_addresses();
+    void diagnosis_names_what_the_counters_show();
+    void health_check_reads_each_module_found();
 };
 
 void tst_engine::session_writes_and_reads_back()
@@ -327,6 +330,170 @@ void tst_engine::scan_retries_silent_addresses()
         for (const auto& step : progress)
             QVERIFY(step.at(0).toInt() <= step.at(1).toInt());
     }
+}
+
+void tst_engine::diagnosis_names_what_the_counters_show()
+{
+    // A module read `n` times, `ok` of them answered cleanly after `reply_ms` each, the rest
+    // in trouble: garbled (and given up) or silent.
+    const auto module = [](int address, int n, int ok, double reply_ms, bool garbled = false) {
+        module_traffic m;
+        m.address = address;
+        m.exchanges = n;
+        m.confirmed = ok;
+        m.timeouts = n - ok;
+        m.troubled = n - ok;
+        m.garbled = garbled ? n - ok : 0;
+        m.reply_ms.assign(std::size_t(ok), reply_ms);
+        return m;
+    };
+    const double prompt = FRAME_LINE_MS + 1.0;
+    const auto clean_bus = [&] {
+        line_health h;
+        h.modules = {module(1, 20, 20, prompt), module(2, 20, 20, prompt + 0.5),
+                     module(3, 20, 20, prompt + 0.2)};
+        h.line.seconds = 5;
+        h.line.idle_seconds = 1;
+        h.line.requests_sent = 300;
+        return h;
+    };
+    const auto kinds = [](const line_health& h) {
+        std::vector<std::pair<finding_kind, int>> found;
+        for (const health_finding& f : diagnose(h, true))
+            found.emplace_back(f.kind, f.address.value_or(-1));
+        return found;
+    };
+    using found = std::vector<std::pair<finding_kind, int>>;
+
+    QCOMPARE(kinds(clean_bus()), found{});
+    QCOMPARE(diagnose(clean_bus(), false), std::vector<health_finding>{});
+
+    // Address 2 garbled every time while 1 and 3 answer; alone on its bus it is the speed.
+    line_health h = clean_bus();
+    h.modules[1] = module(2, 20, 0, 0, true);
+    h.line.unframed_bytes = 20 * 9;
+    QCOMPARE(kinds(h), (found{{finding_kind::shared_address, 2}}));
+    h.modules = {h.modules[1]};
+    QCOMPARE(kinds(h), (found{{finding_kind::wrong_speed, -1}}));
+
+    // Noise on the quiet line: its rate; a single stray byte is no noise. On a noisy line
+    // garbled replies are put down to the noise (and the module's trouble), not to a twin.
+    h = clean_bus();
+    h.line.idle_bytes = h.line.idle_unframed_bytes = h.line.unframed_bytes = 1;
+    QCOMPARE(kinds(h), found{});
+    h.line.idle_bytes = h.line.idle_unframed_bytes = h.line.unframed_bytes = 12;
+    QCOMPARE(diagnose(h, true).at(0).figure, 12.0);  // per second of the 1 s quiet
+    QCOMPARE(diagnose(h, false).at(0).figure, 12.0 / 5);
+    h.modules[1] = module(2, 20, 0, 0, true);
+    QCOMPARE(kinds(h), (found{{finding_kind::idle_noise, -1}}));
+
+    // An echoing adapter.
+    h = clean_bus();
+    h.line.echoed_requests = 60;
+    QCOMPARE(kinds(h), (found{{finding_kind::echo, -1}}));
+
+    // Slow: 10 ms above the frames' own time is slow, 9.9 ms is not; the bus as a whole
+    // (with its adapter's latency timer) or one module alone.
+    h = clean_bus();
+    for (module_traffic& m : h.modules)
+        m.reply_ms.assign(20, FRAME_LINE_MS + 9.9);
+    h.line.latency_timer_ms = 16;
+    QCOMPARE(kinds(h), found{});
+    for (module_traffic& m : h.modules)
+        m.reply_ms.assign(20, FRAME_LINE_MS + 10.0);
+    const std::vector<health_finding> slow = diagnose(h, true);
+    QCOMPARE(slow.size(), std::size_t{1});
+    QCOMPARE(slow[0].kind, finding_kind::slow_replies);
+    QCOMPARE(slow[0].address, std::nullopt);
+    QCOMPARE(slow[0].figure, FRAME_LINE_MS + 10.0);
+    QCOMPARE(slow[0].latency_timer_ms, std::optional<int>(16));
+    h = clean_bus();
+    h.modules[2].reply_ms.assign(20, FRAME_LINE_MS + 40);
+    QCOMPARE(kinds(h), (found{{finding_kind::slow_replies, 3}}));
+
+    // Nothing answers: no module, with noise as well, but junk that answers requests beyond
+    // what the noise explains is a module at another speed.
+    h = clean_bus();
+    h.modules.clear();
+    QCOMPARE(kinds(h), (found{{finding_kind::no_module, -1}}));
+    h.line.idle_bytes = h.line.idle_unframed_bytes = 10;
+    h.line.unframed_bytes = 10 + 40;  // 10 B/s over the 4 s of requests
+    QCOMPARE(kinds(h), (found{{finding_kind::idle_noise, -1}, {finding_kind::no_module, -1}}));
+    h.line.unframed_bytes = 10 + 2 * 40 + 1;
+    QCOMPARE(kinds(h), (found{{finding_kind::idle_noise, -1}, {finding_kind::wrong_speed, -1}}));
+
+    // Unstable: above 5 % of the exchanges in trouble; 5 % is not.
+    h = clean_bus();
+    h.modules[0] = module(1, 20, 19, prompt);
+    QCOMPARE(kinds(h), found{});
+    h.modules[0] = module(1, 20, 18, prompt, true);
+    QCOMPARE(kinds(h), (found{{finding_kind::unstable, 1}}));
+    QCOMPARE(diagnose(h, true).at(0).figure, 10.0);
+}
+
+void tst_engine::health_check_reads_each_module_found()
+{
+    // A clean line gives no finding; one whose adapter holds replies 16 ms is slow. Each
+    // module found is read K times; the scan's probes are not among its samples.
+    for (const bool slow : {false, true}) {
+        sim_process sim;
+        QStringList line{QStringLiteral("--pace-baud=9600"), QStringLiteral("--address=3,9")};
+        if (slow)
+            line << QStringLiteral("--latency=16");
+        QVERIFY(sim.start(line));
+        serial_link link;
+        QCOMPARE(link.open(sim.path), std::nullopt);
+        health_check check(link);
+        QSignalSpy finished(&check, &health_check::finished);
+        QList<health_stage> stages;
+        connect(&check, &health_check::progress, this, [&](health_stage stage, int, int) {
+            if (stages.isEmpty() || stages.last() != stage)
+                stages << stage;
+        });
+        health_options options;
+        options.first = 0;
+        options.last = 15;
+        options.samples = 5;
+        options.listen = std::chrono::milliseconds(200);
+        check.start(options);
+        QVERIFY(check.busy());
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.last().at(0).value<operation_end>(), operation_end::done);
+        QVERIFY(!check.busy());
+        QCOMPARE(stages, (QList<health_stage>{health_stage::scanning, health_stage::sampling,
+                                              health_stage::listening}));
+        const health_report& report = check.report();
+        QCOMPARE(report.measured.modules.size(), std::size_t{2});
+        for (const module_traffic& m : report.measured.modules) {
+            QCOMPARE(m.exchanges, 5);
+            QCOMPARE(m.confirmed, 5);
+        }
+        QCOMPARE(report.measured.modules[1].address, 9);
+        QVERIFY2(report.measured.line.idle_seconds >= 0.2,
+                 qPrintable(QString::number(report.measured.line.idle_seconds)));
+        QVERIFY(report.measured.line.requests_sent >= 16 + 10);  // the scan's probes counted
+        if (!slow) {
+            QCOMPARE(report.findings, std::vector<health_finding>{});
+        } else {
+            QCOMPARE(report.findings.size(), std::size_t{1});
+            QCOMPARE(report.findings[0].kind, finding_kind::slow_replies);
+        }
+    }
+    // Stopped at once: finished exactly once, with stopped.
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--pace-baud=9600")}));
+    serial_link link;
+    QCOMPARE(link.open(sim.path), std::nullopt);
+    health_check check(link);
+    QSignalSpy finished(&check, &health_check::finished);
+    check.start({});
+    QTest::qWait(100);
+    check.stop();
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.last().at(0).value<operation_end>(), operation_end::stopped);
+    QTest::qWait(200);
+    QCOMPARE(finished.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_engine)

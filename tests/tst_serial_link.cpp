@@ -63,6 +63,7 @@ private Q_SLOTS:
     void low_latency_request_is_harmless_on_a_pty();
     void operations_run_one_at_a_time_in_order();
     void closing_or_losing_the_port_finishes_every_operation_once();
+    void health_counts_what_the_traffic_shows();
 };
 
 void tst_serial_link::requests_go_out_byte_for_byte()
@@ -320,6 +321,100 @@ void tst_serial_link::closing_or_losing_the_port_finishes_every_operation_once()
         QTRY_COMPARE(late_done.size(), 1);
         QCOMPARE(end_of(late_done), operation_end::port_closed);
     }
+}
+
+void tst_serial_link::health_counts_what_the_traffic_shows()
+{
+    scripted_line line;
+    const auto read = [](int address) {
+        return make_request(FUNC_READ, std::uint8_t(address), 0, 0, 0, 0);
+    };
+    const auto reply = [](int address, int record = 0) {
+        return make_reply(std::uint8_t(address), FUNC_READ, std::uint8_t(record), 50, 0, 0);
+    };
+    const auto module = [](const line_health& h, int address) -> const module_traffic* {
+        for (const module_traffic& m : h.modules)
+            if (m.address == address)
+                return &m;
+        return nullptr;
+    };
+    // Noise on the quiet line, before any request.
+    line.device->deliver(std::vector<std::uint8_t>{0x00, 0x13, 0x37});
+
+    recording_operation op;
+    QVERIFY(line.link.claim(op));
+    // Module 1: the adapter echoes the request, the reply comes about 30 ms after it.
+    op.transmit(read(1));
+    line.device->deliver(read(1));
+    QTest::qWait(30);
+    line.device->deliver(reply(1));
+    // Module 2: a time-out, then the same request again (a retry) answered by junk (counted
+    // once), by another module and by another record, and at last by module 2.
+    op.transmit(read(2));
+    op.transmit(read(2));
+    line.device->deliver(std::vector<std::uint8_t>{0x01, 0x02});
+    line.device->deliver(std::vector<std::uint8_t>{0x03});
+    line.device->deliver(reply(3));
+    line.device->deliver(reply(2, 5));
+    line.device->deliver(reply(2));
+    // Module 4 never answers; its request is given up when the operation ends. A reply
+    // after that is idle traffic, but no noise.
+    op.transmit(read(4));
+    op.stop();
+    line.device->deliver(reply(4));
+
+    // A scan: probes go out without discarding, a reply names its module, junk is no one's.
+    recording_operation scan;
+    QVERIFY(line.link.claim(scan));
+    scan.transmit(read(6), false);
+    scan.transmit(read(7), false);
+    line.device->deliver(std::vector<std::uint8_t>{0x09});
+    line.device->deliver(reply(6));
+    scan.stop();
+
+    const line_health h = line.link.health();
+    QCOMPARE(h.modules.size(), std::size_t{4});  // 1, 2, 4 and 6, by address
+    QCOMPARE(h.modules.front().address, 1);
+    const module_traffic* m1 = module(h, 1);
+    QCOMPARE(m1->exchanges, 1);
+    QCOMPARE(m1->confirmed, 1);
+    QCOMPARE(m1->troubled, 0);
+    QCOMPARE(m1->reply_ms.size(), std::size_t{1});
+    QVERIFY2(m1->reply_ms[0] >= 29 - FRAME_LINE_MS && m1->reply_ms[0] < 29 - FRAME_LINE_MS + 100,
+             qPrintable(QString::number(m1->reply_ms[0])));
+    const module_traffic* m2 = module(h, 2);
+    QCOMPARE(m2->exchanges, 2);
+    QCOMPARE(m2->confirmed, 1);
+    QCOMPARE(m2->timeouts, 1);
+    QCOMPARE(m2->retries, 1);
+    QCOMPARE(m2->garbled, 1);
+    QCOMPARE(m2->foreign, 2);
+    QCOMPARE(m2->troubled, 2);
+    QCOMPARE(module(h, 4)->timeouts, 1);
+    QCOMPARE(module(h, 4)->confirmed, 0);
+    QCOMPARE(module(h, 6)->confirmed, 1);
+    QVERIFY(!module(h, 7));
+    QCOMPARE(h.line.requests_sent, std::uint64_t{6});
+    QCOMPARE(h.line.echoed_requests, std::uint64_t{1});
+    QCOMPARE(h.line.idle_bytes, std::uint64_t{3 + 8});
+    QCOMPARE(h.line.idle_unframed_bytes, std::uint64_t{3});
+    QCOMPARE(h.line.unframed_bytes, std::uint64_t{3 + 3 + 1});
+    QCOMPARE(h.line.received_bytes, std::uint64_t{3 + 8 * 7 + 3 + 1});
+    QVERIFY(h.line.seconds >= h.line.idle_seconds && h.line.idle_seconds > 0);
+    QVERIFY(!h.line.os_errors);  // a scripted device has no system counters
+
+    // Bounded: reply times beyond MAX_REPLY_SAMPLES are a sample; a reset starts afresh.
+    line.link.reset_health();
+    QVERIFY(line.link.claim(op));
+    for (std::size_t i = 0; i < MAX_REPLY_SAMPLES + 100; ++i) {
+        op.transmit(read(9));
+        line.device->deliver(reply(9));
+    }
+    const line_health bounded = line.link.health();
+    QCOMPARE(bounded.modules.size(), std::size_t{1});
+    QCOMPARE(bounded.modules[0].confirmed, int(MAX_REPLY_SAMPLES + 100));
+    QCOMPARE(bounded.modules[0].reply_ms.size(), MAX_REPLY_SAMPLES);
+    QCOMPARE(bounded.line.idle_bytes, std::uint64_t{0});
 }
 
 QTEST_GUILESS_MAIN(tst_serial_link)
