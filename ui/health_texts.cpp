@@ -38,7 +38,9 @@ QString finding_words(const health_finding& f)
             "设为发送时不接收。");
     case finding_kind::slow_replies: {
         const QString figures =
-            QStringLiteral("应答偏慢：从请求发完到应答收完，中位用时 %1 毫秒，一次问答比两帧本身的"
+            (f.address ? QStringLiteral("地址 %1 的模块应答偏慢").arg(address)
+                       : QStringLiteral("应答偏慢")) +
+            QStringLiteral("：从请求发完到应答收完，中位用时 %1 毫秒，一次问答比两帧本身的"
                            "线路时间（%2 毫秒）多出 %3 毫秒。")
                 .arg(ms_words(f.figure), ms_words(2 * FRAME_LINE_MS),
                      ms_words(f.figure - FRAME_LINE_MS));
