@@ -54,14 +54,15 @@ void tst_site_results::answered_then_silent_is_failed()
     const cli_result checked = run_cli({QStringLiteral("site"), QStringLiteral("check"), check_site,
                                         QStringLiteral("--timeout=200")});
     QCOMPARE(checked.code, 4);
-    QVERIFY2(checked.out.contains("A: module 1 (1.json): failed: answered the scan, then stopped "
-                                  "answering: no reply to the read of record 0 (refresh period) "
-                                  "within 200 ms (try --retries 1 or --timeout 400)\n"
-                                  "B: module 2 (2.json): failed: stopped answering: no reply to "
-                                  "the read of record 4 (key 4) within 200 ms (try --retries 1 "
-                                  "or --timeout 400)\n") &&
-                 checked.out.contains(": 2 failed ("),
-             checked.out.constData());
+    QVERIFY2(
+        checked.out.contains("A: module 1 (1.json): failed: answered the scan, then stopped "
+                             "answering: no reply to the read of record 0 (refresh period) "
+                             "within 200 ms (try --retries 1 or --timeout 400)\n") &&
+            checked.out.contains("B: module 2 (2.json): failed: stopped answering: no reply to "
+                                 "the read of record 4 (key 4) within 200 ms (try --retries 1 "
+                                 "or --timeout 400)\n") &&
+            checked.out.contains(": 2 failed ("),
+        checked.out.constData());
 
     const QString write_site =
         write_file(w.filePath(QStringLiteral("write.json")),
