@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "console.h"
 #include "file_io.h"
+#include "health_words.h"
 #include "interrupt_watch.h"
 #include "options.h"
 #include "site_json.h"
@@ -253,7 +254,7 @@ int exit_code_of(const site_result& result)
 }
 
 // The lines of a result: one per module, grouped by bus (an unreachable bus says why first,
-// a bus without modules says so), then the summary.
+// a bus without modules says so, what its line showed comes last), then the summary.
 QByteArray result_lines(const site_result& result, const session_options& options)
 {
     QString text;
@@ -268,6 +269,12 @@ QByteArray result_lines(const site_result& result, const session_options& option
             text += one_line(doubt) + u'\n';
         for (const module_result& m : bus.modules)
             text += one_line(module_line(result.action, bus, m, options)) + u'\n';
+        if (bus.health) {
+            for (const health_finding& f : bus.health->findings)
+                text +=
+                    one_line(QStringLiteral("%1: line health: %2").arg(bus.name, finding_text(f))) +
+                    u'\n';
+        }
     }
     return (text + one_line(summary_line(result)) + u'\n').toUtf8();
 }

@@ -1,5 +1,6 @@
 #include "site_json.h"
 
+#include "health_json.h"
 #include "json_writer.h"
 #include "site_words.h"
 
@@ -76,6 +77,11 @@ QByteArray site_json(const site_result& result, const session_options& options)
         for (const module_result& m : bus.modules)
             modules.push_back(module_json(m));
         object.add_json("modules", json_array(modules));
+        if (bus.health) {
+            json_object health;
+            add_health_members(health, *bus.health);
+            object.add_json("health", health.text());
+        }
         buses.push_back(object.text());
     }
     return json_object()

@@ -1,5 +1,7 @@
 #include "site_report.h"
 
+#include "site_report_health.h"
+
 #include <array>
 #include <vector>
 
@@ -53,16 +55,9 @@ constexpr const char* EMPTY_CELL_COLOUR = "#e8ecf0";      // scanned, no module 
 constexpr const char* UNSCANNED_CELL_COLOUR = "#ffffff";  // no scan went over it
 constexpr const char* UNSCANNED_CELL_STROKE = "#b8c0c8";
 
-// `text` for HTML, and for XML too: control characters, which neither may hold, are shown as
-// U+FFFD.
 QString esc(const QString& text)
 {
-    QString escaped = text.toHtmlEscaped();
-    for (QChar& c : escaped) {
-        if ((c.unicode() < 0x20 && c != u'\t' && c != u'\n') || c.unicode() == 0x7F)
-            c = QChar::ReplacementCharacter;
-    }
-    return escaped;
+    return report_escape(text);
 }
 
 QString num(int n)
@@ -294,7 +289,8 @@ QString bus_section(const bus_result& bus, int index, const QString& legend,
                      esc(words.label(report_label::details)),
                      esc(words.label(report_label::reply_times)), module_rows(bus, words));
     }
-    return html + QStringLiteral("</div></section>");
+    return html + QStringLiteral("</div>") + health_section(bus, index, words) +
+           QStringLiteral("</section>");
 }
 
 QString summary_section(const site_result& result, const site_report_words& words)
@@ -322,16 +318,27 @@ QString summary_section(const site_result& result, const site_report_words& word
 
 }  // namespace
 
+// Control characters, which neither HTML nor XML may hold, are shown as U+FFFD.
+QString report_escape(const QString& text)
+{
+    QString escaped = text.toHtmlEscaped();
+    for (QChar& c : escaped) {
+        if ((c.unicode() < 0x20 && c != u'\t' && c != u'\n') || c.unicode() == 0x7F)
+            c = QChar::ReplacementCharacter;
+    }
+    return escaped;
+}
+
 QByteArray site_report_html(const site_result& result, const report_facts& facts,
                             const site_report_words& words)
 {
     QString html =
         QStringLiteral("<!DOCTYPE html>\n<html lang=\"%1\"><head><meta charset=\"utf-8\"/>"
                        "<meta name=\"viewport\" content=\"width=device-width, "
-                       "initial-scale=1\"/><title>%2 \u2013 %3</title><style>%4</style>"
+                       "initial-scale=1\"/><title>%2 \u2013 %3</title><style>%4%5</style>"
                        "</head><body><div class=\"page\">")
             .arg(esc(words.language()), esc(result.site), esc(words.action(result.action)),
-                 QString::fromUtf8(STYLE));
+                 QString::fromUtf8(STYLE), QString::fromUtf8(HEALTH_STYLE));
     html += QStringLiteral("<header class=\"cover\"><p class=\"kind\">%1</p><h1>%2</h1>"
                            "<dl class=\"facts\">%3%4%5%6%7</dl></header><main>")
                 .arg(esc(words.action(result.action)), esc(result.site),

@@ -37,6 +37,40 @@ enum class report_label {
     not_scanned,   // the legend's entry for an address no scan went over
 };
 
+// The fixed labels of a bus's line health.
+enum class health_label {
+    line_health,      // heading of a bus's line health
+    reply_histogram,  // heading of the histogram of the bus's reply times
+    histogram_axis,   // the histogram's horizontal axis: reply time in ms
+    line_counters,    // heading of the bus's counters
+    findings,         // heading of what the counters tell
+    no_findings,      // in place of the findings on a line that showed nothing wrong
+    no_replies,       // in place of the histogram on a bus that gave no reply
+    samples,          // column: requests answered or given up
+    timeouts,         // column: requests given up unanswered
+    retries,          // column: requests sent again
+    garbled,          // column: answers that formed no frame
+    foreign,          // column: valid replies that answered another request
+    reply_summary,    // column: reply times, min / median / p95 / max
+};
+
+// The counters of a bus's line health, as the report lists them.
+enum class health_counter {
+    watched,  // how long the line was watched
+    requests_sent,
+    received_bytes,
+    idle_bytes,       // arrived while no request was out
+    echoed_requests,  // handed back by the adapter
+    unframed_bytes,   // never formed a frame
+    framing_errors,   // the system's counters, where it gives them
+    parity_errors,
+    overrun_errors,
+    breaks,
+    line_state_notices,  // a network server's line-state notifications
+    line_state_errors,   // the error kinds named in them
+    latency_timer,       // the USB adapter's latency timer, in ms
+};
+
 // The words a front end gives the report. Every text is plain (the generator escapes it).
 class site_report_words
 {
@@ -73,6 +107,20 @@ public:
     virtual QString map_description(const bus_result& bus) const = 0;
     // A cell's tooltip: the address and the module's status.
     virtual QString cell_title(int address, const module_result& module) const = 0;
+
+    virtual QString health_word(health_label label) const = 0;
+    // The name of a line health counter, with its unit where it has one.
+    virtual QString counter(health_counter counter) const = 0;
+    // A finding in plain words, with what to do about it.
+    virtual QString finding(const health_finding& finding) const = 0;
+    // "12.1 / 13.0 / 15.2 / 18.4 ms".
+    virtual QString reply_summary(const reply_time_summary& times) const = 0;
+    // The histogram's title, and its text for screen readers: `replies` replies from
+    // `from_ms` to `to_ms`.
+    virtual QString histogram_title(const bus_result& bus) const = 0;
+    virtual QString histogram_description(int replies, double from_ms, double to_ms) const = 0;
+    // A bar's tooltip: `replies` replies took from `from_ms` up to `to_ms`.
+    virtual QString histogram_bar(double from_ms, double to_ms, int replies) const = 0;
 };
 
 // Who made the report, and with what.

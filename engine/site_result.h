@@ -2,6 +2,7 @@
 // what the front ends print, what the report shows and what the audit log records.
 #pragma once
 
+#include "bus_health.h"
 #include "config_compare.h"
 #include "panel_config.h"
 #include "serial_device.h"
@@ -118,6 +119,9 @@ struct bus_result
     int scan_first = 0;
     int scan_last = -1;
     std::optional<scan_doubt> doubt;  // the scan ended in doubt: a module may have been missed
+    // check: what the line saw of the run's own traffic on a reachable bus, and the findings
+    // made of it (nothing extra was sent for it); none for other actions and unreachable buses.
+    std::optional<health_report> health;
 
     bool reachable() const { return !failure; }
     bool scanned(int address) const { return address >= scan_first && address <= scan_last; }

@@ -124,6 +124,7 @@ private:
 
     void on_opened()
     {
+        opened_ = true;
         Q_EMIT run_.bus_opened(index_);
         const bool scanning = action() == site_action::adopt ||
                               (action() == site_action::check && run_.options_.scan);
@@ -347,9 +348,20 @@ private:
         stage_ = stage::done;
         if (failure)
             result().failure = failure;
+        // A check's bus gets what its line saw of the check's own traffic, before the close.
+        if (action() == site_action::check && opened_ && result().reachable())
+            result().health = passive_health();
         link_.close();
         Q_EMIT run_.bus_done(index_, result());
         run_.on_bus_done(index_);
+    }
+
+    health_report passive_health() const
+    {
+        health_report health;
+        health.measured = link_.health();
+        health.findings = diagnose(health.measured, /*active*/ false);
+        return health;
     }
 
     site_run& run_;
@@ -366,6 +378,7 @@ private:
     int confirmed_ = 0;                      // records confirmed in the transfer under way
     bool stopping_ = false;
     bool asked_ = false;    // certificate_unknown was emitted (once per run)
+    bool opened_ = false;   // the port opened: the link's health is the bus's
     port_failure refused_;  // its failure, for a bus whose server is not trusted
 };
 

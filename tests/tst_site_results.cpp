@@ -1,6 +1,7 @@
 // What a site's results say when things go wrong part-way, through the real lorvane-cli
-// against simulators: modules that answered and then fell silent, and a scan left in doubt;
-// and through the engine's run, buses that cannot be reached or are lost part-way.
+// against simulators: modules that answered and then fell silent, a scan left in doubt and
+// what a check's own traffic tells of each line; and through the engine's run, buses that
+// cannot be reached or are lost part-way.
 #include "cli_process.h"
 #include "module_peer.h"
 #include "port_listing.h"
@@ -12,6 +13,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
+
+#include <map>
 
 using namespace lorvane;
 
@@ -22,6 +26,7 @@ class tst_site_results : public QObject
 private Q_SLOTS:
     void answered_then_silent_is_failed();
     void scan_doubt_reaches_the_site();
+    void check_tells_each_lines_health();
     void usb_ports_by_serial_number();
     void lost_port_stops_only_its_bus();
 };
@@ -49,14 +54,15 @@ void tst_site_results::answered_then_silent_is_failed()
     const cli_result checked = run_cli({QStringLiteral("site"), QStringLiteral("check"), check_site,
                                         QStringLiteral("--timeout=200")});
     QCOMPARE(checked.code, 4);
-    QVERIFY2(checked.out.contains("A: module 1 (1.json): failed: answered the scan, then stopped "
-                                  "answering: no reply to the read of record 0 (refresh period) "
-                                  "within 200 ms (try --retries 1 or --timeout 400)\n"
-                                  "B: module 2 (2.json): failed: stopped answering: no reply to "
-                                  "the read of record 4 (key 4) within 200 ms (try --retries 1 "
-                                  "or --timeout 400)\n") &&
-                 checked.out.contains(": 2 failed ("),
-             checked.out.constData());
+    QVERIFY2(
+        checked.out.contains("A: module 1 (1.json): failed: answered the scan, then stopped "
+                             "answering: no reply to the read of record 0 (refresh period) "
+                             "within 200 ms (try --retries 1 or --timeout 400)\n") &&
+            checked.out.contains("B: module 2 (2.json): failed: stopped answering: no reply to "
+                                 "the read of record 4 (key 4) within 200 ms (try --retries 1 "
+                                 "or --timeout 400)\n") &&
+            checked.out.contains(": 2 failed ("),
+        checked.out.constData());
 
     const QString write_site =
         write_file(w.filePath(QStringLiteral("write.json")),
@@ -111,6 +117,86 @@ void tst_site_results::scan_doubt_reaches_the_site()
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings[0].toString().contains(QStringLiteral("a module may have been missed")),
              json.out.constData());
+}
+
+// Every reply-time bar of each bus's histogram in the report, as bus section id -> the sum of
+// the bars' counts (the report is well-formed XML).
+std::map<QString, int> histogram_counts(const QByteArray& html)
+{
+    std::map<QString, int> counts;
+    QXmlStreamReader xml(html);
+    QString section;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto attributes = xml.attributes();
+        if (xml.name() == QLatin1String("section") &&
+            attributes.value(QLatin1String("class")) == QLatin1String("health"))
+            section = attributes.value(QLatin1String("id")).toString();
+        else if (xml.name() == QLatin1String("rect") &&
+                 attributes.value(QLatin1String("class")) == QLatin1String("bar"))
+            counts[section] += attributes.value(QLatin1String("data-count")).toInt();
+    }
+    if (xml.hasError())
+        qFatal("the report is not well-formed: %s", qPrintable(xml.errorString()));
+    return counts;
+}
+
+// A check gives each bus what its own traffic showed of the line, with nothing more sent: an
+// adapter that echoes is found, a clean bus has no finding; the lines, the JSON and the report
+// (its histogram holding every reply) say so.
+void tst_site_results::check_tells_each_lines_health()
+{
+    sim_process echoing;
+    QVERIFY(echoing.start({QStringLiteral("--address=1"), QStringLiteral("--echo")}));
+    sim_process clean;
+    QVERIFY(clean.start({QStringLiteral("--address=2,3")}));
+    QTemporaryDir w;
+    for (const int a : {1, 2, 3})
+        write_file(w.filePath(QStringLiteral("%1.json").arg(a)),
+                   panel_file_text(panel(std::uint8_t(a))));
+    const QString site =
+        write_file(w.filePath(QStringLiteral("site.json")),
+                   site_text(QStringLiteral("H"),
+                             {{QStringLiteral("E"), echoing.path, {QStringLiteral("1.json")}},
+                              {QStringLiteral("C"),
+                               clean.path,
+                               {QStringLiteral("2.json"), QStringLiteral("3.json")}}}));
+    const QString report = w.filePath(QStringLiteral("health.html"));
+    const cli_result json = run_cli({QStringLiteral("site"), QStringLiteral("check"), site,
+                                     QStringLiteral("--json"), QStringLiteral("--report"), report});
+    QCOMPARE(json.code, 0);  // what the line shows is told, it fails nothing
+    const QJsonArray echo_findings =
+        json_at(json.out, {"buses", 0, "health", "findings"}).toArray();
+    QCOMPARE(echo_findings.size(), 1);
+    QCOMPARE(echo_findings[0].toObject()[QStringLiteral("kind")].toString(),
+             QStringLiteral("echo"));
+    // Every request the check sent came back once: the scan's 256 probes and 17 reads.
+    QCOMPARE(json_at(json.out, {"buses", 0, "health", "line", "echoed_requests"}).toInt(), 273);
+    QCOMPARE(json_at(json.out, {"buses", 1, "health", "findings"}).toArray().size(), 0);
+    QVERIFY2(json.out.contains(R"("health":{"modules":[)") && json.out.contains(R"(],"line":{)"),
+             json.out.constData());
+
+    // The bars of a bus's histogram add up to its modules' replies.
+    const std::map<QString, int> bars = histogram_counts(read_file(report));
+    for (const int bus : {0, 1}) {
+        int replies = 0;
+        for (const QJsonValue m :
+             json_at(json.out, {"buses", bus, "health", "modules"}).toArray()) {
+            const QJsonObject module = m.toObject();
+            replies += module[QStringLiteral("samples")].toInt() -
+                       module[QStringLiteral("timeouts")].toInt() -
+                       module[QStringLiteral("garbled")].toInt();
+        }
+        QVERIFY(replies >= 18 * (bus + 1));  // each module's probe and 17 records at least
+        QCOMPARE(bars.at(QStringLiteral("health-%1").arg(bus + 1)), replies);
+    }
+
+    const cli_result text = run_cli({QStringLiteral("site"), QStringLiteral("check"), site});
+    QCOMPARE(text.code, 0);
+    QVERIFY2(text.out.contains("E: module 1 (1.json): same\nE: line health: ") &&
+                 text.out.count(": line health: ") == 1,
+             text.out.constData());
 }
 
 // usb:SERIAL names the adapter with that serial number, whatever its port is called here.

@@ -1,7 +1,8 @@
 // The window's actions past its buttons, through the public window: configuration files
 // (open, refuse, save, never blocking, problems worded in Chinese), operation codes without
 // a text kept through files, comparisons and writes, the comparison with a module, the
-// module search against the simulator, the closed-port messages and the context menu.
+// module search and the line diagnosis against the simulator, the closed-port messages and
+// the context menu.
 #include "message_box.h"
 #include "module_peer.h"
 #include "panel_file.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
@@ -22,6 +24,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,6 +133,7 @@ private Q_SLOTS:
     void codes_without_a_text_survive_until_edited();
     void comparison_reads_without_touching_a_field();
     void module_search_selects_and_reads();
+    void line_diagnosis_names_what_it_finds();
     void closed_port_and_menu();
 };
 
@@ -443,15 +447,63 @@ void tst_window_actions::module_search_selects_and_reads()
     QTRY_COMPARE_WITH_TIMEOUT(w.messages, QStringList{QStringLiteral("全部数据读取完毕")}, 5000);
 }
 
+// Ctrl+D tests the open port's bus: the modules with their replies, then the findings in
+// Chinese; its button stops a test under way, and closing the dialog leaves the line free.
+void tst_window_actions::line_diagnosis_names_what_it_finds()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--address=3,40"), QStringLiteral("--echo")}));
+    window_fixture w;
+    QVERIFY(w.open_port(sim.path));
+    press(w, Qt::Key_D);
+    auto* dialog = w.form->findChild<QDialog*>(QStringLiteral("health_dialog"));
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("线路诊断"));
+    auto* stop = dialog->findChild<QPushButton*>(QStringLiteral("health_stop"));
+    QTRY_COMPARE_WITH_TIMEOUT(stop->text(), QStringLiteral("关闭"), 30000);
+    const auto* modules = dialog->findChild<QTreeWidget*>(QStringLiteral("health_modules"));
+    QCOMPARE(modules->topLevelItemCount(), 2);
+    QCOMPARE(modules->topLevelItem(1)->text(0), QStringLiteral("40"));
+    QCOMPARE(modules->topLevelItem(1)->text(2), QStringLiteral("0"));  // no time-out
+    QVERIFY(modules->topLevelItem(1)->text(4).endsWith(QStringLiteral(" 毫秒")));
+    const auto* findings = dialog->findChild<QListWidget*>(QStringLiteral("health_findings"));
+    QCOMPARE(findings->count(), 1);
+    QVERIFY2(findings->item(0)->text().startsWith(QStringLiteral("串口适配器把自己发出的请求")),
+             qPrintable(findings->item(0)->text()));
+    QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("health_status"))->text(),
+             QStringLiteral("诊断完毕，发现 1 个问题："));
+    stop->click();
+    QTRY_VERIFY(!w.form->findChild<QDialog*>(QStringLiteral("health_dialog")));
+
+    // Stopped during its scan, then closed: nothing concluded, and the line serves a read.
+    press(w, Qt::Key_D);
+    dialog = w.form->findChild<QDialog*>(QStringLiteral("health_dialog"));
+    QVERIFY(dialog);
+    stop = dialog->findChild<QPushButton*>(QStringLiteral("health_stop"));
+    QTest::qWait(300);
+    stop->click();
+    QTRY_COMPARE(stop->text(), QStringLiteral("关闭"));
+    QCOMPARE(dialog->findChild<QLabel*>(QStringLiteral("health_status"))->text(),
+             QStringLiteral("诊断已停止，没有结论。"));
+    QCOMPARE(dialog->findChild<QListWidget*>(QStringLiteral("health_findings"))->count(), 0);
+    dialog->close();
+    QTRY_VERIFY(!w.form->findChild<QDialog*>(QStringLiteral("health_dialog")));
+    w.edit(QStringLiteral("add"))->setText(QStringLiteral("3"));
+    w.click(QStringLiteral("Command2"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.messages, QStringList{QStringLiteral("全部数据读取完毕")}, 5000);
+}
+
 void tst_window_actions::closed_port_and_menu()
 {
     window_fixture w;
     press(w, Qt::Key_F);
     press(w, Qt::Key_R);
-    QCOMPARE(w.messages, (QStringList{PORT_CLOSED, PORT_CLOSED}));
+    press(w, Qt::Key_D);
+    QCOMPARE(w.messages, (QStringList{PORT_CLOSED, PORT_CLOSED, PORT_CLOSED}));
     QVERIFY(!w.form->findChild<QDialog*>(QStringLiteral("scan_dialog")));
+    QVERIFY(!w.form->findChild<QDialog*>(QStringLiteral("health_dialog")));
 
-    // A right-click on the background opens the five entries in order; one on a button
+    // A right-click on the background opens the six entries in order; one on a button
     // or a box opens nothing of ours.
     const auto menu_at = [&](QWidget* target, QPoint pos) -> QMenu* {
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
@@ -466,10 +518,10 @@ void tst_window_actions::closed_port_and_menu()
         entries << action->text() + u'\t' + action->shortcut().toString();
     menu->close();
     QCOMPARE(entries,
-             (QStringList{QStringLiteral("打开配置文件…\tCtrl+O"),
-                          QStringLiteral("保存配置文件…\tCtrl+S"),
-                          QStringLiteral("查找模块…\tCtrl+F"), QStringLiteral("与模块核对\tCtrl+R"),
-                          QStringLiteral("打开工程…\tCtrl+Shift+O")}));
+             (QStringList{
+                 QStringLiteral("打开配置文件…\tCtrl+O"), QStringLiteral("保存配置文件…\tCtrl+S"),
+                 QStringLiteral("查找模块…\tCtrl+F"), QStringLiteral("与模块核对\tCtrl+R"),
+                 QStringLiteral("打开工程…\tCtrl+Shift+O"), QStringLiteral("线路诊断\tCtrl+D")}));
 }
 
 QTEST_MAIN(tst_window_actions)

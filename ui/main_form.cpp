@@ -2,6 +2,7 @@
 
 #include "config_compare.h"
 #include "file_access.h"
+#include "health_dialog.h"
 #include "message_box.h"
 #include "panel_file.h"
 #include "port_listing.h"
@@ -383,6 +384,8 @@ void main_form::create_actions()
          &main_form::check_against_module},
         {"open_site_action", QStringLiteral("打开工程…"),
          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &main_form::open_site_dialog},
+        {"diagnose_line_action", QStringLiteral("线路诊断"), QKeySequence(Qt::CTRL | Qt::Key_D),
+         &main_form::diagnose_line},
     };
     for (const auto& a : actions) {
         auto* action = new QAction(a.text, this);
@@ -516,13 +519,17 @@ void main_form::save_file_dialog()
                          .arg(shown_file_name(path), file_failure_text(*failure, true)));
 }
 
+// The line needs to be open and free for the actions that use it; false after telling why.
+bool main_form::line_ready()
+{
+    if (!link_.is_open())
+        show_message(PORT_CLOSED_MESSAGE);
+    return link_.is_open() && line_free_for(true);
+}
+
 void main_form::find_modules()
 {
-    if (!link_.is_open()) {
-        show_message(PORT_CLOSED_MESSAGE);
-        return;
-    }
-    if (!line_free_for(true))
+    if (!line_ready())
         return;
     auto* dialog = new scan_dialog(link_, this);
     connect(dialog, &scan_dialog::module_chosen, this, [this](int address) {
@@ -532,13 +539,15 @@ void main_form::find_modules()
     dialog->start();
 }
 
+void main_form::diagnose_line()
+{
+    if (line_ready())
+        (new health_dialog(link_, this))->start();
+}
+
 void main_form::check_against_module()
 {
-    if (!link_.is_open()) {
-        show_message(PORT_CLOSED_MESSAGE);
-        return;
-    }
-    if (!line_free_for(true))
+    if (!line_ready())
         return;
     const auto config = transfer_.config_for_write();
     if (!config)

@@ -77,13 +77,14 @@ public:
     void show_port_open();
     void show_port_closed();
 
-    // The four actions past the buttons, each with its shortcut and an entry in the
+    // The actions past the buttons, each with its shortcut and an entry in the
     // context menu of the window's background.
     void open_file_dialog();      // 打开配置文件…, Ctrl+O
     void save_file_dialog();      // 保存配置文件…, Ctrl+S
     void find_modules();          // 查找模块…, Ctrl+F
     void check_against_module();  // 与模块核对, Ctrl+R
     void open_site_dialog();      // 打开工程…, Ctrl+Shift+O
+    void diagnose_line();         // 线路诊断, Ctrl+D
 
     // Fills the window from a configuration file as a read of that module would; on a
     // file that cannot be read or is invalid, one box says why and nothing changes.
@@ -107,6 +108,7 @@ private:
     // False, after telling the user, while a comparison or a transfer of the window
     // still uses the line.
     bool line_free_for(bool transfer_too);
+    bool line_ready();
     void show_check_result(operation_end end);
     void create_controls();
     void set_focus_order();

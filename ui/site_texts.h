@@ -108,6 +108,14 @@ public:
     QString map_title(const bus_result& bus) const override;
     QString map_description(const bus_result& bus) const override;
     QString cell_title(int address, const module_result& module) const override;
+    // The line health's words (health_texts.cpp).
+    QString health_word(health_label label) const override;
+    QString counter(health_counter counter) const override;
+    QString finding(const health_finding& finding) const override;
+    QString reply_summary(const reply_time_summary& times) const override;
+    QString histogram_title(const bus_result& bus) const override;
+    QString histogram_description(int replies, double from_ms, double to_ms) const override;
+    QString histogram_bar(double from_ms, double to_ms, int replies) const override;
 
 private:
     const site_result& result_;
