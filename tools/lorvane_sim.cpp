@@ -89,8 +89,8 @@ constexpr std::string_view USAGE =
     "  --idle-noise RATE    random bytes at random moments, RATE a second on average\n"
     "                       (0.1..1000), whenever nothing drives the line, as a bus\n"
     "                       without termination or bias picks up\n"
-    "  --wrong-speed F      the modules answer at F times the line's speed (0.1..10, not\n"
-    "                       1): each reply arrives as about 8/F garbled bytes\n"
+    "  --wrong-speed FACTOR the modules answer at FACTOR times the line's speed (0.1..10,\n"
+    "                       not 1): each reply arrives as about 8/FACTOR garbled bytes\n"
     "                       Turnaround, latency, collisions, twins, noise and wrong speed\n"
     "                       are logged with --verbose.\n"
     "  --verbose            log every frame received and sent, and every fault, on stderr\n"
@@ -229,7 +229,8 @@ std::string parse_options(int argc, char** argv, options& parsed)
     const QCommandLineOption record0(QStringLiteral("record0"), {}, QStringLiteral("V1,V2,V3"));
     const QCommandLineOption twin(QStringLiteral("twin"), {}, QStringLiteral("A"));
     const QCommandLineOption idle_noise(QStringLiteral("idle-noise"), {}, QStringLiteral("RATE"));
-    const QCommandLineOption wrong_speed(QStringLiteral("wrong-speed"), {}, QStringLiteral("F"));
+    const QCommandLineOption wrong_speed(QStringLiteral("wrong-speed"), {},
+                                         QStringLiteral("FACTOR"));
     QCommandLineParser parser;
     parser.addOptions({help, verbose, echo, half_duplex, address, faults, pace_baud, silent_after,
                        turnaround, latency, link, record0, twin, idle_noise, wrong_speed});
