@@ -34,6 +34,9 @@ private Q_SLOTS:
     void programTurnaroundAndLatency_data();
     void programTurnaroundAndLatency();
     void programHalfDuplex();
+    void programBusFaults_data();
+    void programBusFaults();
+    void programIdleNoise();
     void programSilentAfterKeepsReading();
     void programVerboseLogsFrames();
     void programStopsCleanlyOnSignal_data();
@@ -267,6 +270,77 @@ void tst_sim_program::programHalfDuplex()
         qPrintable(log));
 }
 
+void tst_sim_program::programBusFaults_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("garbled_bytes");  // what a read of record 0 at address 2 brings
+    const QStringList line{QStringLiteral("--pace-baud"), QStringLiteral("9600"),
+                           QStringLiteral("--address"), QStringLiteral("1,2")};
+    QTest::newRow("twin at 2") << line + QStringList{QStringLiteral("--twin"), QStringLiteral("2")}
+                               << 8;
+    QTest::newRow("twice the speed")
+        << line + QStringList{QStringLiteral("--wrong-speed"), QStringLiteral("2")} << 4;
+    QTest::newRow("half the speed, echo")
+        << line + QStringList{QStringLiteral("--wrong-speed"), QStringLiteral("0.5"),
+                              QStringLiteral("--echo")}
+        << 16;
+}
+
+// Each garbles every answer of the affected modules into bytes that never form a reply.
+void tst_sim_program::programBusFaults()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, garbled_bytes);
+    const bool echo = arguments.contains(QStringLiteral("--echo"));
+    const bool twin = arguments.contains(QStringLiteral("--twin"));
+    const std::size_t garbled_size =
+        static_cast<std::size_t>(garbled_bytes) + (echo ? FRAME_SIZE : 0);
+    sim_process sim;
+    QVERIFY(sim.start(arguments + QStringList{QStringLiteral("--verbose")}));
+    auto port = open_port(sim.path);
+
+    for (int round = 0; round < 2; ++round) {
+        const QByteArray request = read_request(2, 0);
+        QByteArray got = exchange(*port, request, garbled_size);
+        QCOMPARE(port->read_some(SILENCE_WINDOW_MS), std::vector<std::uint8_t>{});
+        if (echo) {
+            QVERIFY(got.startsWith(request));
+            got.remove(0, request.size());
+        }
+        QVERIFY2(!got.contains(char(REPLY_HEADER)), got.toHex(' ').constData());
+        // The twin's neighbour answers cleanly; at the wrong speed every module is garbled.
+        const QByteArray reply = reply_with(1, FUNC_READ, 0, expected_default(0));
+        const QByteArray other =
+            exchange(*port, read_request(1, 0), twin ? FRAME_SIZE : garbled_size);
+        QCOMPARE(other == (echo ? read_request(1, 0) : QByteArray()) + reply, twin);
+    }
+    const QString log =
+        log_until(sim, QLatin1String(twin ? "] twin at address 2" : "] wrong"), twin ? 2 : 4);
+    QVERIFY(sim.stop_with(SIGTERM));
+    QCOMPARE(log.count(QLatin1String(twin ? "] twin at address 2" : "] wrong speed on 22 0")),
+             twin ? 2 : 4);
+}
+
+void tst_sim_program::programIdleNoise()
+{
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--pace-baud"), QStringLiteral("9600"),
+                       QStringLiteral("--idle-noise"), QStringLiteral("200"),
+                       QStringLiteral("--verbose")}));
+    auto port = open_port(sim.path);
+    QByteArray noise;
+    const auto started = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - started < std::chrono::seconds(1))
+        noise += to_bytes(port->read_some(50));
+    // Poisson: 200 a second, within about five standard deviations; never the reply header.
+    QVERIFY2(noise.size() > 130 && noise.size() < 270, qPrintable(QString::number(noise.size())));
+    QVERIFY(!noise.contains(char(REPLY_HEADER)));
+    QVERIFY(sim.stop_with(SIGTERM));
+    noise += to_bytes(port->read_some(0));
+    const QString log = QString::fromLocal8Bit(sim.process.readAllStandardError());
+    QCOMPARE(log.count(QLatin1String("] noise ")), noise.size());
+}
+
 void tst_sim_program::programSilentAfterKeepsReading()
 {
     sim_process sim;
@@ -389,6 +463,13 @@ void tst_sim_program::programRejectsBadOptions_data()
     QTest::newRow("turnaround above 1000") << args({"--turnaround", "1001"});
     QTest::newRow("latency not a number") << args({"--latency", "soon"});
     QTest::newRow("half duplex without pacing") << args({"--half-duplex"});
+    QTest::newRow("twin not among the addresses") << args({"--address", "1,2", "--twin", "3"});
+    QTest::newRow("twin of the default at 5") << args({"--twin", "5"});
+    QTest::newRow("idle noise 0") << args({"--idle-noise", "0"});
+    QTest::newRow("idle noise above 1000") << args({"--idle-noise", "1000.5"});
+    QTest::newRow("wrong speed 1") << args({"--wrong-speed", "1"});
+    QTest::newRow("wrong speed 20") << args({"--wrong-speed", "20"});
+    QTest::newRow("wrong speed a word") << args({"--wrong-speed", "fast"});
 }
 
 void tst_sim_program::programRejectsBadOptions()
@@ -410,9 +491,9 @@ void tst_sim_program::programHelp()
     QVERIFY(process.waitForFinished(REPLY_TIMEOUT_MS));
     QCOMPARE(process.exitCode(), 0);
     const QByteArray usage = process.readAllStandardOutput();
-    for (const char* option :
-         {"--address", "--pace-baud", "--silent-after", "--echo", "--faults", "--turnaround",
-          "--latency", "--half-duplex", "--verbose", "--link", "--help"})
+    for (const char* option : {"--address", "--pace-baud", "--silent-after", "--echo", "--faults",
+                               "--turnaround", "--latency", "--half-duplex", "--twin",
+                               "--idle-noise", "--wrong-speed", "--verbose", "--link", "--help"})
         QVERIFY2(usage.contains(option), option);
 }
 

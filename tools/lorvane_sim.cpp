@@ -48,6 +48,10 @@ constexpr std::int64_t RX_BACKLOG_LIMIT_NS = NS_PER_S;
 constexpr std::int64_t HANGUP_BACKOFF_NS = 200 * NS_PER_MS;
 constexpr std::uint32_t MAX_PACE_BAUD = 4'000'000;
 constexpr unsigned MAX_LINE_MS = 1000;  // --turnaround and --latency
+constexpr double MIN_NOISE_RATE = 0.1;  // --idle-noise, bytes per second
+constexpr double MAX_NOISE_RATE = 1000;
+constexpr double MIN_SPEED_FACTOR = 0.1;  // --wrong-speed
+constexpr double MAX_SPEED_FACTOR = 10;
 
 constexpr std::string_view USAGE =
     "Usage: lorvane-sim [options]\n"
@@ -78,7 +82,17 @@ constexpr std::string_view USAGE =
     "  --half-duplex        one two-wire bus for both directions: a request that is on\n"
     "                       the line while a reply is garbles that reply from there on\n"
     "                       and is lost itself. Needs --pace-baud.\n"
-    "                       Turnaround, latency and collisions are logged with --verbose.\n"
+    "  --twin A             a second module at address A (one of --address): it answers\n"
+    "                       the same requests a fraction of a byte later, so the two\n"
+    "                       replies overlap and arrive as 8 garbled bytes, as two modules\n"
+    "                       left at the same address do\n"
+    "  --idle-noise RATE    random bytes at random moments, RATE a second on average\n"
+    "                       (0.1..1000), whenever nothing drives the line, as a bus\n"
+    "                       without termination or bias picks up\n"
+    "  --wrong-speed FACTOR the modules answer at FACTOR times the line's speed (0.1..10,\n"
+    "                       not 1): each reply arrives as about 8/FACTOR garbled bytes\n"
+    "                       Turnaround, latency, collisions, twins, noise and wrong speed\n"
+    "                       are logged with --verbose.\n"
     "  --verbose            log every frame received and sent, and every fault, on stderr\n"
     "  --link PATH          also make PATH a symbolic link to the terminal; PATH must\n"
     "                       not exist yet\n"
@@ -107,6 +121,9 @@ struct options
     bool help = false;
     std::string link;
     std::optional<lorvane::sim::record_values> record0;
+    std::optional<std::uint8_t> twin;
+    double idle_noise_rate = 0;
+    double wrong_speed = 1;
 };
 
 // Parses a whole decimal number within [low, high].
@@ -156,6 +173,17 @@ std::optional<lorvane::sim::record_values> parse_record(std::string_view text)
     return values;
 }
 
+// A decimal number such as "0.5" or "20" within [low, high].
+std::optional<double> parse_decimal(std::string_view text, double low, double high)
+{
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+    if (text.empty() || error != std::errc{} || stop != end || !(value >= low) || value > high)
+        return std::nullopt;
+    return value;
+}
+
 // "SEED" or "SEED,RATE", RATE from 0 to 1.
 std::optional<fault_settings> parse_faults(std::string_view text)
 {
@@ -199,9 +227,13 @@ std::string parse_options(int argc, char** argv, options& parsed)
     const QCommandLineOption latency(QStringLiteral("latency"), {}, QStringLiteral("MS"));
     const QCommandLineOption link(QStringLiteral("link"), {}, QStringLiteral("PATH"));
     const QCommandLineOption record0(QStringLiteral("record0"), {}, QStringLiteral("V1,V2,V3"));
+    const QCommandLineOption twin(QStringLiteral("twin"), {}, QStringLiteral("A"));
+    const QCommandLineOption idle_noise(QStringLiteral("idle-noise"), {}, QStringLiteral("RATE"));
+    const QCommandLineOption wrong_speed(QStringLiteral("wrong-speed"), {},
+                                         QStringLiteral("FACTOR"));
     QCommandLineParser parser;
     parser.addOptions({help, verbose, echo, half_duplex, address, faults, pace_baud, silent_after,
-                       turnaround, latency, link, record0});
+                       turnaround, latency, link, record0, twin, idle_noise, wrong_speed});
     if (!parser.parse(arguments))
         return parser.errorText().toStdString();
     if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
@@ -267,6 +299,33 @@ std::string parse_options(int argc, char** argv, options& parsed)
                    " must be a whole number of ms from 0 to " + std::to_string(MAX_LINE_MS) +
                    ", not '" + text + "'";
         *target = *value;
+    }
+    if (parser.isSet(twin)) {
+        const std::string text = text_of(twin);
+        const auto value = parse_number<unsigned>(text, 0, 255);
+        const std::vector<std::uint8_t> present =
+            parsed.addresses.empty() ? std::vector{lorvane::sim::DEFAULT_MODULE_ADDRESS}
+                                     : parsed.addresses;
+        if (!value || std::find(present.begin(), present.end(), *value) == present.end())
+            return "--twin takes one of the modules' addresses (--address, default 1), not '" +
+                   text + "'";
+        parsed.twin = static_cast<std::uint8_t>(*value);
+    }
+    if (parser.isSet(idle_noise)) {
+        const std::string text = text_of(idle_noise);
+        const auto value = parse_decimal(text, MIN_NOISE_RATE, MAX_NOISE_RATE);
+        if (!value)
+            return "--idle-noise takes bytes per second from 0.1 to 1000, not '" + text + "'";
+        parsed.idle_noise_rate = *value;
+    }
+    if (parser.isSet(wrong_speed)) {
+        const std::string text = text_of(wrong_speed);
+        const auto value = parse_decimal(text, MIN_SPEED_FACTOR, MAX_SPEED_FACTOR);
+        if (!value || *value == 1)
+            return "--wrong-speed takes a factor of the line's speed from 0.1 to 10 other than 1, "
+                   "not '" +
+                   text + "'";
+        parsed.wrong_speed = *value;
     }
     if (parsed.half_duplex && parsed.pace_baud == 0)
         return "--half-duplex needs --pace-baud: without pacing bytes take no time on the line, "
@@ -394,6 +453,9 @@ lorvane::sim::line_settings line_settings_of(const options& opts)
     settings.latency_ns = static_cast<std::int64_t>(opts.latency_ms) * NS_PER_MS;
     settings.half_duplex = opts.half_duplex;
     settings.record0 = opts.record0;
+    settings.twin = opts.twin;
+    settings.idle_noise_rate = opts.idle_noise_rate;
+    settings.wrong_speed = opts.wrong_speed;
     return settings;
 }
 

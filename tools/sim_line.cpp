@@ -1,6 +1,7 @@
 #include "sim_line.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -14,6 +15,8 @@ constexpr std::int64_t BITS_PER_BYTE = 10;  // start bit, 8 data bits, stop bit 
 // Mixed into the --faults seed (or used alone without one) for the garbage of collisions,
 // so that garbling draws from a sequence of its own and leaves the faults' sequence as it was.
 constexpr std::uint64_t GARBAGE_SEED = 0x6A09E667F3BCC908ULL;
+// Mixed in the same way for idle noise, a sequence of its own again.
+constexpr std::uint64_t NOISE_SEED = 0xBB67AE8584CAA73BULL;
 // More rounds than a garbled run of bytes ever needs to stop looking like a reply.
 constexpr int MAX_GARBLE_ROUNDS = 64;
 
@@ -36,6 +39,15 @@ std::uint8_t garbage_for(std::uint8_t original, std::uint8_t current, fault_rand
         if (value != REPLY_HEADER && value != current)
             return value;
     }
+}
+
+// A random byte that is never the reply header, so noise and garbage cannot begin a reply.
+std::uint8_t stray_byte(fault_random& random)
+{
+    auto byte = static_cast<std::uint8_t>(random.below(255));
+    if (byte >= REPLY_HEADER)
+        ++byte;
+    return byte;
 }
 
 }  // namespace
@@ -89,7 +101,8 @@ void garble(std::span<std::uint8_t> bytes, std::span<const std::uint8_t> origina
 
 sim_line::sim_line(const line_settings& settings, logger log)
     : settings_(settings), log_(std::move(log)),
-      garbage_(settings.faults ? settings.faults->seed ^ GARBAGE_SEED : GARBAGE_SEED)
+      garbage_(settings.faults ? settings.faults->seed ^ GARBAGE_SEED : GARBAGE_SEED),
+      noise_(settings.faults ? settings.faults->seed ^ NOISE_SEED : NOISE_SEED)
 {
     if (settings_.addresses.empty())
         settings_.addresses.push_back(DEFAULT_MODULE_ADDRESS);
@@ -136,6 +149,7 @@ void sim_line::advance(std::int64_t now, const writer& write)
 {
     answer_due_requests(now);
     send_due_bytes(now, write);
+    send_noise(now, write);
     forget_old(now);
 }
 
@@ -148,7 +162,59 @@ std::optional<std::int64_t> sim_line::next_due() const
         const std::int64_t send = delivery_ns(plans_.front(), plans_.front().sent);
         due = due ? std::min(*due, send) : send;
     }
+    if (next_noise_ns_)
+        due = due ? std::min(*due, *next_noise_ns_) : *next_noise_ns_;
     return due;
+}
+
+// Noise arrives as a Poisson process: the gaps between its bytes are drawn exponentially.
+// A moment that falls while a request or a reply drives the line brings no byte, as the
+// driver holds the line then.
+void sim_line::send_noise(std::int64_t now, const writer& write)
+{
+    const double rate = settings_.idle_noise_rate;
+    if (!(rate > 0))
+        return;
+    const auto gap_ns = [&] {
+        const double seconds = -std::log(1.0 - noise_.unit()) / rate;
+        return std::max<std::int64_t>(1, std::llround(seconds * NS_PER_S));
+    };
+    if (!next_noise_ns_) {
+        next_noise_ns_ = now + gap_ns();
+        return;
+    }
+    for (; *next_noise_ns_ <= now; *next_noise_ns_ += gap_ns()) {
+        const std::uint8_t byte = stray_byte(noise_);
+        if (line_driven(*next_noise_ns_))
+            continue;
+        const std::string failure = write(std::span(&byte, 1));
+        log_("noise " + hex(std::span(&byte, 1)) +
+             (failure.empty() ? "" : "  dropped: " + failure));
+    }
+}
+
+bool sim_line::line_driven(std::int64_t now) const
+{
+    const bool sending = std::any_of(plans_.begin(), plans_.end(), [](const pending_plan& plan) {
+        return plan.sent < plan.bytes.size();
+    });
+    return sending || !requests_.empty() || rx_line_free_ns_ > now || tx_line_free_ns_ > now;
+}
+
+// A UART at the line's speed sees a reply sent at FACTOR times that speed as about
+// 8 / FACTOR bytes: start bits where there are none, framing errors, never the header.
+reply_plan sim_line::wrong_speed_plan(const frame& request, const frame& reply)
+{
+    const auto count =
+        std::max<long>(1, std::lround(static_cast<double>(FRAME_SIZE) / settings_.wrong_speed));
+    std::vector<std::uint8_t> bytes;
+    if (settings_.echo)
+        bytes.assign(request.begin(), request.end());
+    for (long i = 0; i < count; ++i)
+        bytes.push_back(stray_byte(garbage_));
+    log_("wrong speed on " + hex(reply) + ": arrives as " + std::to_string(count) +
+         " garbled byte(s)");
+    return {std::nullopt, {}, {{0, std::move(bytes)}}};
 }
 
 void sim_line::answer_due_requests(std::int64_t now)
@@ -167,11 +233,22 @@ void sim_line::answer_due_requests(std::int64_t now)
         log_("rx " + hex(request) + "  (" + std::string(verdict_text(verdict)) + ")");
         // The turnaround holds everything that answers the request, the echo included.
         const std::int64_t ready = pending.complete_ns + settings_.turnaround_ns;
-        const std::optional<frame> reply = module.answer(request);
+        std::optional<frame> reply = module.answer(request);
         if (!reply) {
             if (settings_.echo)  // the adapter echoes what the PC sends, answered or not
                 schedule(ready, {std::nullopt, {}, {{0, {request.begin(), request.end()}}}});
             continue;
+        }
+        if (settings_.wrong_speed != 1) {
+            schedule(ready, wrong_speed_plan(request, *reply));
+            continue;
+        }
+        if (settings_.twin == module.address()) {
+            // Both drive the bus from the first byte on, a fraction of a byte apart.
+            const frame alone = *reply;
+            garble(*reply, alone, 0, garbage_);
+            log_("twin at address " + std::to_string(module.address()) + " answers " + hex(alone) +
+                 " too: both arrive garbled as " + hex(*reply));
         }
         const reply_plan plan = faults_ ? faults_->plan(request, *reply, settings_.echo)
                                         : plain_reply(request, *reply, settings_.echo);

@@ -39,6 +39,15 @@ struct line_settings
     std::int64_t latency_ns = 0;           // a piece's last byte through to its delivery
     bool half_duplex = false;              // one bus for both directions; needs byte_ns > 0
     std::optional<record_values> record0;  // every module's record 0 at start
+    // A second module at this address (one of `addresses`): it answers the same requests a
+    // fraction of a byte later, so the two replies overlap and the PC gets 8 garbled bytes.
+    std::optional<std::uint8_t> twin;
+    // Random bytes at random moments while nothing is driven on the line, as a bus without
+    // termination or bias picks up; bytes per second on average, 0: none.
+    double idle_noise_rate = 0;
+    // The modules answer at this many times the line's speed; anything but 1 reaches the PC
+    // as about 8 / wrong_speed garbage bytes instead of a reply.
+    double wrong_speed = 1;
 };
 
 // One byte's time on the line at `baud`, 8N1 (10 bits), rounded up so that paced exchanges
@@ -113,6 +122,11 @@ private:
 
     void answer_due_requests(std::int64_t now);
     void send_due_bytes(std::int64_t now, const writer& write);
+    // Idle noise: writes the bytes due by `now` that fall on an undriven line.
+    void send_noise(std::int64_t now, const writer& write);
+    bool line_driven(std::int64_t now) const;
+    // What reaches the PC of `reply` sent at the wrong speed, behind the echo with --echo.
+    reply_plan wrong_speed_plan(const frame& request, const frame& reply);
     sim_module& module_for(const frame& request);
     void schedule(std::int64_t ready_ns, const reply_plan& plan);
     // Half duplex: garbles `plan` from its first byte that shares the line with a byte of
@@ -128,6 +142,8 @@ private:
     std::vector<sim_module> modules_;
     std::optional<fault_injector> faults_;
     fault_random garbage_;
+    fault_random noise_;                         // idle noise: its moments and its bytes
+    std::optional<std::int64_t> next_noise_ns_;  // none before the first advance()
     request_framer framer_;
     std::int64_t rx_line_free_ns_ = 0;  // when the last received byte is through the line
     std::int64_t tx_line_free_ns_ = 0;  // when the last scheduled byte to the tool is out
