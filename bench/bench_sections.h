@@ -52,5 +52,6 @@ void checksum_section(const bench_options& opts, report& out);  // checksum_benc
 void cli_section(const bench_options& opts, report& out);       // cli_bench.cpp
 void scan_section(const bench_options& opts, report& out);      // scan_bench.cpp
 void site_section(const bench_options& opts, report& out);      // site_bench.cpp
+void health_section(const bench_options& opts, report& out);    // health_bench.cpp
 
 }  // namespace lorvane::bench

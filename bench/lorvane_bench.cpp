@@ -16,6 +16,8 @@
 //             lorvane-sim
 //   site      four paced buses checked at once beside the slowest alone; lorvane-cli's
 //             memory for 64 buses of 256 modules
+//   health    the short bus test of 8 paced modules against its line time, and the passive
+//             collector's CPU time per exchange against the exchange's line time
 //
 // Each section is in a file of its own (see bench_sections.h); this one parses the options,
 // runs the sections asked for and prints the table.
@@ -69,7 +71,7 @@ constexpr std::string_view USAGE =
     "  --probe PATH        lorvane-bench-startup (default: next to this program)\n"
     "  --cli PATH          lorvane-cli (default: next to this program)\n"
     "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli,\n"
-    "                      scan,site\n"
+    "                      scan,site,health\n"
     "  --help              show this text\n";
 
 struct section
@@ -81,9 +83,9 @@ struct section
 // Every section, in the order they run. A new one goes in here: a file of its own, its
 // function declared in bench_sections.h, and its name in USAGE.
 constexpr section SECTIONS[] = {
-    {"latency", latency_section},   {"paced", paced_section}, {"startup", startup_section},
-    {"checksum", checksum_section}, {"cli", cli_section},     {"scan", scan_section},
-    {"site", site_section},
+    {"latency", latency_section},   {"paced", paced_section},   {"startup", startup_section},
+    {"checksum", checksum_section}, {"cli", cli_section},       {"scan", scan_section},
+    {"site", site_section},         {"health", health_section},
 };
 
 std::optional<int> parse_int(std::string_view text)

@@ -4,6 +4,7 @@
 #include "config_compare.h"
 #include "console.h"
 #include "file_io.h"
+#include "health_command.h"
 #include "interrupt_watch.h"
 #include "messages.h"
 #include "module_session.h"
@@ -57,6 +58,7 @@ struct command_line
     int first = 0;
     int last = 255;
     int wait_ms = int(DEFAULT_SCAN_WAIT.count());
+    int samples = 20;  // health: reads of record 0 per module
     session_options session;
     network_options network;
 };
@@ -78,6 +80,10 @@ const std::map<QString, std::set<QString>>& command_options()
         {QStringLiteral("scan"),
          {QStringLiteral("port"), QStringLiteral("first"), QStringLiteral("last"),
           QStringLiteral("wait"), QStringLiteral("json")}},
+        {QStringLiteral("health"),
+         {QStringLiteral("port"), QStringLiteral("first"), QStringLiteral("last"),
+          QStringLiteral("wait"), QStringLiteral("timeout"), QStringLiteral("samples"),
+          QStringLiteral("json")}},
     };
     return options;
 }
@@ -448,6 +454,20 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
     return EXIT_DONE;
 }
 
+int command_health(const command_line& args, interrupt_watch& interrupts)
+{
+    serial_link link;
+    if (const auto failed = open_port(link, args.port, args.network, interrupts, true))
+        return *failed;
+    health_options options;
+    options.first = args.first;
+    options.last = args.last;
+    options.samples = args.samples;
+    options.scan_wait = std::chrono::milliseconds(args.wait_ms);
+    options.timeout = args.session.timeout;
+    return cli::command_health(link, args.port, options, args.json, interrupts, print_result);
+}
+
 command_line parse(QCommandLineParser& parser, const QStringList& arguments)
 {
     parser.setApplicationDescription(QStringLiteral(
@@ -462,6 +482,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         "  verify --port P [--address N] FILE       compare a module with a file\n"
         "  scan   --port P [--first N] [--last N] [--wait MS] [--json]\n"
         "                                           find the modules on the line\n"
+        "  health --port P [--first N] [--last N] [--samples K] [--json]\n"
+        "                                           test the bus and say what is wrong\n"
         "  site   check|write|adopt ...             every bus of a building from one site\n"
         "                                           file ('lorvane-cli site --help')\n"
         "  trust  HOST:PORT sha256:HEX              trust a TLS server's certificate from now\n"
@@ -474,12 +496,14 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         "FILE '-' is standard input; --output - is standard output. Exit codes: 0 done,\n"
         "1 usage error, 2 a file cannot be read or written or is invalid (results that\n"
         "cannot be written to standard output too), 3 port cannot be opened or was lost,\n"
-        "4 module did not answer, 5 verify found differences, 130 interrupted (Ctrl-C),\n"
+        "4 module did not answer, 5 verify found differences, 6 health has findings,\n"
+        "130 interrupted (Ctrl-C), "
         "143 terminated (SIGTERM)."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("ports, read, write, verify, scan or trust"));
+    parser.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("ports, read, write, verify, scan, health or trust"));
     parser.addPositionalArgument(QStringLiteral("files"),
                                  QStringLiteral("configuration files (write, verify)"),
                                  QStringLiteral("[FILE...]"));
@@ -502,7 +526,10 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
          QStringLiteral("scan: how long each address is given to answer, in the pass and in "
                         "the second look (default 155)"),
          QStringLiteral("MS")},
-        {QStringLiteral("json"), QStringLiteral("scan: print a JSON array")},
+        {QStringLiteral("json"), QStringLiteral("scan, health: print JSON")},
+        {QStringLiteral("samples"),
+         QStringLiteral("health: reads of record 0 per module found, 1..1000 (default 20)"),
+         QStringLiteral("K")},
         {QStringLiteral("timeout"),
          QStringLiteral("read, write, verify: reply time-out (default 1000)"),
          QStringLiteral("MS")},
@@ -572,6 +599,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
     if (args.first > args.last)
         throw usage_error{
             QStringLiteral("--first (%1) is above --last (%2)").arg(args.first).arg(args.last)};
+    if (parser.isSet(QStringLiteral("samples")))
+        args.samples = number_option(parser, QStringLiteral("samples"), 1, 1000);
     if (parser.isSet(QStringLiteral("wait")))
         args.wait_ms = number_option(parser, QStringLiteral("wait"), 1, MAX_SCAN_WAIT_MS);
     args.session.timeout = std::chrono::milliseconds(
@@ -619,6 +648,8 @@ int run(const QStringList& arguments)
             return command_write(args, interrupts);
         if (args.command == QStringLiteral("verify"))
             return command_verify(args, interrupts);
+        if (args.command == QStringLiteral("health"))
+            return command_health(args, interrupts);
         return command_scan(args, interrupts);
     };
     try {

@@ -13,6 +13,7 @@ inline constexpr int EXIT_BAD_FILE = 2;
 inline constexpr int EXIT_PORT = 3;
 inline constexpr int EXIT_NO_REPLY = 4;
 inline constexpr int EXIT_DIFFERENT = 5;
+inline constexpr int EXIT_FINDINGS = 6;       // health: the bus shows something to look into
 inline constexpr int EXIT_INTERRUPTED = 130;  // as a shell reports Ctrl-C (SIGINT)
 inline constexpr int EXIT_TERMINATED = 143;   // as a shell reports SIGTERM
 
