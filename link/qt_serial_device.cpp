@@ -2,6 +2,7 @@
 
 #include "port_listing.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #ifdef Q_OS_UNIX
@@ -62,6 +63,27 @@ void request_low_latency([[maybe_unused]] QSerialPort& port)
 #endif
 }
 
+// The latency timer, in ms, of the USB serial adapter behind `device` (a name such as
+// "ttyUSB0" or a path, /dev/serial/by-id/... links included); none for any other device.
+std::optional<int> read_latency_timer([[maybe_unused]] const QString& device)
+{
+#ifdef Q_OS_LINUX
+    const QString path = device.startsWith(u'/') ? device : QStringLiteral("/dev/") + device;
+    const QString name = QFileInfo(QFileInfo(path).canonicalFilePath()).fileName();
+    if (name.isEmpty())
+        return std::nullopt;
+    const file_contents contents = read_regular_file(
+        QStringLiteral("/sys/bus/usb-serial/devices/%1/latency_timer").arg(name), 64);
+    if (const auto* text = std::get_if<QByteArray>(&contents)) {
+        bool ok = false;
+        const int ms = text->trimmed().toInt(&ok);
+        if (ok && ms >= 0 && ms <= 255)
+            return ms;
+    }
+#endif
+    return std::nullopt;
+}
+
 }  // namespace
 
 qt_serial_device::qt_serial_device()
@@ -94,7 +116,26 @@ std::optional<port_failure> qt_serial_device::open(const QString& device)
     // Whatever the line delivered before this open belongs to nobody.
     port_.clear(QSerialPort::Input);
     request_low_latency(port_);
+    latency_timer_ms_ = read_latency_timer(device);
     return std::nullopt;
+}
+
+std::optional<os_line_errors> qt_serial_device::os_errors() const
+{
+#ifdef Q_OS_LINUX
+    serial_icounter_struct counts{};
+    const int fd = static_cast<int>(port_.handle());
+    if (port_.isOpen() && fd >= 0 && ::ioctl(fd, TIOCGICOUNT, &counts) == 0)
+        return os_line_errors{std::uint64_t(counts.frame), std::uint64_t(counts.parity),
+                              std::uint64_t(counts.overrun) + std::uint64_t(counts.buf_overrun),
+                              std::uint64_t(counts.brk)};
+#endif
+    return std::nullopt;
+}
+
+std::optional<int> qt_serial_device::latency_timer_ms() const
+{
+    return port_.isOpen() ? latency_timer_ms_ : std::nullopt;
 }
 
 void qt_serial_device::close()

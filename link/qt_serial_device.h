@@ -20,11 +20,17 @@ public:
     void discard_input() override;
     void send(const frame& bytes) override;
     QIODevice& input() override { return port_; }
+    // Linux: the driver's counters (TIOCGICOUNT), where the device keeps them (a USB adapter
+    // or a UART does; a pseudo-terminal does not).
+    std::optional<os_line_errors> os_errors() const override;
+    // Linux: a USB serial adapter's latency timer, from sysfs.
+    std::optional<int> latency_timer_ms() const override;
 
 private:
     void on_error(QSerialPort::SerialPortError error);
 
     QSerialPort port_;
+    std::optional<int> latency_timer_ms_;  // read at the open: it does not change meanwhile
 };
 
 }  // namespace lorvane
