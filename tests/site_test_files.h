@@ -67,4 +67,28 @@ inline QJsonValue json_at(const QByteArray& json,
     return value;
 }
 
+// Each `"health":{...}` member of a site's JSON text replaced by `"health":H`.
+inline void hide_health(QString& json)
+{
+    static const QLatin1String health(",\"health\":");
+    for (qsizetype at = json.indexOf(health); at >= 0; at = json.indexOf(health, at + 1)) {
+        const qsizetype open = at + health.size();
+        qsizetype end = open;
+        int depth = 0;
+        bool quoted = false;
+        for (; end < json.size(); ++end) {
+            const QChar c = json[end];
+            if (quoted && c == u'\\')
+                ++end;  // an escaped character
+            else if (c == u'"')
+                quoted = !quoted;
+            else if (!quoted && c == u'{')
+                ++depth;
+            else if (!quoted && c == u'}' && --depth == 0)
+                break;
+        }
+        json.replace(open, end + 1 - open, QStringLiteral("H"));
+    }
+}
+
 }  // namespace lorvane
