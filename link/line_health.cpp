@@ -41,7 +41,9 @@ line_watch::module_state& line_watch::module(int address)
 {
     std::optional<module_state>& m = modules_[std::size_t(address & 0xFF)];
     if (!m) {
-        m.emplace();
+        // Assigned, not emplaced: clang does not take the nested struct as default-constructible
+        // here.
+        m = module_state{};
         m->traffic.address = address & 0xFF;
     }
     return *m;
