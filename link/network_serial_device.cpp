@@ -568,6 +568,13 @@ void network_serial_device::discard_input()
     input_.clear();
 }
 
+std::optional<serial_device::line_state_notes> network_serial_device::line_state() const
+{
+    if (!telnet_ || stage_ != stage::open)
+        return std::nullopt;
+    return line_state_notes{telnet_->line_state_notices(), telnet_->line_state_errors()};
+}
+
 void network_serial_device::send(const frame& bytes)
 {
     if (stage_ != stage::open || !socket_ || socket_->state() != QAbstractSocket::ConnectedState)

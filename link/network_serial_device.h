@@ -78,6 +78,9 @@ public:
     void discard_input() override;
     void send(const frame& bytes) override;
     QIODevice& input() override { return input_; }
+    // RFC 2217: the NOTIFY-LINESTATE messages the server sent since the open (none on a raw
+    // connection, which has no way to send them).
+    std::optional<line_state_notes> line_state() const override;
 
     // From the next open on.
     void set_options(const network_options& options) { options_ = options; }

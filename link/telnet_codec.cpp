@@ -184,6 +184,7 @@ QByteArray com_port_session::settings_request()
     for (const std::uint8_t code :
          {SET_BAUDRATE, SET_DATASIZE, SET_PARITY, SET_STOPSIZE, SET_CONTROL})
         bytes += com_port_command(code, requested_value(code));
+    bytes += com_port_command(SET_LINESTATE_MASK, one(LINESTATE_ERRORS));
     bytes += com_port_command(PURGE_DATA, one(PURGE_BOTH));
     return bytes;
 }
@@ -235,7 +236,12 @@ void com_port_session::acknowledgement(const QByteArray& data)
     if (!settings_sent_ || data.isEmpty())
         return;
     const auto code = static_cast<std::uint8_t>(data[0]);
-    // The purge's acknowledgement, and anything else, only informs.
+    if (code == SERVER_OFFSET + NOTIFY_LINESTATE && data.size() == 2) {
+        ++notices_;
+        line_errors_ = static_cast<std::uint8_t>(line_errors_ | (data[1] & LINESTATE_ERRORS));
+        return;
+    }
+    // The mask's and the purge's acknowledgements, and anything else, only inform.
     if (code >= SERVER_OFFSET + SET_BAUDRATE && code <= SERVER_OFFSET + SET_CONTROL) {
         const auto setting = static_cast<std::uint8_t>(code - SERVER_OFFSET);
         if (data.mid(1) == requested_value(setting))

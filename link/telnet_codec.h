@@ -36,7 +36,10 @@ inline constexpr std::uint8_t SET_DATASIZE = 2;
 inline constexpr std::uint8_t SET_PARITY = 3;
 inline constexpr std::uint8_t SET_STOPSIZE = 4;
 inline constexpr std::uint8_t SET_CONTROL = 5;
+inline constexpr std::uint8_t SET_LINESTATE_MASK = 10;
 inline constexpr std::uint8_t PURGE_DATA = 12;
+// From the server only, with SERVER_OFFSET: the line state whose bits the mask lets through.
+inline constexpr std::uint8_t NOTIFY_LINESTATE = 6;
 inline constexpr std::uint8_t SERVER_OFFSET = 100;
 
 // The values of the line settings: 9600 baud, 8 data bits, no parity, 1 stop bit, no flow
@@ -47,6 +50,9 @@ inline constexpr std::uint8_t LINE_PARITY_NONE = 1;
 inline constexpr std::uint8_t STOP_SIZE_1 = 1;
 inline constexpr std::uint8_t CONTROL_NO_FLOW = 1;
 inline constexpr std::uint8_t PURGE_BOTH = 3;
+// The line-state bits we ask to be told of: overrun (0x02), parity (0x04), framing (0x08)
+// and break (0x10) errors. The data-ready and shift-register bits would come with every byte.
+inline constexpr std::uint8_t LINESTATE_ERRORS = 0x1E;
 
 // A subnegotiation longer than this is not ours to read: it is dropped whole.
 inline constexpr qsizetype MAX_SUBNEGOTIATION = 64;
@@ -119,8 +125,12 @@ public:
     // declined the option or put another value in use.
     settings settings_state() const;
 
-    // The line settings and the purge, as sent.
+    // The line settings, the line-state mask and the purge, as sent.
     static QByteArray settings_request();
+
+    // NOTIFY-LINESTATE messages received since the start, and their error bits, or-ed.
+    std::uint64_t line_state_notices() const { return notices_; }
+    std::uint8_t line_state_errors() const { return line_errors_; }
 
 private:
     enum class option_state : std::uint8_t { off, asked, on };
@@ -134,6 +144,8 @@ private:
     bool settings_sent_ = false;
     bool refused_ = false;
     unsigned acknowledged_ = 0;  // bit n: SET command n acknowledged with our value
+    std::uint64_t notices_ = 0;
+    std::uint8_t line_errors_ = 0;
 };
 
 }  // namespace lorvane::telnet

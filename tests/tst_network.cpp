@@ -161,6 +161,7 @@ void tst_network::line_settings_reach_the_port()
     QVERIFY(opened.wait(5000));
     const termios preset = line_settings();
     QCOMPARE(::cfgetospeed(&preset), speed_t(B19200));
+    QVERIFY(!link.health().line.line_state_notices);  // raw TCP cannot carry them
     link.close();
 
     // RFC 2217: 9600 baud, 1 stop bit, no flow control (a pseudo-terminal is always 8N).
@@ -171,6 +172,9 @@ void tst_network::line_settings_reach_the_port()
     QCOMPARE(::cfgetospeed(&settings), speed_t(B9600));
     QCOMPARE(settings.c_cflag & (CSTOPB | CRTSCTS), tcflag_t(0));
     QCOMPARE(settings.c_iflag & (IXON | IXOFF), tcflag_t(0));
+    // The server takes the line-state mask: its notices are counted, none of them an error.
+    QVERIFY(link.health().line.line_state_notices);
+    QCOMPARE(int(link.health().line.line_state_errors.value_or(0)), 0);
 
     // Stray bytes that arrived before a send are dropped by it, 0xFF among them.
     peer.send_raw({0xFF, 0x22, 0xFF});

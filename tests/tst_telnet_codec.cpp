@@ -142,10 +142,10 @@ void tst_telnet_codec::session_negotiates_and_confirms()
                                                      IAC, WILL, OPTION_BINARY,
                                                      IAC, DO,   OPTION_COM_PORT}),
                                               line);
-    const QByteArray settings =
-        bytes({IAC, SB,  44,  1,  0,  0, 0x25, 0x80, IAC, SE,  IAC, SB, 44, 2,   8,
-               IAC, SE,  IAC, SB, 44, 3, 1,    IAC,  SE,  IAC, SB,  44, 4,  1,   IAC,
-               SE,  IAC, SB,  44, 5,  1, IAC,  SE,   IAC, SB,  44,  12, 3,  IAC, SE});
+    const QByteArray settings = bytes(
+        {IAC, SB, 44,  1,  0,   0,  0x25, 0x80, IAC, SE,  IAC, SB,  44, 2,   8,   IAC, SE, IAC,
+         SB,  44, 3,   1,  IAC, SE, IAC,  SB,   44,  4,   1,   IAC, SE, IAC, SB,  44,  5,  1,
+         IAC, SE, IAC, SB, 44,  10, 0x1E, IAC,  SE,  IAC, SB,  44,  12, 3,   IAC, SE});
     QCOMPARE(answer.toHex(' '), (bytes({IAC, DO, OPTION_SUPPRESS_GO_AHEAD, IAC, WILL,
                                         OPTION_SUPPRESS_GO_AHEAD, IAC, DONT, 1}) +
                                  settings)
@@ -159,6 +159,15 @@ void tst_telnet_codec::session_negotiates_and_confirms()
     QCOMPARE(session.settings_state(), com_port_session::settings::waiting);
     session.receive(ALL_ACKS.right(1) + ack(PURGE_DATA, bytes({3})), line);
     QCOMPARE(session.settings_state(), com_port_session::settings::acknowledged);
+    // Line-state notices count, their error bits gather; the data-ready bit (0x01) and a
+    // malformed notice without its value are left out.
+    QCOMPARE(session.line_state_notices(), std::uint64_t{0});
+    session.receive(ack(NOTIFY_LINESTATE, bytes({0x09})) + ack(NOTIFY_LINESTATE, bytes({0x03})) +
+                        ack(NOTIFY_LINESTATE, {}),
+                    line);
+    QCOMPARE(session.line_state_notices(), std::uint64_t{2});
+    QCOMPARE(int(session.line_state_errors()), 0x0A);
+    QVERIFY(line.isEmpty());
 }
 
 void tst_telnet_codec::session_sees_refusals()
