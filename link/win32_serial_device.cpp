@@ -10,10 +10,10 @@
 #include <cstring>
 
 // clang-format off: initguid.h must come before devguid.h to define the class GUIDs.
+#include <cfgmgr32.h>
 #include <devguid.h>
 #include <initguid.h>
 #include <setupapi.h>
-#include <cfgmgr32.h>
 // clang-format on
 
 namespace lorvane {
@@ -196,6 +196,9 @@ std::optional<port_failure> win32_serial_device::open(const QString& device)
     timeBeginPeriod(1);
     handle_ = handle;
     received_.clear();
+    errors_ = {};
+    count_errors();  // flags left from before the open are not this line's
+    errors_ = {};
     if (!start_read()) {
         const DWORD error = GetLastError();
         close();
@@ -243,6 +246,7 @@ void win32_serial_device::on_read_done()
         return;
     }
     read_pending_ = false;
+    count_errors();
     if (got > 0)
         received_.append(read_buffer_.data(), qint64(got));
     if (!start_read()) {
@@ -294,6 +298,26 @@ void win32_serial_device::send(const frame& bytes)
     ok = ok && GetOverlappedResult(handle_, &overlapped, &written, TRUE);
     if (!ok || written != bytes.size())
         Q_EMIT failed();
+}
+
+void win32_serial_device::count_errors() const
+{
+    DWORD flags = 0;
+    COMSTAT status{};
+    if (handle_ == INVALID_HANDLE_VALUE || !ClearCommError(handle_, &flags, &status))
+        return;
+    errors_.framing += (flags & CE_FRAME) ? 1 : 0;
+    errors_.parity += (flags & CE_RXPARITY) ? 1 : 0;
+    errors_.overrun += (flags & (CE_OVERRUN | CE_RXOVER)) ? 1 : 0;
+    errors_.breaks += (flags & CE_BREAK) ? 1 : 0;
+}
+
+std::optional<os_line_errors> win32_serial_device::os_errors() const
+{
+    if (handle_ == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    count_errors();
+    return errors_;
 }
 
 std::unique_ptr<serial_device> make_serial_device()

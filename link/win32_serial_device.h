@@ -50,8 +50,13 @@ public:
     void discard_input() override;
     void send(const frame& bytes) override;
     QIODevice& input() override { return received_; }
+    // The driver's error flags (ClearCommError) counted since the open: each read that
+    // completes, and each call here, collects and clears them.
+    std::optional<os_line_errors> os_errors() const override;
 
 private:
+    // Collects the driver's error flags since the last call into errors_.
+    void count_errors() const;
     // Starts the next overlapped read; false when the device refused it.
     bool start_read();
     // The pending read completed (its event is set): takes its bytes and starts the next.
@@ -67,6 +72,7 @@ private:
     std::array<char, 512> read_buffer_{};
     QWinEventNotifier* read_notifier_ = nullptr;
     byte_queue received_;
+    mutable os_line_errors errors_;
 };
 
 }  // namespace lorvane

@@ -364,12 +364,28 @@ com_interrupt_on_stdin()
     echo "windows_com: Ctrl-C ended write - waiting on a pipe at once: exit 130, nothing sent"
 }
 
+# lorvane-cli health through COM5: the driver's error counters (ClearCommError) are reported,
+# and a clean line gives no finding.
+com_health()
+{
+    start_sim
+    local rc=0
+    cli health --port COM5 --first 1 --last 3 --samples 3 --json >"$work/health.json" \
+        2>"$work/health.err" || rc=$?
+    stop_sim
+    [ "$rc" = 0 ] || fail "health on a clean line exited $rc: $(cat "$work/health.err")"
+    grep -q '"os_errors":{"framing":0,"parity":0,"overrun":0,"break":0}' "$work/health.json" ||
+        fail "health reported no OS error counters: $(cat "$work/health.json")"
+    echo "windows_com: lorvane-cli health through COM5: the driver's counters, no finding"
+}
+
 check_com()
 {
     unpack
     need_display
     com_round unpaced
     com_round "9600 baud" --pace-baud 9600
+    com_health
     com_lost_port
     com_interrupt_on_stdin
 }
