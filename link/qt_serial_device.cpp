@@ -6,6 +6,7 @@
 #include <QSerialPortInfo>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -16,6 +17,15 @@
 namespace lorvane {
 
 namespace {
+
+#ifdef Q_OS_UNIX
+// True when the system still serves the open terminal `fd`: no hang-up or error pending.
+bool still_there(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+#endif
 
 // Driver receive buffer of the original line settings; Qt keeps at most this much.
 constexpr qint64 RECEIVE_BUFFER_SIZE = 1024;  // bytes
@@ -166,6 +176,16 @@ void qt_serial_device::on_error(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::ReadError:
+#ifdef Q_OS_UNIX
+        // Bytes the system announced may have been discarded (a send drops what was received)
+        // before Qt read them: it then reads nothing and calls that an error. The port is
+        // gone only when the system says so.
+        if (port_.isOpen() && still_there(int(port_.handle()))) {
+            port_.clearError();
+            break;
+        }
+#endif
+        [[fallthrough]];
     case QSerialPort::WriteError:
     case QSerialPort::ResourceError:
         // Qt may repeat a read error in a tight loop, or stop watching the port after a

@@ -8,6 +8,7 @@
 #include "serial_link.h"
 
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QThread>
 
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void right_reply_is_never_kept_behind_another();
     void rejected_bytes_are_no_reply();
     void send_discards_everything_waiting();
+    void bytes_discarded_before_qt_reads_them_lose_no_port();
     void far_end_hanging_up_closes_the_port_once();
     void low_latency_request_is_harmless_on_a_pty();
     void operations_run_one_at_a_time_in_order();
@@ -194,6 +196,47 @@ void tst_serial_link::send_discards_everything_waiting()
     QCOMPARE(op.items.size(), std::size_t{1});
     QVERIFY(op.items[0].in_step());
     QCOMPARE(hex(op.replies()[0]), hex(WRITE_REPLY_0));
+}
+
+void tst_serial_link::bytes_discarded_before_qt_reads_them_lose_no_port()
+{
+    // Noise arrives, and in the same pass of the event loop, before Qt reads it, a send
+    // discards it: Qt then finds nothing to read where the system said there was. That is no
+    // lost port. A second notifier, ready at the same moment, does the send; it is set up
+    // before the port's in even rounds and after it in odd ones, so both orders are tried.
+    for (int round = 0; round < 10; ++round) {
+        module_peer peer;
+        peer.answering = false;
+        serial_link link;
+        QSignalSpy lost(&link, &serial_link::port_lost);
+        int fds[2];
+        QVERIFY(::pipe(fds) == 0);
+        recording_operation op;
+        std::optional<QSocketNotifier> sender;
+        const auto watch = [&] {
+            sender.emplace(fds[0], QSocketNotifier::Read);
+            connect(&*sender, &QSocketNotifier::activated, this, [&] {
+                sender->setEnabled(false);
+                op.transmit(make_request(FUNC_WRITE, 1, 0, 50, 0, 0));
+            });
+        };
+        if (round % 2 == 0)
+            watch();
+        QCOMPARE(link.open(peer.path()), std::nullopt);
+        if (round % 2 == 1)
+            watch();
+        QVERIFY(link.claim(op));
+        peer.send_raw({0x22, 0x99, 0x13});
+        QVERIFY(::write(fds[1], "x", 1) == 1);
+        QThread::msleep(20);
+        QVERIFY(peer.wait_for_requests(1));
+        QTest::qWait(20);
+        sender.reset();
+        ::close(fds[0]);
+        ::close(fds[1]);
+        QVERIFY2(lost.isEmpty(), qPrintable(QString::number(round)));
+        QVERIFY(link.is_open());
+    }
 }
 
 void tst_serial_link::far_end_hanging_up_closes_the_port_once()
