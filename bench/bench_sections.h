@@ -53,5 +53,6 @@ void cli_section(const bench_options& opts, report& out);       // cli_bench.cpp
 void scan_section(const bench_options& opts, report& out);      // scan_bench.cpp
 void site_section(const bench_options& opts, report& out);      // site_bench.cpp
 void health_section(const bench_options& opts, report& out);    // health_bench.cpp
+void capture_section(const bench_options& opts, report& out);   // capture_bench.cpp
 
 }  // namespace lorvane::bench

@@ -18,6 +18,8 @@
 //             memory for 64 buses of 256 modules
 //   health    the short bus test of 8 paced modules against its line time, and the passive
 //             collector's CPU time per exchange against the exchange's line time
+//   capture   lorvane-cli write chains with and without --capture in turns, and a 1 MB/s
+//             flood into a capture with a limit: its size and the program's memory
 //
 // Each section is in a file of its own (see bench_sections.h); this one parses the options,
 // runs the sections asked for and prints the table.
@@ -71,7 +73,7 @@ constexpr std::string_view USAGE =
     "  --probe PATH        lorvane-bench-startup (default: next to this program)\n"
     "  --cli PATH          lorvane-cli (default: next to this program)\n"
     "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli,\n"
-    "                      scan,site,health\n"
+    "                      scan,site,health,capture\n"
     "  --help              show this text\n";
 
 struct section
@@ -85,7 +87,7 @@ struct section
 constexpr section SECTIONS[] = {
     {"latency", latency_section},   {"paced", paced_section},   {"startup", startup_section},
     {"checksum", checksum_section}, {"cli", cli_section},       {"scan", scan_section},
-    {"site", site_section},         {"health", health_section},
+    {"site", site_section},         {"health", health_section}, {"capture", capture_section},
 };
 
 std::optional<int> parse_int(std::string_view text)

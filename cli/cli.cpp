@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "bus_scan.h"
+#include "capture_option.h"
 #include "config_compare.h"
 #include "console.h"
 #include "file_io.h"
@@ -61,6 +62,7 @@ struct command_line
     int samples = 20;  // health: reads of record 0 per module
     session_options session;
     network_options network;
+    std::optional<capture_request> capture;
 };
 
 // What each command takes besides the common options.
@@ -109,13 +111,29 @@ void trace_link(serial_link& link, bool raw_bytes)
                      });
 }
 
-// Opens the port (traced when asked for), waiting for a network port to connect; on
-// failure or Ctrl-C meanwhile, the exit code after telling why.
-std::optional<int> open_port(serial_link& link, const QString& port, const network_options& tls,
+// The line of a command, and its capture when asked for (destroyed after the link).
+struct command_link
+{
+    std::unique_ptr<line_capture> capture;
+    serial_link link;
+};
+
+// Creates the capture file when asked for, then opens the port (traced when asked for),
+// waiting for a network port to connect; on failure or Ctrl-C meanwhile, the exit code after
+// telling why.
+std::optional<int> open_port(command_link& held, const command_line& args,
                              interrupt_watch& interrupts, bool raw_trace = false)
 {
+    auto capture = open_capture(args.capture);
+    if (const int* code = std::get_if<int>(&capture))
+        return *code;
+    held.capture = std::get<std::unique_ptr<line_capture>>(std::move(capture));
+    serial_link& link = held.link;
+    if (held.capture)
+        link.set_capture(held.capture.get(), held.capture->add_interface(args.port));
+    const QString& port = args.port;
     trace_link(link, raw_trace);
-    link.set_network_options(tls);
+    link.set_network_options(args.network);
     std::optional<port_failure> failure = link.open(port);
     bool interrupted = false;
     if (!failure && link.is_opening()) {
@@ -272,9 +290,10 @@ int command_ports()
 
 int command_read(const command_line& args, interrupt_watch& interrupts)
 {
-    serial_link link;
-    if (const auto failed = open_port(link, args.port, args.network, interrupts))
+    command_link held;
+    if (const auto failed = open_port(held, args, interrupts))
         return *failed;
+    serial_link& link = held.link;
     const std::uint8_t address = args.address.value_or(DEFAULT_MODULE_ADDRESS);
     module_session session(link, args.session);
     const session_outcome result =
@@ -340,9 +359,10 @@ int command_write(const command_line& args, interrupt_watch& interrupts)
             configs.back().module_address = *args.address;
     }
 
-    serial_link link;
-    if (const auto failed = open_port(link, args.port, args.network, interrupts))
+    command_link held;
+    if (const auto failed = open_port(held, args, interrupts))
         return *failed;
+    serial_link& link = held.link;
     for (std::size_t i = 0; i < configs.size(); ++i) {
         const panel_config& config = configs[i];
         const std::uint8_t address = config.module_address;
@@ -374,9 +394,10 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
     const panel_config expected = std::get<panel_config>(loaded);
     const std::uint8_t address = args.address.value_or(expected.module_address);
 
-    serial_link link;
-    if (const auto failed = open_port(link, args.port, args.network, interrupts))
+    command_link held;
+    if (const auto failed = open_port(held, args, interrupts))
         return *failed;
+    serial_link& link = held.link;
     const int code = verify_module(link, expected, address, args.session, interrupts, "reading");
     if (code == EXIT_DONE)
         out.info(QStringLiteral("module %1 holds what %2 says").arg(address).arg(args.files[0]));
@@ -385,9 +406,10 @@ int command_verify(const command_line& args, interrupt_watch& interrupts)
 
 int command_scan(const command_line& args, interrupt_watch& interrupts)
 {
-    serial_link link;
-    if (const auto failed = open_port(link, args.port, args.network, interrupts, true))
+    command_link held;
+    if (const auto failed = open_port(held, args, interrupts, true))
         return *failed;
+    serial_link& link = held.link;
 
     bus_scan scan(link);
     QEventLoop loop;
@@ -456,9 +478,10 @@ int command_scan(const command_line& args, interrupt_watch& interrupts)
 
 int command_health(const command_line& args, interrupt_watch& interrupts)
 {
-    serial_link link;
-    if (const auto failed = open_port(link, args.port, args.network, interrupts, true))
+    command_link held;
+    if (const auto failed = open_port(held, args, interrupts, true))
         return *failed;
+    serial_link& link = held.link;
     health_options options;
     options.first = args.first;
     options.last = args.last;
@@ -492,6 +515,9 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         "TLS servers are trusted when their certificate verifies for the host, or by its\n"
         "pinned fingerprint (--trust, or stored with trust); client.crt and client.key in\n"
         "the configuration folder are offered when a server asks for a client certificate.\n"
+        "\n"
+        "Every command with --port takes --capture FILE.pcapng: every byte on the line is\n"
+        "recorded, for Wireshark, up to --capture-limit MIB (default 64).\n"
         "\n"
         "FILE '-' is standard input; --output - is standard output. Exit codes: 0 done,\n"
         "1 usage error, 2 a file cannot be read or written or is invalid (results that\n"
@@ -539,6 +565,7 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         {QStringLiteral("trace"), QStringLiteral("show every frame on stderr")},
         {QStringLiteral("quiet"), QStringLiteral("say nothing but errors")},
     });
+    parser.addOptions(capture_option_list());
     parser.addOptions(tls_option_list());
     if (!parser.parse(arguments))
         throw usage_error{parser.errorText()};
@@ -558,7 +585,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
                                    QStringLiteral("quiet")};
     for (const QString& name : parser.optionNames()) {
         if (known->second.contains(name) || common.contains(name) ||
-            (known->second.contains(QStringLiteral("port")) && is_tls_option(name)))
+            (known->second.contains(QStringLiteral("port")) &&
+             (is_tls_option(name) || is_capture_option(name))))
             continue;
         const QString hint =
             args.command == QStringLiteral("scan") && name == QStringLiteral("timeout")
@@ -584,6 +612,7 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         if (const auto* error = std::get_if<QString>(&network))
             throw usage_error{*error};
         args.network = std::get<network_options>(network);
+        args.capture = capture_request_of(parser, arguments);
     }
     if (parser.isSet(QStringLiteral("address")))
         args.address = std::uint8_t(number_option(parser, QStringLiteral("address"), 0, 255));

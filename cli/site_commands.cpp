@@ -1,5 +1,6 @@
 #include "site_commands.h"
 
+#include "capture_option.h"
 #include "cli.h"
 #include "console.h"
 #include "file_io.h"
@@ -42,6 +43,7 @@ struct site_command
     std::vector<port_override> buses;  // adopt: --bus NAME=PORT
     session_options session;
     network_options network;  // every bus inside TLS: as read opens its URL
+    std::optional<capture_request> capture;
 };
 
 const std::map<QString, std::pair<site_action, std::set<QString>>>& actions()
@@ -95,6 +97,9 @@ const QString HELP = QStringLiteral(
     "the fingerprints stored with 'lorvane-cli trust HOST:PORT FINGERPRINT' first, then the\n"
     "system's authorities and --ca; --ca, --client-cert and --client-key serve every such bus.\n"
     "\n"
+    "Every action takes --capture FILE.pcapng: every bus's bytes are recorded into FILE, one\n"
+    "interface per bus, for Wireshark, up to --capture-limit MIB (default 64).\n"
+    "\n"
     "Exit codes: 0 done; 1 usage error; 2 the site file, a panel file, the log or the report\n"
     "cannot be read or written, or DIR is not empty; 3 a bus was unreachable; 4 a module is\n"
     "missing or failed; 5 check: a module is different or unexpected; 130\n"
@@ -127,6 +132,7 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
          QStringLiteral("N")},
         {QStringLiteral("quiet"), QStringLiteral("say nothing but errors and results")},
     });
+    parser.addOptions(capture_option_list());
     parser.addOptions(tls_file_option_list());
     if (!parser.parse(arguments)) {
         if (parser.unknownOptionNames().contains(QStringLiteral("trust")))
@@ -153,7 +159,7 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
                                    QStringLiteral("quiet")};
     for (const QString& name : parser.optionNames()) {
         if (!known->second.second.contains(name) && !common.contains(name) &&
-            !is_tls_file_option(name))
+            !is_tls_file_option(name) && !is_capture_option(name))
             throw usage_error{
                 QStringLiteral("--%1 is not an option of 'site %2'").arg(name, positional[0])};
     }
@@ -180,6 +186,9 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
     if (const auto* error = std::get_if<QString>(&network))
         throw usage_error{*error};
     command.network = std::get<network_options>(std::move(network));
+    // The comment names the command as given: `lorvane-cli site ...`.
+    command.capture = capture_request_of(
+        parser, QStringList{arguments.value(0), QStringLiteral("site")} + arguments.mid(1));
     out.set(parser.isSet(QStringLiteral("quiet")), false);
     return command;
 }
@@ -322,7 +331,13 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
         }
     }
 
+    auto capture = open_capture(command.capture);
+    if (const int* code = std::get_if<int>(&capture)) {
+        report.cancel();
+        return *code;
+    }
     site_run_options options;
+    options.capture = std::get<std::unique_ptr<line_capture>>(capture).get();
     options.action = command.action;
     options.scan = command.scan;
     options.write_all = command.all;
@@ -459,7 +474,11 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
                                           "usb:SERIAL"))};
     }
 
+    auto capture = open_capture(command.capture);
+    if (const int* code = std::get_if<int>(&capture))
+        return *code;
     site_run_options options;
+    options.capture = std::get<std::unique_ptr<line_capture>>(capture).get();
     options.action = site_action::adopt;
     options.session = command.session;
     options.scan_range.retries = command.session.retries;

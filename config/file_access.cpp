@@ -302,6 +302,15 @@ std::optional<file_failure> append_file::append(const QByteArray& bytes)
     return std::nullopt;
 }
 
+std::optional<file_failure> append_file::append_unflushed(const QByteArray& bytes)
+{
+    if (!is_open())
+        return failure_of(ERROR_INVALID_HANDLE);
+    if (!write_all(reinterpret_cast<HANDLE>(handle_), bytes))
+        return failure_of(GetLastError());
+    return std::nullopt;
+}
+
 std::variant<append_file, file_failure> open_append_file(const QString& name)
 {
     const std::wstring path = native_path(name).toStdWString();
@@ -634,6 +643,15 @@ std::optional<file_failure> append_file::append(const QByteArray& bytes)
         return failure_of(EBADF);
     const int fd = int(handle_);
     if (!write_all(fd, bytes) || ::fsync(fd) != 0)
+        return failure_of(errno);
+    return std::nullopt;
+}
+
+std::optional<file_failure> append_file::append_unflushed(const QByteArray& bytes)
+{
+    if (!is_open())
+        return failure_of(EBADF);
+    if (!write_all(int(handle_), bytes))
         return failure_of(errno);
     return std::nullopt;
 }

@@ -51,7 +51,8 @@ using file_contents = std::variant<QByteArray, file_failure>;
 file_contents read_regular_file(const QString& name, qsizetype max_size);
 
 // A regular file held open for appending: every append lands at the file's end, whatever
-// else appends to it meanwhile, and is on disk when append() returns. Closed when destroyed.
+// else appends to it meanwhile, and is on disk when append() returns (append_unflushed()
+// leaves it to the system's cache instead). Closed when destroyed.
 class append_file
 {
 public:
@@ -65,6 +66,10 @@ public:
     bool is_open() const { return handle_ != -1; }
     // Appends all of `bytes`, then flushes them to disk; why not, otherwise.
     std::optional<file_failure> append(const QByteArray& bytes);
+    // Appends all of `bytes` in one write, without waiting for the disk: for a stream of
+    // small records where a flush per record costs more than the work it records. What is
+    // written survives the program being killed, not a power cut.
+    std::optional<file_failure> append_unflushed(const QByteArray& bytes);
     void close();
 
 private:

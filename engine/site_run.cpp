@@ -67,6 +67,11 @@ public:
     {
         result().device = device;
         stage_ = stage::opening;
+        if (run_.options_.capture && !captured_) {  // once per bus, a reopen keeps it
+            captured_ = true;
+            link_.set_capture(run_.options_.capture,
+                              run_.options_.capture->add_interface(result().port));
+        }
         link_.set_network_options(run_.options_.network);  // read afresh at each open
         if (const auto failure = link_.open(device)) {
             finish_bus(bus_failure{bus_failure_kind::cannot_open, *failure, {}, {}, -1});
@@ -377,9 +382,10 @@ private:
     std::size_t current_ = std::size_t(-1);  // the module under way, in result().modules
     int confirmed_ = 0;                      // records confirmed in the transfer under way
     bool stopping_ = false;
-    bool asked_ = false;    // certificate_unknown was emitted (once per run)
-    bool opened_ = false;   // the port opened: the link's health is the bus's
-    port_failure refused_;  // its failure, for a bus whose server is not trusted
+    bool asked_ = false;     // certificate_unknown was emitted (once per run)
+    bool captured_ = false;  // the bus has its interface in the run's capture
+    bool opened_ = false;    // the port opened: the link's health is the bus's
+    port_failure refused_;   // its failure, for a bus whose server is not trusted
 };
 
 site_result planned_result(const site_plan& site, site_action action)

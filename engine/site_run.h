@@ -21,6 +21,7 @@
 
 #include "audit_log.h"
 #include "bus_scan.h"
+#include "line_capture.h"
 #include "module_session.h"
 #include "site_file.h"
 #include "site_result.h"
@@ -48,6 +49,9 @@ struct site_run_options
     // A bus behind an unknown certificate asks (site_run::certificate_unknown) instead of
     // ending unreachable at once.
     bool ask_trust = false;
+    // Where every bus's bytes are recorded, one interface per bus (its port as the site
+    // gives it), when a front end asked for a capture; it outlives the run. Null: none.
+    line_capture* capture = nullptr;
 };
 
 // What a run of `action` over `site` holds before it begins, as the front ends show it:

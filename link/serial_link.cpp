@@ -219,10 +219,20 @@ bool serial_link::transmit(line_operation& operation, const frame& request, bool
     // Each exchange starts from an empty receive side: this is the only resynchronisation
     // of the byte stream. The scan keeps what came, late replies too.
     if (discard) {
+        // What arrived but was not handed over yet is recorded before it is dropped: a late
+        // reply is what a capture is there to show.
+        if (capture_) {
+            const QByteArray late = port_->input().readAll();
+            capture_->record(capture_interface_, pcapng::direction::inbound, line_capture::now_ns(),
+                             late);
+        }
         port_->discard_input();
         watch_.tail_dropped(stream_.waiting());
         reset_input();
     }
+    if (capture_)  // the time the write starts
+        capture_->record(capture_interface_, pcapng::direction::outbound, line_capture::now_ns(),
+                         QByteArrayView(request.data(), qsizetype(request.size())));
     port_->send(request);
     watch_.request_out(request, !discard);
     Q_EMIT frame_sent(request);
@@ -234,6 +244,9 @@ void serial_link::on_bytes_received()
     const QByteArray bytes = port_->input().readAll();
     if (bytes.isEmpty())
         return;
+    if (capture_)
+        capture_->record(capture_interface_, pcapng::direction::inbound, line_capture::now_ns(),
+                         bytes);
     ++chunk_;
     watch_.chunk_in(std::size_t(bytes.size()));
     Q_EMIT bytes_received(bytes);
@@ -281,6 +294,12 @@ void serial_link::reset_health()
     watch_.reset();
     os_base_ = port_->os_errors();
     notes_base_ = port_->line_state();
+}
+
+void serial_link::set_capture(line_capture* capture, std::uint32_t interface)
+{
+    capture_ = capture;
+    capture_interface_ = interface;
 }
 
 void serial_link::on_device_failed(port_loss why)

@@ -10,6 +10,7 @@
 
 #include "frame.h"
 #include "frame_stream.h"
+#include "line_capture.h"
 #include "line_health.h"
 #include "line_operation.h"
 #include "serial_device.h"
@@ -89,6 +90,13 @@ public:
     line_health health() const;
     void reset_health();
 
+    // Records every byte of this line from now on into `capture` as its interface
+    // `interface` (line_capture::add_interface): each request as it goes out, each chunk as
+    // it arrives, before it is cut into frames. Null stops recording; so does the capture
+    // being destroyed.
+    void set_capture(line_capture* capture, std::uint32_t interface = 0);
+    line_capture* capture() const { return capture_.data(); }
+
 Q_SIGNALS:
     // The outcome of an open left opening: the port is open now, or it stays closed.
     void opened();
@@ -144,6 +152,8 @@ private:
     std::optional<os_line_errors> os_base_;  // the device's OS counters at the last reset
     std::optional<serial_device::line_state_notes> notes_base_;
     QPointer<line_operation> running_;
+    QPointer<line_capture> capture_;
+    std::uint32_t capture_interface_ = 0;
     std::deque<QPointer<line_operation>> queue_;
     QString device_;  // the name as the user gave it; "/dev/pts/7" stays whole
     std::uint64_t generation_ = 0;

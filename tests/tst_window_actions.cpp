@@ -503,7 +503,7 @@ void tst_window_actions::closed_port_and_menu()
     QVERIFY(!w.form->findChild<QDialog*>(QStringLiteral("scan_dialog")));
     QVERIFY(!w.form->findChild<QDialog*>(QStringLiteral("health_dialog")));
 
-    // A right-click on the background opens the six entries in order; one on a button
+    // A right-click on the background opens the seven entries in order; one on a button
     // or a box opens nothing of ours.
     const auto menu_at = [&](QWidget* target, QPoint pos) -> QMenu* {
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
@@ -518,10 +518,11 @@ void tst_window_actions::closed_port_and_menu()
         entries << action->text() + u'\t' + action->shortcut().toString();
     menu->close();
     QCOMPARE(entries,
-             (QStringList{
-                 QStringLiteral("打开配置文件…\tCtrl+O"), QStringLiteral("保存配置文件…\tCtrl+S"),
-                 QStringLiteral("查找模块…\tCtrl+F"), QStringLiteral("与模块核对\tCtrl+R"),
-                 QStringLiteral("打开工程…\tCtrl+Shift+O"), QStringLiteral("线路诊断\tCtrl+D")}));
+             (QStringList{QStringLiteral("打开配置文件…\tCtrl+O"),
+                          QStringLiteral("保存配置文件…\tCtrl+S"),
+                          QStringLiteral("查找模块…\tCtrl+F"), QStringLiteral("与模块核对\tCtrl+R"),
+                          QStringLiteral("打开工程…\tCtrl+Shift+O"),
+                          QStringLiteral("线路诊断\tCtrl+D"), QStringLiteral("录制线路…\t")}));
 }
 
 QTEST_MAIN(tst_window_actions)

@@ -1,5 +1,6 @@
 #include "main_form.h"
 
+#include "capture_action.h"
 #include "config_compare.h"
 #include "file_access.h"
 #include "health_dialog.h"
@@ -398,6 +399,8 @@ void main_form::create_actions()
         addAction(action);  // the shortcut works without any menu on show
         actions_ << action;
     }
+    capture_ = std::make_unique<capture_action>(link_, this);
+    actions_ << capture_->action();
 }
 
 void main_form::contextMenuEvent(QContextMenuEvent* event)
@@ -578,12 +581,16 @@ void main_form::show_port_open()
 {
     chuankou_num->setEnabled(false);
     open_comm->setText(CLOSE_CAPTION);
+    if (capture_)
+        capture_->port_changed(true);
 }
 
 void main_form::show_port_closed()
 {
     chuankou_num->setEnabled(true);
     open_comm->setText(OPEN_CAPTION);
+    if (capture_)
+        capture_->port_changed(false);
 }
 
 QString main_form::module_address_text() const

@@ -25,6 +25,8 @@ class QPushButton;
 
 namespace lorvane {
 
+class capture_action;
+
 inline const QString WINDOW_CAPTION = QStringLiteral("LorvaneV1.1");
 inline const QString OPEN_CAPTION = QStringLiteral("打开");
 inline const QString CLOSE_CAPTION = QStringLiteral("关闭");
@@ -144,9 +146,10 @@ private:
     QCompleter* port_picker_ = nullptr;        // their list, shown on demand
     handler_gate handlers_;                    // clicks, replies, time-outs: one at a time
     transfer_sequences transfer_;
-    module_session check_;         // 与模块核对 reads through the engine
-    panel_config check_expected_;  // what the window showed when it began
-    QList<QAction*> actions_;      // in context-menu order
+    module_session check_;                     // 与模块核对 reads through the engine
+    panel_config check_expected_;              // what the window showed when it began
+    QList<QAction*> actions_;                  // in context-menu order
+    std::unique_ptr<capture_action> capture_;  // 录制线路…, gone before the line
 
     QLabel* Label6 = nullptr;
     QLineEdit* chuankou_num = nullptr;
