@@ -69,43 +69,25 @@ struct row
 
 QList<row> decode(const QString& file)
 {
+    QStringList arguments =
+        QStringLiteral("-T fields -E occurrence=a -E aggregator=;").split(QLatin1Char(' '));
+    arguments << QStringLiteral("-X")
+              << QStringLiteral("lua_script:") + qEnvironmentVariable("LORVANE_DISSECTOR")
+              << QStringLiteral("-r") << file;
+    for (const char* field :
+         {"frame.interface_id", "frame.packet_flags_direction", "lorvane.kind", "lorvane.address",
+          "lorvane.function", "lorvane.record", "lorvane.values", "lorvane.checksum_ok",
+          "_ws.expert.message", "_ws.col.Info"})
+        arguments << QStringLiteral("-e") << QLatin1String(field);
     QProcess tshark;
-    tshark.start(QStringLiteral("tshark"),
-                 {QStringLiteral("-X"),
-                  QStringLiteral("lua_script:") + qEnvironmentVariable("LORVANE_DISSECTOR"),
-                  QStringLiteral("-r"),
-                  file,
-                  QStringLiteral("-T"),
-                  QStringLiteral("fields"),
-                  QStringLiteral("-E"),
-                  QStringLiteral("occurrence=a"),
-                  QStringLiteral("-E"),
-                  QStringLiteral("aggregator=;"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("frame.interface_id"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("frame.packet_flags_direction"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("lorvane.kind"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("lorvane.address"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("lorvane.function"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("lorvane.record"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("lorvane.values"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("lorvane.checksum_ok"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("_ws.expert.message"),
-                  QStringLiteral("-e"),
-                  QStringLiteral("_ws.col.Info")});
-    if (!tshark.waitForFinished(60000) || tshark.exitCode() != 0)
-        qWarning("tshark: %s", tshark.readAllStandardError().constData());
-    const QString err = QString::fromLocal8Bit(tshark.readAllStandardError());
-    if (err.contains(QLatin1String("Lua")) || err.contains(QLatin1String("rror")))
-        qWarning("tshark: %s", qPrintable(err));
+    tshark.start(QStringLiteral("tshark"), arguments);
+    const bool finished = tshark.waitForFinished(60000);
+    const QByteArray err = tshark.readAllStandardError();
+    // A dissector that does not load is reported here, and tshark still decodes without it.
+    if (!finished || tshark.exitCode() != 0 || err.contains("Lua") || err.contains("rror")) {
+        qWarning("tshark: %s", err.constData());
+        return {};
+    }
     QList<row> rows;
     for (const QByteArray& line : tshark.readAllStandardOutput().split('\n')) {
         if (line.isEmpty())
