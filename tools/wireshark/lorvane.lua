@@ -23,6 +23,7 @@ local FRAME_SIZE = 8
 local REQUEST_HEADER = 0x55
 local REPLY_HEADER = 0x22
 local FUNCTIONS = { [0xF0] = "write", [0xF1] = "read" }
+local MAX_INFO_ITEMS = 6 -- frames and junk named in the Info column; the tree has them all
 
 local f_kind = ProtoField.string("lorvane.kind", "Kind")
 local f_address = ProtoField.uint8("lorvane.address", "Address", base.HEX)
@@ -138,8 +139,9 @@ local function feed(cutter, bytes)
     return items
 end
 
--- Junk that holds a header byte with 7 bytes behind it is shown as that frame with its bad
--- checksum, so that a damaged reply reads as one; the rest stays junk.
+-- Junk that holds a header byte, a function code and 6 more bytes is shown as that frame
+-- with its bad checksum, so that a damaged reply reads as one; the rest stays junk (the
+-- function code keeps line noise from reading as a stream of damaged frames).
 local function split_bad_frames(items)
     local out = {}
     for _, item in ipairs(items) do
@@ -151,7 +153,7 @@ local function split_bad_frames(items)
             local i = 1
             while i <= #b do
                 local header = b[i] == REPLY_HEADER or b[i] == REQUEST_HEADER
-                if header and i + FRAME_SIZE - 1 <= #b
+                if header and i + FRAME_SIZE - 1 <= #b and FUNCTIONS[b[i + 2]] ~= nil
                     and checksum_of(b, i) ~= b[i + FRAME_SIZE - 1] then
                     local f = {}
                     for k = 0, FRAME_SIZE - 1 do
@@ -330,8 +332,14 @@ function lorvane.dissector(tvb, pinfo, tree)
 
     local root = tree:add(lorvane, tvb(), "Lorvane line, " .. (outbound and "outbound" or "inbound"))
     local info = {}
-    for _, item in ipairs(result.items) do
-        info[#info + 1] = add_item(root, tvb, item)
+    for i, item in ipairs(result.items) do
+        local summary = add_item(root, tvb, item)
+        if i <= MAX_INFO_ITEMS then
+            info[#info + 1] = summary
+        end
+    end
+    if #result.items > MAX_INFO_ITEMS then
+        info[#info + 1] = string.format("%d more", #result.items - MAX_INFO_ITEMS)
     end
     if result.waiting > 0 then
         local text = string.format("%d bytes waiting for the rest of a frame", result.waiting)
