@@ -20,6 +20,13 @@ if(UNIX AND NOT APPLE)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 
+# The Wireshark dissector for line captures, where Wireshark users are told to find it
+# (the README): loaded with -X lua_script, or copied into their Lua plugins folder.
+if(UNIX AND NOT APPLE)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/lorvane.lua
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lorvane/wireshark)
+endif()
+
 # Manual pages, the changelog and the copyright file, where Debian keeps them. The compressed
 # files are made at build time (gzip -n: no name or time stamp, so builds are reproducible).
 if(UNIX AND NOT APPLE)

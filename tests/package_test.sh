@@ -44,9 +44,13 @@ for f in ./usr/bin/lorvane ./usr/bin/lorvane-cli ./usr/bin/lorvane-sim \
     grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
 done
 for f in ./usr/share/doc/lorvane/copyright ./usr/share/doc/lorvane/changelog.gz \
-         ./usr/share/man/man1/lorvane-cli.1.gz; do
+         ./usr/share/man/man1/lorvane-cli.1.gz ./usr/share/lorvane/wireshark/lorvane.lua; do
     grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
 done
+# The Wireshark dissector as the package ships it is the one the tests run.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/lorvane/wireshark/lorvane.lua |
+    cmp -s - "$(dirname "$0")/../tools/wireshark/lorvane.lua" ||
+    fail "the package's lorvane.lua differs from tools/wireshark/lorvane.lua"
 # lintian: no error or warning (the remaining informational tags are explained in
 # docs/packaging.md).
 if command -v lintian >/dev/null; then

@@ -5,6 +5,7 @@
 #include "pty.h"
 #include "sim_line.h"
 #include "sim_module.h"
+#include "sim_replay.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -23,6 +24,8 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include <fcntl.h>
@@ -93,7 +96,15 @@ constexpr std::string_view USAGE =
     "                       not 1): each reply arrives as about 8/FACTOR garbled bytes\n"
     "                       Turnaround, latency, collisions, twins, noise and wrong speed\n"
     "                       are logged with --verbose.\n"
-    "  --verbose            log every frame received and sent, and every fault, on stderr\n"
+    "  --replay FILE        play the module side of a line capture (pcapng): the n-th\n"
+    "                       request received is answered with what arrived after the\n"
+    "                       capture's n-th request, with its delays, until the next one\n"
+    "                       (junk, pieces, late replies and silence as they were); after\n"
+    "                       the capture's last request, silence. Takes no line options.\n"
+    "  --interface N        the capture's interface (bus) to play, from 0 (default 0)\n"
+    "  --verbose            log every frame received and sent, and every fault, on stderr;\n"
+    "                       with --replay, each request that differs from the captured one\n"
+    "                       is logged beside the captured request\n"
     "  --link PATH          also make PATH a symbolic link to the terminal; PATH must\n"
     "                       not exist yet\n"
     "  --help               show this text\n"
@@ -124,6 +135,8 @@ struct options
     std::optional<std::uint8_t> twin;
     double idle_noise_rate = 0;
     double wrong_speed = 1;
+    QString replay;  // empty: no replay
+    std::uint32_t interface = 0;
 };
 
 // Parses a whole decimal number within [low, high].
@@ -231,9 +244,12 @@ std::string parse_options(int argc, char** argv, options& parsed)
     const QCommandLineOption idle_noise(QStringLiteral("idle-noise"), {}, QStringLiteral("RATE"));
     const QCommandLineOption wrong_speed(QStringLiteral("wrong-speed"), {},
                                          QStringLiteral("FACTOR"));
+    const QCommandLineOption replay(QStringLiteral("replay"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption interface(QStringLiteral("interface"), {}, QStringLiteral("N"));
     QCommandLineParser parser;
     parser.addOptions({help, verbose, echo, half_duplex, address, faults, pace_baud, silent_after,
-                       turnaround, latency, link, record0, twin, idle_noise, wrong_speed});
+                       turnaround, latency, link, record0, twin, idle_noise, wrong_speed, replay,
+                       interface});
     if (!parser.parse(arguments))
         return parser.errorText().toStdString();
     if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
@@ -330,6 +346,30 @@ std::string parse_options(int argc, char** argv, options& parsed)
     if (parsed.half_duplex && parsed.pace_baud == 0)
         return "--half-duplex needs --pace-baud: without pacing bytes take no time on the line, "
                "so a request and a reply can never overlap";
+    if (parser.isSet(replay)) {
+        parsed.replay = parser.value(replay);
+        if (parsed.replay.isEmpty())
+            return "--replay needs a capture file";
+        // The capture holds the line as it was: options that shape a line of our own have
+        // nothing to act on.
+        for (const QCommandLineOption* shaping :
+             {&echo, &half_duplex, &address, &faults, &pace_baud, &silent_after, &turnaround,
+              &latency, &record0, &twin, &idle_noise, &wrong_speed}) {
+            if (parser.isSet(*shaping))
+                return "--replay plays the line as it was captured and takes no --" +
+                       shaping->names().front().toStdString();
+        }
+    }
+    if (parser.isSet(interface)) {
+        const std::string text = text_of(interface);
+        const auto value =
+            parse_number<std::uint32_t>(text, 0, std::numeric_limits<std::uint32_t>::max());
+        if (!value)
+            return "--interface must be a whole number of at least 0, not '" + text + "'";
+        if (parsed.replay.isEmpty())
+            return "--interface chooses the capture's interface for --replay; give --replay FILE";
+        parsed.interface = *value;
+    }
     if (parser.isSet(link)) {
         const std::string text = parser.value(link).toLocal8Bit().toStdString();
         if (text.empty())
@@ -459,14 +499,13 @@ lorvane::sim::line_settings line_settings_of(const options& opts)
     return settings;
 }
 
-// Serves the line on the pseudo-terminal: sim_line decides what happens when, this waits
-// for it and moves the bytes.
-class simulator
+// Serves the line on the pseudo-terminal: the line model (sim_line, or replay_line playing
+// a capture) decides what happens when, this waits for it and moves the bytes.
+template <typename Line> class simulator
 {
 public:
-    simulator(const options& opts, lorvane::pty_pair& line, int signal_fd, const logger& log)
-        : line_(line), signal_fd_(signal_fd), log_(log), paced_(opts.pace_baud > 0),
-          bus_(line_settings_of(opts), [&log](const std::string& text) { log.line(text); })
+    simulator(Line& bus, bool paced, lorvane::pty_pair& line, int signal_fd, const logger& log)
+        : line_(line), signal_fd_(signal_fd), log_(log), paced_(paced), bus_(bus)
     {
     }
 
@@ -555,7 +594,7 @@ private:
     int signal_fd_;
     const logger& log_;
     bool paced_;
-    lorvane::sim::sim_line bus_;
+    Line& bus_;
     std::int64_t quiet_until_ns_ = 0;  // no reads before this (after a hang-up)
 };
 
@@ -574,6 +613,20 @@ int main(int argc, char** argv)
     }
     if (opts.addresses.empty())
         opts.addresses.push_back(lorvane::sim::DEFAULT_MODULE_ADDRESS);
+    std::optional<lorvane::sim::replay_script> script;
+    if (!opts.replay.isEmpty()) {
+        auto loaded = lorvane::sim::load_replay(opts.replay, opts.interface);
+        if (const auto* error = std::get_if<std::string>(&loaded)) {
+            std::fprintf(stderr, "lorvane-sim: %s\n", error->c_str());
+            return EXIT_RUNTIME_ERROR;
+        }
+        script = std::move(std::get<lorvane::sim::replay_script>(loaded));
+        if (script->truncated)
+            std::fprintf(stderr,
+                         "lorvane-sim: %s ends inside a block (a capture cut off); "
+                         "replaying what comes before it\n",
+                         opts.replay.toLocal8Bit().constData());
+    }
 
 #ifdef __linux__
     // Paced bytes are timed to their slots (1.04 ms a byte at 9600 baud); the default 50 us
@@ -612,15 +665,29 @@ int main(int argc, char** argv)
         std::string addresses;
         for (const std::uint8_t address : opts.addresses)
             addresses += (addresses.empty() ? "" : ", ") + std::to_string(address);
-        std::fprintf(stderr,
-                     "lorvane-sim: %s at address %s on %s%s; enter that path as the port "
-                     "in Lorvane. Stop with Ctrl+C.\n",
-                     opts.addresses.size() == 1 ? "module" : "modules", addresses.c_str(),
-                     line.slave_path().c_str(), also.c_str());
-
         const logger log(opts.verbose, monotonic_ns());
-        simulator sim(opts, line, signal_fd, log);
-        const int stopped_by = sim.run();
+        const auto log_line = [&log](const std::string& text) { log.line(text); };
+        int stopped_by = 0;
+        if (script) {
+            std::fprintf(stderr,
+                         "lorvane-sim: replaying interface %u (%s) of %s, %zu requests, on "
+                         "%s%s; enter that path as the port in Lorvane. Stop with Ctrl+C.\n",
+                         opts.interface, script->interface_name.toLocal8Bit().constData(),
+                         opts.replay.toLocal8Bit().constData(), script->exchanges.size(),
+                         line.slave_path().c_str(), also.c_str());
+            lorvane::sim::replay_line bus(std::move(*script), log_line);
+            simulator sim(bus, false, line, signal_fd, log);
+            stopped_by = sim.run();
+        } else {
+            std::fprintf(stderr,
+                         "lorvane-sim: %s at address %s on %s%s; enter that path as the port "
+                         "in Lorvane. Stop with Ctrl+C.\n",
+                         opts.addresses.size() == 1 ? "module" : "modules", addresses.c_str(),
+                         line.slave_path().c_str(), also.c_str());
+            lorvane::sim::sim_line bus(line_settings_of(opts), log_line);
+            simulator sim(bus, opts.pace_baud > 0, line, signal_fd, log);
+            stopped_by = sim.run();
+        }
         log.line("stopping on signal " + std::to_string(stopped_by));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "lorvane-sim: %s\n", error.what());

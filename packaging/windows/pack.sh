@@ -4,7 +4,7 @@
 #   packaging/windows/pack.sh BUILD_DIR QT_PREFIX VERSION
 #
 # Leaves BUILD_DIR/lorvane-VERSION-win64.zip and BUILD_DIR/lorvane-VERSION-setup.exe. The
-# folder holds the two programs, the Qt and C++ runtime DLLs they load (all stripped; Qt
+# folder holds the two programs, the Wireshark dissector, the Qt and C++ runtime DLLs they load (all stripped; Qt
 # Network for ports behind network serial servers), the windows platform plugin, the vista
 # style and the TLS plugin (Schannel, Windows' own TLS: nothing more to carry), a README,
 # and the licence texts.
@@ -30,6 +30,8 @@ dll_of()
 }
 
 install -m 644 "$build/lorvane.exe" "$build/lorvane-cli.exe" "$stage/"
+# The Wireshark dissector for line captures, beside the programs (README.txt says where it goes).
+install -m 644 "$root/tools/wireshark/lorvane.lua" "$stage/"
 install -m 644 "$qt"/bin/Qt6{Core,Gui,Widgets,Network}.dll "$stage/"
 install -m 644 "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
 install -m 644 "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"

@@ -84,6 +84,8 @@ unpack()
     unzip -q "$zip_file" -d "$work/unpacked" || fail "cannot unpack $zip_file"
     app=$work/unpacked/lorvane-$version
     [ -f "$app/lorvane.exe" ] || fail "the zip has no lorvane-$version/lorvane.exe"
+    cmp -s "$app/lorvane.lua" "$here/../../tools/wireshark/lorvane.lua" ||
+        fail "the zip has no lorvane-$version/lorvane.lua (the Wireshark dissector) as shipped"
 }
 
 need_display()
