@@ -89,6 +89,7 @@ private Q_SLOTS:
     void write_chain_recorded_in_order();
     void site_has_one_interface_per_bus();
     void killed_capture_still_reads();
+    void failed_read_decoded_and_replayed();
     void limit_stops_the_capture_once();
     void unusable_files_refused_before_sending();
     void window_records_until_chosen_again();
@@ -222,6 +223,51 @@ void tst_capture::killed_capture_still_reads()
     QCOMPARE(traffic(capture), std::make_pair(6, qsizetype(5 * 8)));
     QCOMPARE(capture.packets.back().way, pcapng::direction::outbound);
     QCOMPARE(tshark_lines(file), our_lines(capture));
+}
+
+// A read that failed on the line, recorded by lorvane-cli: the dissector shows the replies up
+// to the record that went unanswered, and a replay of the file fails the same read the same
+// way, at that record.
+void tst_capture::failed_read_decoded_and_replayed()
+{
+    const QString file = dir_.filePath(QStringLiteral("failed.pcapng"));
+    const QStringList read = {QStringLiteral("read"), QStringLiteral("--timeout=300")};
+    cli_result on_site;
+    {
+        sim_process sim;
+        QVERIFY(sim.start({QStringLiteral("--silent-after=5")}));
+        on_site = run_cli(read + QStringList{port_of(sim.path), QStringLiteral("--capture"), file});
+        on_site.err.replace(sim.path, QStringLiteral("PORT"));
+    }
+    QCOMPARE(on_site.code, 4);
+    QVERIFY2(on_site.err.contains(QLatin1String("record 5 (key 5)")), qPrintable(on_site.err));
+
+    QProcess tshark;
+    tshark.start(qEnvironmentVariable("LORVANE_TSHARK"),
+                 {QStringLiteral("-X"),
+                  QStringLiteral("lua_script:") + qEnvironmentVariable("LORVANE_DISSECTOR"),
+                  QStringLiteral("-r"), file, QStringLiteral("-T"), QStringLiteral("fields"),
+                  QStringLiteral("-e"), QStringLiteral("lorvane.kind"), QStringLiteral("-e"),
+                  QStringLiteral("lorvane.record")});
+    QVERIFY(tshark.waitForFinished(30000) && tshark.exitCode() == 0);
+    QStringList replies;
+    QStringList requests;
+    for (const QString& line : QString::fromUtf8(tshark.readAllStandardOutput()).split(u'\n')) {
+        const QStringList fields = line.split(u'\t');
+        if (fields.size() == 2 && fields[0] == QLatin1String("reply"))
+            replies << fields[1];
+        else if (fields.size() == 2 && fields[0] == QLatin1String("request"))
+            requests << fields[1];
+    }
+    QCOMPARE(replies.join(u' '), QStringLiteral("0 1 2 3 4"));
+    QVERIFY2(requests.size() >= 6 && requests.last() == QLatin1String("5"),
+             qPrintable(requests.join(u' ')));
+
+    sim_process replay;
+    QVERIFY(replay.start({QStringLiteral("--replay"), file}));
+    cli_result at_desk = run_cli(read + QStringList{port_of(replay.path)});
+    QCOMPARE(at_desk.code, on_site.code);
+    QCOMPARE(at_desk.err.replace(replay.path, QStringLiteral("PORT")), on_site.err);
 }
 
 // A line flooding junk: the file stops under its limit, the program says so once, and the

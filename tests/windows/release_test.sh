@@ -379,6 +379,22 @@ com_health()
     grep -q '"os_errors":{"framing":0,"parity":0,"overrun":0,"break":0}' "$work/health.json" ||
         fail "health reported no OS error counters: $(cat "$work/health.json")"
     echo "windows_com: lorvane-cli health through COM5: the driver's counters, no finding"
+
+    # A read recorded into a capture that Linux's tshark reads: 17 requests out, 17 replies in.
+    start_sim
+    rm -f "$work/read.pcapng"
+    cli read --port COM5 --capture "Z:${work//\//\\}\\read.pcapng" >/dev/null 2>"$work/cap.err" ||
+        fail "read --capture failed: $(cat "$work/cap.err")"
+    stop_sim
+    local out in
+    out=$(tshark -r "$work/read.pcapng" -T fields -e frame.packet_flags_direction 2>/dev/null |
+        grep -c 0x00000002) || true
+    in=$(tshark -r "$work/read.pcapng" -T fields -e frame.interface_name -e data 2>/dev/null |
+        awk -F'\t' '$1 == "COM5" { n += length($2) / 2 } END { print n + 0 }')
+    [ "$out" = 17 ] || fail "the capture holds $out requests, not 17"
+    # Each request's 8 bytes are in it too, under the same interface name.
+    [ "$in" = $((17 * 16)) ] || fail "the capture holds $in bytes, not 17 requests and replies"
+    echo "windows_com: lorvane-cli read --capture through COM5: 17 requests and replies, read by tshark"
 }
 
 check_com()
