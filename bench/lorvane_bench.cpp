@@ -71,7 +71,7 @@ constexpr std::string_view USAGE =
     "  --probe PATH        lorvane-bench-startup (default: next to this program)\n"
     "  --cli PATH          lorvane-cli (default: next to this program)\n"
     "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli,\n"
-    "                      scan,site,health\n"
+    "                      scan,site,health,audit-log\n"
     "  --help              show this text\n";
 
 struct section
@@ -85,7 +85,7 @@ struct section
 constexpr section SECTIONS[] = {
     {"latency", latency_section},   {"paced", paced_section},   {"startup", startup_section},
     {"checksum", checksum_section}, {"cli", cli_section},       {"scan", scan_section},
-    {"site", site_section},         {"health", health_section},
+    {"site", site_section},         {"health", health_section}, {"audit-log", audit_log_section},
 };
 
 std::optional<int> parse_int(std::string_view text)
