@@ -92,6 +92,7 @@ private Q_SLOTS:
     void check_exit_codes();
     void write_only_what_differs_with_audit_log();
     void interrupt_mid_write();
+    void log_head_found_at_open();
     void log_survives_a_kill_and_refuses_a_fifo();
     void adopt_and_check_back();
     void refused_sites_send_nothing();
@@ -808,4 +809,29 @@ void tst_site::refused_sites_send_nothing()
     QVERIFY(peer.raw().empty());
 }
 QTEST_GUILESS_MAIN(tst_site)
+// The head comes from the last line of a log already there; a last line cut off before its
+// break stays a line of its own, and the next line chains to it.
+void tst_site::log_head_found_at_open()
+{
+    const QString path = dir_.filePath(QStringLiteral("head.json.log"));
+    const auto digest = [](const QByteArray& line) {
+        return QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex();
+    };
+    audit_log fresh;
+    QVERIFY(!fresh.open(path));
+    QCOMPARE(fresh.head(), QByteArray(64, '0'));
+    write_file(path, "{\"a\":1}\n{\"b\":2}\n");
+    audit_log old;
+    QVERIFY(!old.open(path));
+    QCOMPARE(old.head(), digest("{\"b\":2}"));
+    write_file(path, "{\"a\":1}\n{\"b\":");
+    audit_log cut;
+    QVERIFY(!cut.open(path));
+    QCOMPARE(cut.head(), digest("{\"b\":"));
+    const QByteArray line = "{\"c\":3,\"prev\":\"" + cut.head() + "\"}\n";
+    QVERIFY(!cut.append(line));
+    QCOMPARE(read_file(path), "{\"a\":1}\n{\"b\":\n" + line);
+    QCOMPARE(cut.head(), digest(line.chopped(1)));
+}
+
 #include "tst_site.moc"
