@@ -45,14 +45,15 @@ void add_row(std::string& table, const std::string& measure, const std::string& 
 std::string range_text(const summary& s, int decimals, const char* unit);
 
 // The sections, in the order lorvane_bench.cpp runs them.
-void latency_section(const bench_options& opts, report& out);   // chain_bench.cpp
-void paced_section(const bench_options& opts, report& out);     // chain_bench.cpp
-void startup_section(const bench_options& opts, report& out);   // startup_bench.cpp
-void checksum_section(const bench_options& opts, report& out);  // checksum_bench.cpp
-void cli_section(const bench_options& opts, report& out);       // cli_bench.cpp
-void scan_section(const bench_options& opts, report& out);      // scan_bench.cpp
-void site_section(const bench_options& opts, report& out);      // site_bench.cpp
-void health_section(const bench_options& opts, report& out);    // health_bench.cpp
-void capture_section(const bench_options& opts, report& out);   // capture_bench.cpp
+void latency_section(const bench_options& opts, report& out);    // chain_bench.cpp
+void paced_section(const bench_options& opts, report& out);      // chain_bench.cpp
+void startup_section(const bench_options& opts, report& out);    // startup_bench.cpp
+void checksum_section(const bench_options& opts, report& out);   // checksum_bench.cpp
+void cli_section(const bench_options& opts, report& out);        // cli_bench.cpp
+void scan_section(const bench_options& opts, report& out);       // scan_bench.cpp
+void site_section(const bench_options& opts, report& out);       // site_bench.cpp
+void health_section(const bench_options& opts, report& out);     // health_bench.cpp
+void capture_section(const bench_options& opts, report& out);    // capture_bench.cpp
+void audit_log_section(const bench_options& opts, report& out);  // audit_log_bench.cpp
 
 }  // namespace lorvane::bench

@@ -73,7 +73,7 @@ constexpr std::string_view USAGE =
     "  --probe PATH        lorvane-bench-startup (default: next to this program)\n"
     "  --cli PATH          lorvane-cli (default: next to this program)\n"
     "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli,\n"
-    "                      scan,site,health,capture\n"
+    "                      scan,site,health,capture,audit-log\n"
     "  --help              show this text\n";
 
 struct section
@@ -85,9 +85,10 @@ struct section
 // Every section, in the order they run. A new one goes in here: a file of its own, its
 // function declared in bench_sections.h, and its name in USAGE.
 constexpr section SECTIONS[] = {
-    {"latency", latency_section},   {"paced", paced_section},   {"startup", startup_section},
-    {"checksum", checksum_section}, {"cli", cli_section},       {"scan", scan_section},
-    {"site", site_section},         {"health", health_section}, {"capture", capture_section},
+    {"latency", latency_section},     {"paced", paced_section},   {"startup", startup_section},
+    {"checksum", checksum_section},   {"cli", cli_section},       {"scan", scan_section},
+    {"site", site_section},           {"health", health_section}, {"capture", capture_section},
+    {"audit-log", audit_log_section},
 };
 
 std::optional<int> parse_int(std::string_view text)

@@ -13,6 +13,9 @@ inline constexpr int EXIT_BAD_FILE = 2;
 inline constexpr int EXIT_PORT = 3;
 inline constexpr int EXIT_NO_REPLY = 4;
 inline constexpr int EXIT_DIFFERENT = 5;
+// site log: a line of the audit log does not hold (edited, removed, inserted, moved), or
+// the log lacks the head asked for; the code a difference has elsewhere.
+inline constexpr int EXIT_LOG_ALTERED = EXIT_DIFFERENT;
 inline constexpr int EXIT_FINDINGS = 6;       // health: the bus shows something to look into
 inline constexpr int EXIT_INTERRUPTED = 130;  // as a shell reports Ctrl-C (SIGINT)
 inline constexpr int EXIT_TERMINATED = 143;   // as a shell reports SIGTERM

@@ -92,6 +92,12 @@ const QString HELP = QStringLiteral(
     "  site adopt DIR --bus NAME=PORT [--bus NAME=PORT]...\n"
     "      scan each bus, read every module found, write DIR/site.json and one panel file\n"
     "      per module (DIR must not exist or be empty)\n"
+    "  site log SITE [--json] [--verify] [--head sha256:HEX]\n"
+    "      show SITE.log, or check that no line of it was edited, removed, inserted or\n"
+    "      moved ('lorvane-cli site log --help')\n"
+    "\n"
+    "Each check and write appends to SITE.log (every module written, then the run's counts)\n"
+    "and prints the log's head last: 'log head sha256:HEX'.\n"
     "\n"
     "Buses inside TLS (tcp+tls://, rfc2217+tls://) are opened as 'lorvane-cli read' opens them:\n"
     "the fingerprints stored with 'lorvane-cli trust HOST:PORT FINGERPRINT' first, then the\n"
@@ -196,11 +202,11 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
 // Runs `plan` to its end, showing one progress line for the whole site; Ctrl-C or SIGTERM
 // stops every bus at once.
 site_result run(const site_plan& plan, const site_run_options& options, audit_log* log,
-                interrupt_watch& interrupts)
+                interrupt_watch& interrupts, const site_digests& digests = {})
 {
     site_run site(plan, options);
     if (log)
-        site.set_audit_log(log, audit_identity::of_this_process());
+        site.set_audit_log(log, audit_identity::of_this_process(), digests);
     int planned = 0;
     for (const site_bus& bus : plan.buses)
         planned += int(bus.panels.size());
@@ -289,9 +295,9 @@ QByteArray result_lines(const site_result& result, const session_options& option
 }
 
 // A site file, loaded with its panels, or the exit code after telling why not.
-std::variant<site_plan, int> load(const site_command& command)
+std::variant<site_plan, int> load(const site_command& command, site_digests* digests = nullptr)
 {
-    auto loaded = load_checked_site(command.target, command.port_of);
+    auto loaded = load_checked_site(command.target, command.port_of, digests);
     if (auto* error = std::get_if<site_file_error>(&loaded)) {
         const bool usage = error->from_command_line;
         out.error(site_error_text(*error, command.target) +
@@ -305,7 +311,8 @@ std::variant<site_plan, int> load(const site_command& command)
 
 int command_check_or_write(const site_command& command, interrupt_watch& interrupts)
 {
-    auto loaded = load(command);
+    site_digests digests;  // of the files the run uses, for the log
+    auto loaded = load(command, &digests);
     if (const int* code = std::get_if<int>(&loaded))
         return *code;
     const site_plan plan = std::get<site_plan>(std::move(loaded));
@@ -321,7 +328,7 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
     }
     audit_log log;
     const QString log_path = audit_log_path(command.target);
-    if (command.action == site_action::write) {
+    {  // a check leaves its trace in the log too
         if (const auto failure = log.open(log_path)) {
             report.cancel();
             out.error(QStringLiteral("cannot open the audit log %1 for appending: %2; nothing "
@@ -344,11 +351,12 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
     options.session = command.session;
     options.scan_range.retries = command.session.retries;
     options.network = command.network;
-    const site_result result =
-        run(plan, options, command.action == site_action::write ? &log : nullptr, interrupts);
+    const site_result result = run(plan, options, &log, interrupts, digests);
 
-    const QByteArray printed =
+    QByteArray printed =
         command.json ? site_json(result, command.session) : result_lines(result, command.session);
+    if (!command.json && !result.log_head.isEmpty())
+        printed += "log head sha256:" + result.log_head + '\n';
     if (const auto error = out.result(printed)) {
         out.error(QStringLiteral("cannot write the results to standard output: %1").arg(*error));
         return EXIT_BAD_FILE;
@@ -557,6 +565,8 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
 
 int run_site(const QStringList& arguments)
 {
+    if (arguments.value(2) == QStringLiteral("log"))
+        return run_site_log(arguments);
     QCommandLineParser parser;
     site_command command;
     const QStringList own = QStringList{arguments.value(0)} + arguments.mid(2);

@@ -10,4 +10,7 @@ namespace lorvane::cli {
 // the exit code.
 int run_site(const QStringList& arguments);
 
+// Runs `lorvane-cli site log ...`: shows the audit log of a site, or checks its chain.
+int run_site_log(const QStringList& arguments);
+
 }  // namespace lorvane::cli

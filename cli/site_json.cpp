@@ -84,12 +84,13 @@ QByteArray site_json(const site_result& result, const session_options& options)
         }
         buses.push_back(object.text());
     }
-    return json_object()
-               .add("site", result.site)
-               .add_json("seconds", json_number(result.seconds, 2))
-               .add_json("buses", json_array(buses))
-               .text() +
-           '\n';
+    json_object document;
+    document.add("site", result.site)
+        .add_json("seconds", json_number(result.seconds, 2))
+        .add_json("buses", json_array(buses));
+    if (!result.log_head.isEmpty())
+        document.add("log_head", QStringLiteral("sha256:") + QString::fromLatin1(result.log_head));
+    return document.text() + '\n';
 }
 
 }  // namespace lorvane::cli

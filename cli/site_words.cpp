@@ -516,6 +516,12 @@ QString english_report_words::scan_warning(const bus_result& bus) const
     return scan_doubt_text(bus, options_);
 }
 
+QString change_words(const config_difference& d)
+{
+    return QStringLiteral("%1: %2 → %3")
+        .arg(field_words(d), value_words(d, d.expected), value_words(d, d.found));
+}
+
 QString english_report_words::difference(const config_difference& d, module_status status) const
 {
     if (status == module_status::written)

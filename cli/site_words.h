@@ -33,6 +33,9 @@ QString scan_doubt_line(const bus_result& bus, const session_options& options);
 // The same, without the bus's name, as the JSON's and the report's warning.
 QString scan_doubt_text(const bus_result& bus, const session_options& options);
 
+// A change as the log shows it: "key 3 line: 5 → 7" (expected is what was, found what is).
+QString change_words(const config_difference& difference);
+
 // What a stopped check or write left, for the line after "interrupted; ": what was written,
 // each module cut off part-way with its record (and whether the log at `log_path` names it),
 // how many were stopped before anything was written.

@@ -2,6 +2,8 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 #ifdef Q_OS_WIN
 #include <QDir>
 #include <QFile>
@@ -223,6 +225,51 @@ file_contents read_regular_file(const QString& name, qsizetype max_size)
         }
     }
     CloseHandle(file);
+    return bytes;
+}
+
+file_contents read_file_tail(const QString& name, qsizetype max_size)
+{
+    const std::wstring path = native_path(name).toStdWString();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return failure_of(GetLastError());
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return refused(file_problem::is_folder);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return failure_of(GetLastError());
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
+        CloseHandle(file);
+        return refused(file_problem::not_regular);
+    }
+    const qint64 start = size.QuadPart > max_size ? size.QuadPart - max_size : 0;
+    LARGE_INTEGER offset{};
+    offset.QuadPart = start;
+    if (!SetFilePointerEx(file, offset, nullptr, FILE_BEGIN)) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        return failure_of(error);
+    }
+    QByteArray bytes(qsizetype(size.QuadPart - start), '\0');
+    qsizetype had = 0;
+    while (had < bytes.size()) {
+        DWORD got = 0;
+        const qsizetype chunk = std::min(bytes.size() - had, READ_CHUNK);
+        if (!ReadFile(file, bytes.data() + had, DWORD(chunk), &got, nullptr)) {
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            return failure_of(error);
+        }
+        if (got == 0)  // cut short meanwhile
+            break;
+        had += qsizetype(got);
+    }
+    CloseHandle(file);
+    bytes.truncate(had);
     return bytes;
 }
 
@@ -606,6 +653,47 @@ file_contents read_regular_file(const QString& name, qsizetype max_size)
         }
     }
     ::close(fd);
+    return bytes;
+}
+
+file_contents read_file_tail(const QString& name, qsizetype max_size)
+{
+    const QByteArray path = name_for_system(name);
+    struct stat status
+    {
+    };
+    // As for a whole read: a device is never opened, a FIFO never waited for.
+    if (::stat(path.constData(), &status) != 0)
+        return failure_of(errno);
+    if (!S_ISREG(status.st_mode))
+        return not_regular(status);
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return failure_of(errno);
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {  // put there since the stat
+        ::close(fd);
+        return not_regular(status);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const off_t start = status.st_size > max_size ? status.st_size - off_t(max_size) : 0;
+    QByteArray bytes(qsizetype(status.st_size - start), '\0');
+    qsizetype had = 0;
+    while (had < bytes.size()) {
+        const ssize_t count =
+            ::pread(fd, bytes.data() + had, std::size_t(bytes.size() - had), start + off_t(had));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            const int error = errno;
+            ::close(fd);
+            return failure_of(error);
+        }
+        if (count == 0)  // cut short meanwhile
+            break;
+        had += count;
+    }
+    ::close(fd);
+    bytes.truncate(had);
     return bytes;
 }
 

@@ -50,6 +50,10 @@ using file_contents = std::variant<QByteArray, file_failure>;
 // as too_large after reading at most max_size + 1 bytes.
 file_contents read_regular_file(const QString& name, qsizetype max_size);
 
+// The last `max_size` bytes of the regular file `name` (all of it when shorter), refused
+// like read_regular_file otherwise; at most max_size bytes are read, wherever the file ends.
+file_contents read_file_tail(const QString& name, qsizetype max_size);
+
 // A regular file held open for appending: every append lands at the file's end, whatever
 // else appends to it meanwhile, and is on disk when append() returns (append_unflushed()
 // leaves it to the system's cache instead). Closed when destroyed.

@@ -16,8 +16,17 @@
 // module that may be half-written), then "written", "failed" or "interrupted"; the last two
 // add "stopped_at": {"step": "write"|"read-back", "record": R}, the record the module did not
 // answer, the first that read back different, or the one under way when the run was stopped.
-// The file is only ever appended to; each line is on disk before append() returns, and a new
-// log's folder is flushed too, so that a power cut cannot take the file away.
+// Every line also names "panel_sha256", the SHA-256 of the panel file's bytes as the run
+// loaded them (64 hex digits; empty when unknown), and ends with "prev", the hash of the line
+// before it (audit_chain.h). A check or a write ends with one more line of its own:
+//
+//   {"time": ..., "run": ..., "version": ..., "user": ..., "host": ..., "site": "...",
+//    "action": "run", "of": "check"|"write", "stopped": false, "buses": 4, "unreachable": 0,
+//    "modules": 12, "counts": {"same": 11, "different": 1, ...}, "prev": "..."}
+//
+// with the count of each status the run's summary names. The file is only ever appended to; each
+// line is on disk before append() returns, and a new log's folder is flushed too, so that a power
+// cut cannot take the file away.
 #pragma once
 
 #include "file_access.h"
@@ -59,10 +68,14 @@ struct audit_entry
     record_set after{};
     transfer_step stopped_step = transfer_step::write;  // failed, interrupted
     int stopped_record = -1;
+    QByteArray panel_sha256;  // 64 hex digits
 };
 
-// The log line for `entry`, ending in a line break.
-QByteArray audit_line(const audit_entry& entry, const audit_identity& who);
+// The log line for `entry`, chained to `prev` (the log's head), ending in a line break.
+QByteArray audit_line(const audit_entry& entry, const audit_identity& who, const QByteArray& prev);
+// The line that closes a check or a write with its counts, chained to `prev`.
+QByteArray audit_run_line(const site_result& result, const QString& site, const audit_identity& who,
+                          const QByteArray& prev);
 
 // The audit log's path for the site file at `site_path`: the same path plus ".log".
 QString audit_log_path(const QString& site_path);
@@ -70,16 +83,23 @@ QString audit_log_path(const QString& site_path);
 class audit_log
 {
 public:
-    // Opens (or creates) the log for appending; a log that is not a regular file (a folder,
-    // a FIFO, a device) is refused at once. Why not, when it cannot be opened.
+    // Opens (or creates) the log for appending and finds its head from its last line; a log
+    // that is not a regular file (a folder, a FIFO, a device) is refused at once. Why not,
+    // when it cannot be opened or its last line cannot be read.
     std::optional<file_failure> open(const QString& path);
 
-    // Appends `line` and waits until it is on disk (flushed and synced); the system's reason
-    // when it could not be written whole.
+    // The hash of the last line (first_prev() for an empty log): the "prev" of the next one.
+    const QByteArray& head() const { return head_; }
+
+    // Appends `line` (made with prev = head()) and waits until it is on disk (flushed and
+    // synced); the system's reason when it could not be written whole. The head moves on to
+    // `line`'s hash only when it was.
     std::optional<QString> append(const QByteArray& line);
 
 private:
     append_file file_;
+    QByteArray head_;
+    bool needs_break_ = false;  // the last line was cut off before its line break
 };
 
 }  // namespace lorvane

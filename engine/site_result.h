@@ -137,6 +137,9 @@ struct site_result
     std::vector<bus_result> buses;
     bool stopped = false;                // stop() ended it
     std::optional<QString> log_failure;  // the audit log could not be appended: the system's words
+    // The audit log's head once the run is over (the hash of its last line, 64 hex digits);
+    // empty for a run that kept no log.
+    QByteArray log_head;
 };
 
 struct site_counts

@@ -435,10 +435,11 @@ site_run::site_run(const site_plan& site, const site_run_options& options, QObje
 
 site_run::~site_run() = default;
 
-void site_run::set_audit_log(audit_log* log, const audit_identity& who)
+void site_run::set_audit_log(audit_log* log, const audit_identity& who, const site_digests& digests)
 {
     log_ = log;
     who_ = who;
+    digests_ = digests;
 }
 
 void site_run::start()
@@ -503,6 +504,15 @@ void site_run::on_bus_done(int)
         return;
     running_ = false;
     result_.seconds = double(clock_.nsecsElapsed()) / 1e9;
+    if (log_ && options_.action != site_action::adopt) {
+        // The run's own line, checks too: its hash is the head the front end shows.
+        if (!result_.log_failure) {
+            if (const auto failure =
+                    log_->append(audit_run_line(result_, site_.name, who_, log_->head())))
+                result_.log_failure = *failure;
+        }
+        result_.log_head = log_->head();
+    }
     QMetaObject::invokeMethod(
         this, [this] { Q_EMIT finished(result_); }, Qt::QueuedConnection);
 }
@@ -523,7 +533,9 @@ bool site_run::log_module(int bus, module_result& module, audit_action action)
     entry.after = module.after;
     entry.stopped_step = module.stopped_step;
     entry.stopped_record = module.stopped_record;
-    if (const auto failure = log_->append(audit_line(entry, who_))) {
+    if (const auto digest = digests_.panels.find(entry.panel); digest != digests_.panels.end())
+        entry.panel_sha256 = digest->second.toHex();
+    if (const auto failure = log_->append(audit_line(entry, who_, log_->head()))) {
         result_.log_failure = *failure;
         stop();
         return false;

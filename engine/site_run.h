@@ -24,6 +24,7 @@
 #include "line_capture.h"
 #include "module_session.h"
 #include "site_file.h"
+#include "site_loader.h"
 #include "site_result.h"
 #include "tls_settings.h"
 
@@ -76,9 +77,11 @@ public:
     ~site_run() override;
 
     // For a write: each module whose write began gets its line in `log` (open already), as
-    // `who`, before the bus goes on. A log that cannot be appended stops the whole run
+    // `who`, before the bus goes on, naming its panel file's SHA-256 from `digests` (the
+    // files the site was loaded from). A check or a write then ends with its run line, and
+    // result().log_head is the log's head. A log that cannot be appended stops the whole run
     // (result().log_failure). Without a log, nothing is logged.
-    void set_audit_log(audit_log* log, const audit_identity& who);
+    void set_audit_log(audit_log* log, const audit_identity& who, const site_digests& digests = {});
 
     // Starts every bus; ends with finished(), never from inside start(). A second start is
     // ignored.
@@ -129,6 +132,7 @@ private:
     std::vector<std::unique_ptr<bus_runner>> runners_;
     audit_log* log_ = nullptr;
     audit_identity who_;
+    site_digests digests_;
     QElapsedTimer clock_;
     bool running_ = false;
     bool started_ = false;

@@ -10,6 +10,7 @@
 #include "site_run.h"
 #include "site_test_files.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -91,11 +92,13 @@ private Q_SLOTS:
     void check_exit_codes();
     void write_only_what_differs_with_audit_log();
     void interrupt_mid_write();
+    void log_head_found_at_open();
     void log_survives_a_kill_and_refuses_a_fifo();
     void adopt_and_check_back();
     void refused_sites_send_nothing();
 
 private:
+    void check_log_chain(const QString& site, const QByteArray& log);
     QTemporaryDir dir_;
     sim_process sim_a_;  // modules 1, 2, 3
     sim_process sim_b_;  // module 5, behind ser2net
@@ -155,6 +158,15 @@ void tst_site::check_statuses_json_and_report()
                      R"("reply_ms":\{"min":\d+\.\d,"median":\d+\.\d,"max":\d+\.\d\})")),
                  QStringLiteral("\"reply_ms\":R"));
     hide_health(json);  // its figures depend on timing
+    // The check's own line is the log's head, which the JSON ends with.
+    const QByteArray check_log = read_file(site + QStringLiteral(".log"));
+    QCOMPARE(check_log.count('\n'), 1);
+    QVERIFY(json.endsWith(
+        QStringLiteral(",\"log_head\":\"sha256:%1\"}\n")
+            .arg(QString::fromLatin1(
+                QCryptographicHash::hash(check_log.chopped(1), QCryptographicHash::Sha256)
+                    .toHex()))));
+    json.remove(QRegularExpression(QStringLiteral(R"(,"log_head":"sha256:[0-9a-f]{64}")")));
     const QString expected =
         QStringLiteral(
             R"({"site":"Test <Site>","seconds":S,"buses":[)"
@@ -259,6 +271,7 @@ void tst_site::check_exit_codes()
     QVERIFY(html.contains(QStringLiteral("</span>not scanned</li>")));
     QVERIFY(!html.contains(QStringLiteral("no module")));
     QString lines = QString::fromUtf8(different.out);
+    lines.remove(QRegularExpression(QStringLiteral("log head sha256:[0-9a-f]{64}\n$")));
     lines.replace(QRegularExpression(QStringLiteral(R"(\(\d+\.\d s\)\n$)")),
                   QStringLiteral("(T)\n"));
     QCOMPARE(lines,
@@ -327,8 +340,34 @@ void tst_site::write_only_what_differs_with_audit_log()
     QCOMPARE(count_of(frames, QStringLiteral(R"(rx 55 02 F0 )")), 17);
     QCOMPARE(count_of(frames, QStringLiteral(R"(rx 55 03 F0 )")), 17);
 
-    QStringList lines = QString::fromUtf8(read_file(log)).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 6);
+    const QByteArray log_bytes = read_file(log);
+    QStringList lines = QString::fromUtf8(log_bytes).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 7);
+    // The run's line comes last; its hash is the head the write printed last.
+    const QByteArray last_line =
+        log_bytes.chopped(1).mid(log_bytes.chopped(1).lastIndexOf('\n') + 1);
+    QVERIFY(last_line.contains("\"action\":\"run\",\"of\":\"write\",\"stopped\":false,"
+                               "\"buses\":2,\"unreachable\":0,\"modules\":5,\"counts\":{"
+                               "\"unchanged\":1,\"written\":2,\"failed\":1,\"missing\":1,"));
+    QVERIFY(first.out.endsWith(
+        "log head sha256:" +
+        QCryptographicHash::hash(last_line, QCryptographicHash::Sha256).toHex() + '\n'));
+    lines.removeLast();
+    // Each line names its panel file's hash, and ends with its prev (which 'site log' checks).
+    for (QString& line : lines) {
+        static const QRegularExpression digest(
+            QStringLiteral(R"x(,"panel_sha256":"([0-9a-f]{64})")x"));
+        const QRegularExpressionMatch found = digest.match(line);
+        QVERIFY2(found.hasMatch(), qPrintable(line));
+        const QString panel_file =
+            QJsonDocument::fromJson(line.toUtf8()).object()[u"panel"].toString();
+        QCOMPARE(found.captured(1).toLatin1(),
+                 QCryptographicHash::hash(read_file(QFileInfo(site).dir().filePath(panel_file)),
+                                          QCryptographicHash::Sha256)
+                     .toHex());
+        line.remove(digest);
+        line.remove(QRegularExpression(QStringLiteral(R"(,"prev":"[0-9a-f]{64}")")));
+    }
     static const QRegularExpression head(QStringLiteral(
         R"x(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","run":"([0-9a-f-]{36})",)x"
         R"("version":"\d+\.\d+\.\d+","user":"[^"]+","host":"[^"]*",)"));
@@ -376,7 +415,10 @@ void tst_site::write_only_what_differs_with_audit_log()
                  again.out.contains(" 3 modules: 3 unchanged ("),
              again.out.constData());
     QCOMPARE(count_of(sim_log(one), QStringLiteral(R"(rx 55 0\d F0 )")), 0);
-    QCOMPARE(read_file(log), logged);
+    // Nothing written: only the run's line is added.
+    QVERIFY(read_file(log).startsWith(logged));
+    QCOMPARE(read_file(log).mid(logged.size()).count("\"action\":\"run\""), 1);
+    QCOMPARE(read_file(log).mid(logged.size()).count('\n'), 1);
     // --all writes them all, and the log only grows.
     const cli_result all =
         run_cli({QStringLiteral("site"), QStringLiteral("write"), site, QStringLiteral("--all")});
@@ -384,7 +426,85 @@ void tst_site::write_only_what_differs_with_audit_log()
     QCOMPARE(count_of(sim_log(one), QStringLiteral(R"(rx 55 0\d F0 )")), 3 * 17);
     const QByteArray grown = read_file(log);
     QVERIFY(grown.startsWith(logged));
-    QCOMPARE(grown.mid(logged.size()).count('\n'), 2 * 3);
+    QCOMPARE(grown.mid(logged.size()).count('\n'), 2 * 3 + 2);
+    check_log_chain(site, grown);
+}
+
+// The chain of a log three runs wrote: intact, and every edit found at its line.
+void tst_site::check_log_chain(const QString& site, const QByteArray& log)
+{
+    const auto verify = [&](const QByteArray& bytes, const QStringList& more = {}) {
+        write_file(site + QStringLiteral(".log"), bytes);
+        return run_cli(QStringList{QStringLiteral("site"), QStringLiteral("log"), site,
+                                   QStringLiteral("--verify")} +
+                       more);
+    };
+    QList<QByteArray> lines = log.split('\n');
+    lines.removeLast();  // after the last break
+    const int count = int(lines.size());
+    const auto head_of = [&](int line) {  // 1-based
+        return QCryptographicHash::hash(lines[line - 1], QCryptographicHash::Sha256).toHex();
+    };
+    const cli_result intact =
+        verify(log, {QStringLiteral("--head"),
+                     QStringLiteral("sha256:") + QString::fromLatin1(head_of(count - 3))});
+    QCOMPARE(intact.code, 0);
+    QCOMPARE(intact.out,
+             QStringLiteral("chain intact: %1 lines, head sha256:%2; sha256:%3 is "
+                            "line %4\n")
+                 .arg(count)
+                 .arg(QString::fromLatin1(head_of(count)), QString::fromLatin1(head_of(count - 3)))
+                 .arg(count - 3)
+                 .toUtf8());
+    const auto broken_at = [&](const QByteArray& bytes, int line, const QStringList& more = {}) {
+        const cli_result result = verify(bytes, more);
+        QCOMPARE(result.code, 5);
+        QVERIFY2(result.out.startsWith(QStringLiteral("chain broken: line %1 ").arg(line).toUtf8()),
+                 result.out.constData());
+    };
+    // One byte edited in line 3: line 4 no longer chains to it.
+    QByteArray edited = log;
+    const qsizetype third = log.indexOf('\n', log.indexOf('\n') + 1) + 1;
+    edited[third + 10] = edited[third + 10] == '1' ? '2' : '1';
+    broken_at(edited, 4);
+    // Line 2 removed, lines 2 and 3 swapped.
+    QList<QByteArray> removed = lines;
+    removed.removeAt(1);
+    broken_at(removed.join('\n') + '\n', 2);
+    QList<QByteArray> swapped = lines;
+    swapped.swapItemsAt(1, 2);
+    broken_at(swapped.join('\n') + '\n', 2);
+    // Cut short: the rest still chains, but the head kept from the last run is not there.
+    const QByteArray cut = lines.mid(0, count - 2).join('\n') + '\n';
+    QCOMPARE(verify(cut).code, 0);
+    const cli_result short_log =
+        verify(cut, {QStringLiteral("--head"),
+                     QStringLiteral("sha256:") + QString::fromLatin1(head_of(count))});
+    QCOMPARE(short_log.code, 5);
+    QVERIFY2(short_log.out.startsWith("chain broken: no line of the log has the head"),
+             short_log.out.constData());
+    QCOMPARE(verify(log, {QStringLiteral("--head"), QStringLiteral("sha256:12")}).code, 1);
+    // Lines from before the chain open the log; the first chained line chains on from them.
+    const QByteArray old_lines = "{\"action\":\"written\",\"module\":1}\n{\"module\":2}\n";
+    QByteArray rechained = lines[0];
+    rechained.replace(
+        QByteArray(64, '0'),
+        QCryptographicHash::hash("{\"module\":2}", QCryptographicHash::Sha256).toHex());
+    const cli_result old = verify(old_lines + rechained + '\n');
+    QCOMPARE(old.code, 0);
+    QVERIFY2(old.out.startsWith("chain intact: 3 lines (2 unchained"), old.out.constData());
+    broken_at(old_lines + lines[0] + '\n', 3);       // chained as if it were first
+    broken_at(log + "{\"module\":2}\n", count + 1);  // an old line after chained ones
+    broken_at(log + "{\"mod\n", count + 1);          // not JSON
+    // Shown as people read it: what each write changed, in words.
+    write_file(site + QStringLiteral(".log"), log);
+    const cli_result shown = run_cli({QStringLiteral("site"), QStringLiteral("log"), site});
+    QCOMPARE(shown.code, 0);
+    QCOMPARE(shown.out.count('\n'), count);
+    QVERIFY2(shown.out.contains("  one  module 2  written: "), shown.out.constData());
+    QVERIFY2(shown.out.contains("write run: 5 modules (1 failed, 1 missing, 1 unchanged, 2 "
+                                "written), 0 of 2 buses unreachable\n"),
+             shown.out.constData());
 }
 
 // Ctrl-C before the first write: nothing was written, and nothing is said to be logged. Ctrl-C
@@ -427,7 +547,10 @@ void tst_site::interrupt_mid_write()
         QCOMPARE(one[QStringLiteral("status")].toString(), QStringLiteral("interrupted"));
         QCOMPARE(json_at(before.out, {"buses", 0, "modules", 0, "stopped_at", "step"}).toString(),
                  QStringLiteral("read"));
-        QVERIFY(read_file(log_path).isEmpty());
+        // Only the stopped run's own line: no module was begun.
+        QCOMPARE(read_file(log_path).count("\"action\":"), 1);
+        QVERIFY(
+            read_file(log_path).contains("\"action\":\"run\",\"of\":\"write\",\"stopped\":true"));
     }
     for (const auto& [number, code, word] :
          {std::tuple{SIGINT, 130, "interrupted; "}, std::tuple{SIGTERM, 143, "terminated; "}}) {
@@ -458,14 +581,14 @@ void tst_site::interrupt_mid_write()
         const auto match = said.match(result.err);
         QVERIFY2(match.hasMatch(), qPrintable(result.err));
         const QList<QByteArray> log = read_file(log_path).split('\n');
-        const QJsonObject last = QJsonDocument::fromJson(log[log.size() - 2]).object();
+        const QJsonObject last = QJsonDocument::fromJson(log[log.size() - 3]).object();
         QCOMPARE(last[QStringLiteral("action")].toString(), QStringLiteral("interrupted"));
         QCOMPARE(last[QStringLiteral("module")].toInt(), 1);
         QVERIFY(last[QStringLiteral("after")].isNull());
         QCOMPARE(last[QStringLiteral("verified")].toBool(true), false);
         const QJsonObject at = last[QStringLiteral("stopped_at")].toObject();
         QCOMPARE(at[QStringLiteral("step")].toString(), QStringLiteral("write"));
-        QVERIFY2(at[QStringLiteral("record")].toInt() >= 5, log[log.size() - 2].constData());
+        QVERIFY2(at[QStringLiteral("record")].toInt() >= 5, log[log.size() - 3].constData());
         QCOMPARE(at[QStringLiteral("record")].toInt(), match.captured(1).toInt());
         // Nothing went out for module 2, and nothing after the signal for module 1.
         QVERIFY(!sim_log(sim).contains(QStringLiteral("rx 55 02 F0")));
@@ -686,4 +809,29 @@ void tst_site::refused_sites_send_nothing()
     QVERIFY(peer.raw().empty());
 }
 QTEST_GUILESS_MAIN(tst_site)
+// The head comes from the last line of a log already there; a last line cut off before its
+// break stays a line of its own, and the next line chains to it.
+void tst_site::log_head_found_at_open()
+{
+    const QString path = dir_.filePath(QStringLiteral("head.json.log"));
+    const auto digest = [](const QByteArray& line) {
+        return QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex();
+    };
+    audit_log fresh;
+    QVERIFY(!fresh.open(path));
+    QCOMPARE(fresh.head(), QByteArray(64, '0'));
+    write_file(path, "{\"a\":1}\n{\"b\":2}\n");
+    audit_log old;
+    QVERIFY(!old.open(path));
+    QCOMPARE(old.head(), digest("{\"b\":2}"));
+    write_file(path, "{\"a\":1}\n{\"b\":");
+    audit_log cut;
+    QVERIFY(!cut.open(path));
+    QCOMPARE(cut.head(), digest("{\"b\":"));
+    const QByteArray line = "{\"c\":3,\"prev\":\"" + cut.head() + "\"}\n";
+    QVERIFY(!cut.append(line));
+    QCOMPARE(read_file(path), "{\"a\":1}\n{\"b\":\n" + line);
+    QCOMPARE(cut.head(), digest(line.chopped(1)));
+}
+
 #include "tst_site.moc"

@@ -9,6 +9,7 @@
 #include "site_window.h"
 #include "window_fixture.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -291,7 +292,15 @@ void tst_site_window::check_every_status_report_and_load()
                      .arg(a.path)),
              qPrintable(answer.questions[0]));
     QVERIFY(!window->running());
-    QVERIFY(!QFileInfo::exists(path + QStringLiteral(".log")));
+    // The check left its run line in the log, and the window shows the log's head.
+    const QByteArray check_log = read_file(path + QStringLiteral(".log"));
+    QCOMPARE(check_log.count('\n'), 1);
+    QVERIFY(check_log.contains("\"action\":\"run\",\"of\":\"check\""));
+    QCOMPARE(window->findChild<QLabel*>(QStringLiteral("log_head"))->text(),
+             QStringLiteral("日志头 sha256:") +
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(check_log.chopped(1), QCryptographicHash::Sha256)
+                         .toHex()));
 
     // The report: Chinese, self-contained, every module.
     answer.path = dir.filePath(QStringLiteral("report"));
@@ -477,6 +486,7 @@ void tst_site_window::ports_refused_both_ways()
 
     // A FIFO where the log goes: refused at once, with one box naming it; nothing is sent.
     w.click(QStringLiteral("open_comm"));
+    QFile::remove(path + QStringLiteral(".log"));  // the checks' lines
     QCOMPARE(::mkfifo(qPrintable(path + QStringLiteral(".log")), 0600), 0);
     const std::size_t sent = peer.raw().size();
     w.messages.clear();
@@ -532,7 +542,9 @@ void tst_site_window::closing_during_a_write()
     QVERIFY(w.messages[0].contains(QStringLiteral("中记为 interrupted。\n1 "
                                                   "个模块在写入任何数据之前停止，没有写入。")));
     const QList<QByteArray> log = read_file(path + QStringLiteral(".log")).split('\n');
-    QVERIFY(log.size() >= 2 && log[log.size() - 2].contains("\"action\":\"interrupted\""));
+    // The module's last line, then the stopped run's own.
+    QVERIFY(log.size() >= 3 && log[log.size() - 3].contains("\"action\":\"interrupted\""));
+    QVERIFY(log[log.size() - 2].contains("\"action\":\"run\",\"of\":\"write\",\"stopped\":true"));
     QTest::qWait(300);  // what went out before the close has arrived by now
     sim_saw({});
     seen.clear();

@@ -183,6 +183,12 @@ void site_window::create_controls()
     summary_->setTextFormat(Qt::PlainText);
     summary_->setWordWrap(true);
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // What an owner copies to check the log later: selectable, hidden until a run is over.
+    log_head_ = new QLabel(this);
+    log_head_->setObjectName(QStringLiteral("log_head"));
+    log_head_->setTextFormat(Qt::PlainText);
+    log_head_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    log_head_->hide();
 
     check_ = make_button(this, "site_check", QStringLiteral("核对(&C)"));
     write_ = make_button(this, "site_write", QStringLiteral("写入有差异的模块(&W)"));
@@ -206,6 +212,7 @@ void site_window::create_controls()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tree_);
     layout->addWidget(summary_);
+    layout->addWidget(log_head_);
     layout->addLayout(buttons);
     summary_->setText(QStringLiteral("%1 条总线，%2。按“核对”读取每个模块，与配置文件比较。")
                           .arg(QString::number(plan_.buses.size()), native(path_)));
@@ -364,7 +371,23 @@ void site_window::check()
         message_box::show(this, close_in_main_window_first(*port));
         return;
     }
+    if (!open_log())  // a check leaves its trace in the log too
+        return;
     start(site_action::check);
+}
+
+bool site_window::open_log()
+{
+    const QString log_path = audit_log_path(path_);
+    log_ = std::make_unique<audit_log>();
+    if (const auto failure = log_->open(log_path)) {
+        log_.reset();
+        message_box::show(this, log_open_failed_message(
+                                    native(log_path),
+                                    file_failure_text(*failure, true, QStringLiteral("审计日志"))));
+        return false;
+    }
+    return true;
 }
 
 void site_window::write()
@@ -384,14 +407,8 @@ void site_window::write()
                           QStringLiteral("写入")))
         return;
     // Opened before anything is sent: a log that cannot take the lines stops the write here.
-    log_ = std::make_unique<audit_log>();
-    if (const auto failure = log_->open(log_path)) {
-        log_.reset();
-        message_box::show(this, log_open_failed_message(
-                                    native(log_path),
-                                    file_failure_text(*failure, true, QStringLiteral("审计日志"))));
+    if (!open_log())
         return;
-    }
     start(site_action::write);
 }
 
@@ -407,8 +424,7 @@ void site_window::start(site_action action)
     options.ask_trust = true;
     trust_answers_.clear();
     run_ = std::make_unique<site_run>(plan_, options);
-    if (action == site_action::write)
-        run_->set_audit_log(log_.get(), audit_identity::of_this_process());
+    run_->set_audit_log(log_.get(), audit_identity::of_this_process(), digests_);
     fill_tree(run_->result());
     const QString working =
         action == site_action::check ? QStringLiteral("正在核对") : QStringLiteral("正在写入");
@@ -522,6 +538,8 @@ void site_window::finished(const site_result& result)
     last_result_ = result;
     check_current_ = true;
     summary_->setText(with_reread_note(site_summary(result)));
+    log_head_->setText(QStringLiteral("日志头 sha256:") + QString::fromLatin1(result.log_head));
+    log_head_->setVisible(!result.log_head.isEmpty());
     select_first_module();
     update_buttons();
     tree_->setFocus();

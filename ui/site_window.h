@@ -92,6 +92,8 @@ private:
     // A bus behind an unknown TLS certificate: the main window's trust box, one at a time and
     // once per server and run, without stopping the other buses.
     void ask_trust(int bus, const server_certificate& certificate);
+    // Opens the audit log before anything is sent; false (having said why) when it cannot.
+    bool open_log();
     void ask_next_trust();
     void drop_trust_questions(int bus);
 
@@ -101,7 +103,7 @@ private:
     site_digests digests_;            // of the files plan_ was read from
     QString reread_note_;             // which files had changed at the last reading; empty: none
     bool check_current_ = true;       // the files are as the last run read them
-    std::unique_ptr<audit_log> log_;  // a write's, open while it runs
+    std::unique_ptr<audit_log> log_;  // a check's or a write's, open while it runs
     std::unique_ptr<site_run> run_;
     std::optional<site_result> last_result_;
     std::vector<bus_rows> rows_;
@@ -118,6 +120,7 @@ private:
 
     QTreeWidget* tree_ = nullptr;
     QLabel* summary_ = nullptr;
+    QLabel* log_head_ = nullptr;  // the audit log's head after the last check or write
     QPushButton* check_ = nullptr;
     QPushButton* write_ = nullptr;
     QPushButton* report_ = nullptr;
