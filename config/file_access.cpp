@@ -610,14 +610,14 @@ QByteArray name_for_system(const QString& name)
     return bytes + name.mid(run).toUtf8();
 }
 
-file_contents read_regular_file(const QString& name, qsizetype max_size)
+namespace {
+
+// Opens the regular file `name` for reading, blocking reads; `status` is its stat. Looked at
+// before it is opened: a device is never opened (that alone may act on it), and the open
+// cannot wait for a FIFO's writer.
+std::variant<int, file_failure> open_for_reading(const QString& name, struct stat& status)
 {
     const QByteArray path = name_for_system(name);
-    struct stat status
-    {
-    };
-    // Looked at before it is opened: a device is never opened (that alone may act on it),
-    // and the open below cannot wait for a FIFO's writer.
     if (::stat(path.constData(), &status) != 0)
         return failure_of(errno);
     if (!S_ISREG(status.st_mode))
@@ -630,6 +630,20 @@ file_contents read_regular_file(const QString& name, qsizetype max_size)
         return not_regular(status);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+file_contents read_regular_file(const QString& name, qsizetype max_size)
+{
+    struct stat status
+    {
+    };
+    const auto opened = open_for_reading(name, status);
+    if (const auto* failure = std::get_if<file_failure>(&opened))
+        return *failure;
+    const int fd = std::get<int>(opened);
     QByteArray bytes;
     for (;;) {
         const qsizetype had = bytes.size();
@@ -658,23 +672,13 @@ file_contents read_regular_file(const QString& name, qsizetype max_size)
 
 file_contents read_file_tail(const QString& name, qsizetype max_size)
 {
-    const QByteArray path = name_for_system(name);
     struct stat status
     {
     };
-    // As for a whole read: a device is never opened, a FIFO never waited for.
-    if (::stat(path.constData(), &status) != 0)
-        return failure_of(errno);
-    if (!S_ISREG(status.st_mode))
-        return not_regular(status);
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return failure_of(errno);
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {  // put there since the stat
-        ::close(fd);
-        return not_regular(status);
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const auto opened = open_for_reading(name, status);
+    if (const auto* failure = std::get_if<file_failure>(&opened))
+        return *failure;
+    const int fd = std::get<int>(opened);
     const off_t start = status.st_size > max_size ? status.st_size - off_t(max_size) : 0;
     QByteArray bytes(qsizetype(status.st_size - start), '\0');
     qsizetype had = 0;
