@@ -92,13 +92,11 @@ private Q_SLOTS:
     void check_exit_codes();
     void write_only_what_differs_with_audit_log();
     void interrupt_mid_write();
-    void log_head_found_at_open();
     void log_survives_a_kill_and_refuses_a_fifo();
     void adopt_and_check_back();
     void refused_sites_send_nothing();
 
 private:
-    void check_log_chain(const QString& site, const QByteArray& log);
     QTemporaryDir dir_;
     sim_process sim_a_;  // modules 1, 2, 3
     sim_process sim_b_;  // module 5, behind ser2net
@@ -427,84 +425,6 @@ void tst_site::write_only_what_differs_with_audit_log()
     const QByteArray grown = read_file(log);
     QVERIFY(grown.startsWith(logged));
     QCOMPARE(grown.mid(logged.size()).count('\n'), 2 * 3 + 2);
-    check_log_chain(site, grown);
-}
-
-// The chain of a log three runs wrote: intact, and every edit found at its line.
-void tst_site::check_log_chain(const QString& site, const QByteArray& log)
-{
-    const auto verify = [&](const QByteArray& bytes, const QStringList& more = {}) {
-        write_file(site + QStringLiteral(".log"), bytes);
-        return run_cli(QStringList{QStringLiteral("site"), QStringLiteral("log"), site,
-                                   QStringLiteral("--verify")} +
-                       more);
-    };
-    QList<QByteArray> lines = log.split('\n');
-    lines.removeLast();  // after the last break
-    const int count = int(lines.size());
-    const auto head_of = [&](int line) {  // 1-based
-        return QCryptographicHash::hash(lines[line - 1], QCryptographicHash::Sha256).toHex();
-    };
-    const cli_result intact =
-        verify(log, {QStringLiteral("--head"),
-                     QStringLiteral("sha256:") + QString::fromLatin1(head_of(count - 3))});
-    QCOMPARE(intact.code, 0);
-    QCOMPARE(intact.out,
-             QStringLiteral("chain intact: %1 lines, head sha256:%2; sha256:%3 is "
-                            "line %4\n")
-                 .arg(count)
-                 .arg(QString::fromLatin1(head_of(count)), QString::fromLatin1(head_of(count - 3)))
-                 .arg(count - 3)
-                 .toUtf8());
-    const auto broken_at = [&](const QByteArray& bytes, int line, const QStringList& more = {}) {
-        const cli_result result = verify(bytes, more);
-        QCOMPARE(result.code, 5);
-        QVERIFY2(result.out.startsWith(QStringLiteral("chain broken: line %1 ").arg(line).toUtf8()),
-                 result.out.constData());
-    };
-    // One byte edited in line 3: line 4 no longer chains to it.
-    QByteArray edited = log;
-    const qsizetype third = log.indexOf('\n', log.indexOf('\n') + 1) + 1;
-    edited[third + 10] = edited[third + 10] == '1' ? '2' : '1';
-    broken_at(edited, 4);
-    // Line 2 removed, lines 2 and 3 swapped.
-    QList<QByteArray> removed = lines;
-    removed.removeAt(1);
-    broken_at(removed.join('\n') + '\n', 2);
-    QList<QByteArray> swapped = lines;
-    swapped.swapItemsAt(1, 2);
-    broken_at(swapped.join('\n') + '\n', 2);
-    // Cut short: the rest still chains, but the head kept from the last run is not there.
-    const QByteArray cut = lines.mid(0, count - 2).join('\n') + '\n';
-    QCOMPARE(verify(cut).code, 0);
-    const cli_result short_log =
-        verify(cut, {QStringLiteral("--head"),
-                     QStringLiteral("sha256:") + QString::fromLatin1(head_of(count))});
-    QCOMPARE(short_log.code, 5);
-    QVERIFY2(short_log.out.startsWith("chain broken: no line of the log has the head"),
-             short_log.out.constData());
-    QCOMPARE(verify(log, {QStringLiteral("--head"), QStringLiteral("sha256:12")}).code, 1);
-    // Lines from before the chain open the log; the first chained line chains on from them.
-    const QByteArray old_lines = "{\"action\":\"written\",\"module\":1}\n{\"module\":2}\n";
-    QByteArray rechained = lines[0];
-    rechained.replace(
-        QByteArray(64, '0'),
-        QCryptographicHash::hash("{\"module\":2}", QCryptographicHash::Sha256).toHex());
-    const cli_result old = verify(old_lines + rechained + '\n');
-    QCOMPARE(old.code, 0);
-    QVERIFY2(old.out.startsWith("chain intact: 3 lines (2 unchained"), old.out.constData());
-    broken_at(old_lines + lines[0] + '\n', 3);       // chained as if it were first
-    broken_at(log + "{\"module\":2}\n", count + 1);  // an old line after chained ones
-    broken_at(log + "{\"mod\n", count + 1);          // not JSON
-    // Shown as people read it: what each write changed, in words.
-    write_file(site + QStringLiteral(".log"), log);
-    const cli_result shown = run_cli({QStringLiteral("site"), QStringLiteral("log"), site});
-    QCOMPARE(shown.code, 0);
-    QCOMPARE(shown.out.count('\n'), count);
-    QVERIFY2(shown.out.contains("  one  module 2  written: "), shown.out.constData());
-    QVERIFY2(shown.out.contains("write run: 5 modules (1 failed, 1 missing, 1 unchanged, 2 "
-                                "written), 0 of 2 buses unreachable\n"),
-             shown.out.constData());
 }
 
 // Ctrl-C before the first write: nothing was written, and nothing is said to be logged. Ctrl-C
@@ -809,29 +729,4 @@ void tst_site::refused_sites_send_nothing()
     QVERIFY(peer.raw().empty());
 }
 QTEST_GUILESS_MAIN(tst_site)
-// The head comes from the last line of a log already there; a last line cut off before its
-// break stays a line of its own, and the next line chains to it.
-void tst_site::log_head_found_at_open()
-{
-    const QString path = dir_.filePath(QStringLiteral("head.json.log"));
-    const auto digest = [](const QByteArray& line) {
-        return QCryptographicHash::hash(line, QCryptographicHash::Sha256).toHex();
-    };
-    audit_log fresh;
-    QVERIFY(!fresh.open(path));
-    QCOMPARE(fresh.head(), QByteArray(64, '0'));
-    write_file(path, "{\"a\":1}\n{\"b\":2}\n");
-    audit_log old;
-    QVERIFY(!old.open(path));
-    QCOMPARE(old.head(), digest("{\"b\":2}"));
-    write_file(path, "{\"a\":1}\n{\"b\":");
-    audit_log cut;
-    QVERIFY(!cut.open(path));
-    QCOMPARE(cut.head(), digest("{\"b\":"));
-    const QByteArray line = "{\"c\":3,\"prev\":\"" + cut.head() + "\"}\n";
-    QVERIFY(!cut.append(line));
-    QCOMPARE(read_file(path), "{\"a\":1}\n{\"b\":\n" + line);
-    QCOMPARE(cut.head(), digest(line.chopped(1)));
-}
-
 #include "tst_site.moc"
