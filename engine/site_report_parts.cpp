@@ -143,7 +143,7 @@ dl.facts div.head { grid-column: 1 / -1; }
 code.log-head { font: 13px ui-monospace, "DejaVu Sans Mono", monospace; overflow-wrap: anywhere; }
 section.files { border-top: 1px solid var(--line); margin-top: 22px; padding-top: 14px; }
 section.files p { margin: 0 0 8px; font-size: 13px; color: var(--muted); }
-ul.digests { list-style: none; margin: 0; padding: 0; font-size: 12px; columns: 2 520px;
+ul.digests { list-style: none; margin: 0; padding: 0; font-size: 12px; columns: 2 640px;
   column-gap: 24px; }
 ul.digests li { break-inside: avoid; overflow-wrap: anywhere; }
 ul.digests .what { color: var(--muted); }
