@@ -15,7 +15,8 @@ inline const QString OPEN_SITE_TITLE = QStringLiteral("打开工程文件");
 inline const QString SAVE_REPORT_TITLE = QStringLiteral("保存报告");
 inline const QString SITE_FILE_FILTER = QStringLiteral("工程文件 (*.json);;所有文件 (*)");
 inline const QString REPORT_FILE_FILTER = QStringLiteral("HTML 报告 (*.html);;所有文件 (*)");
-// The question after the report's file name: add the as-built appendix (every module's keys)?
+// The question (in a box titled APPLICATION_TITLE) after the report's file name: add the
+// as-built appendix (every module's keys)?
 inline const QString AS_BUILT_QUESTION =
     QStringLiteral("报告中是否附上竣工资料（每个模块的 16 个按键、刷新周期和配置文件）？");
 inline const QString AS_BUILT_YES = QStringLiteral("附上竣工资料");

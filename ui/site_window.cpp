@@ -583,7 +583,7 @@ void site_window::save_report()
     if (path.isEmpty())
         return;
     report_options shape;
-    if (message_box::ask(this, SAVE_REPORT_TITLE, AS_BUILT_QUESTION, AS_BUILT_YES, AS_BUILT_NO))
+    if (message_box::ask(this, APPLICATION_TITLE, AS_BUILT_QUESTION, AS_BUILT_YES, AS_BUILT_NO))
         shape.as_built = &result_plan_;
     const audit_identity who = audit_identity::of_this_process();
     const report_facts facts{last_result_->started,
