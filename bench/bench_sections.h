@@ -55,5 +55,6 @@ void site_section(const bench_options& opts, report& out);       // site_bench.c
 void health_section(const bench_options& opts, report& out);     // health_bench.cpp
 void capture_section(const bench_options& opts, report& out);    // capture_bench.cpp
 void audit_log_section(const bench_options& opts, report& out);  // audit_log_bench.cpp
+void report_section(const bench_options& opts, report& out);     // report_bench.cpp
 
 }  // namespace lorvane::bench

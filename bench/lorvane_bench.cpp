@@ -73,7 +73,7 @@ constexpr std::string_view USAGE =
     "  --probe PATH        lorvane-bench-startup (default: next to this program)\n"
     "  --cli PATH          lorvane-cli (default: next to this program)\n"
     "  --sections LIST     comma-separated subset of latency,paced,startup,checksum,cli,\n"
-    "                      scan,site,health,capture,audit-log\n"
+    "                      scan,site,health,capture,audit-log,report\n"
     "  --help              show this text\n";
 
 struct section
@@ -88,7 +88,7 @@ constexpr section SECTIONS[] = {
     {"latency", latency_section},     {"paced", paced_section},   {"startup", startup_section},
     {"checksum", checksum_section},   {"cli", cli_section},       {"scan", scan_section},
     {"site", site_section},           {"health", health_section}, {"capture", capture_section},
-    {"audit-log", audit_log_section},
+    {"audit-log", audit_log_section}, {"report", report_section},
 };
 
 std::optional<int> parse_int(std::string_view text)

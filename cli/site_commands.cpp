@@ -38,7 +38,10 @@ struct site_command
     bool json = false;
     bool scan = true;
     bool all = false;
+    bool problems_only = false;  // only the lines of buses and modules with something to say
     QString report;
+    bool all_rows = false;  // the report: every bus whole, a row for every module
+    bool as_built = false;  // the report: with the as-built appendix
     std::vector<port_override> port_of;
     std::vector<port_override> buses;  // adopt: --bus NAME=PORT
     session_options session;
@@ -52,11 +55,13 @@ const std::map<QString, std::pair<site_action, std::set<QString>>>& actions()
         {QStringLiteral("check"),
          {site_action::check,
           {QStringLiteral("no-scan"), QStringLiteral("json"), QStringLiteral("report"),
-           QStringLiteral("port-of")}}},
+           QStringLiteral("port-of"), QStringLiteral("problems-only"), QStringLiteral("all-rows"),
+           QStringLiteral("as-built")}}},
         {QStringLiteral("write"),
          {site_action::write,
           {QStringLiteral("all"), QStringLiteral("json"), QStringLiteral("report"),
-           QStringLiteral("port-of")}}},
+           QStringLiteral("port-of"), QStringLiteral("problems-only"), QStringLiteral("all-rows"),
+           QStringLiteral("as-built")}}},
         {QStringLiteral("adopt"), {site_action::adopt, {QStringLiteral("bus")}}},
     };
     return known;
@@ -82,11 +87,13 @@ std::vector<port_override> pairs_of(const QCommandLineParser& parser, const QStr
 const QString HELP = QStringLiteral(
     "Checks, writes and adopts every bus of a building from one site file, all buses at once.\n"
     "\n"
-    "  site check SITE [--no-scan] [--json] [--report FILE] [--port-of BUS=PORT]...\n"
+    "  site check SITE [--no-scan] [--json|--problems-only] [--report FILE [--all-rows]\n"
+    "             [--as-built]] [--port-of BUS=PORT]...\n"
     "      scan each bus, read every module its panels name and compare: same, different,\n"
     "      failed (answered, then fell silent), missing (never answered), unexpected\n"
     "      (answered the scan, no panel names it)\n"
-    "  site write SITE [--all] [--json] [--report FILE] [--port-of BUS=PORT]...\n"
+    "  site write SITE [--all] [--json|--problems-only] [--report FILE [--all-rows]\n"
+    "             [--as-built]] [--port-of BUS=PORT]...\n"
     "      write each module that does not hold its panel (--all: every module) and read it\n"
     "      back: unchanged, written, failed, missing; each write is logged in SITE.log\n"
     "  site adopt DIR --bus NAME=PORT [--bus NAME=PORT]...\n"
@@ -95,6 +102,11 @@ const QString HELP = QStringLiteral(
     "  site log SITE [--json] [--verify] [--head sha256:HEX]\n"
     "      show SITE.log, or check that no line of it was edited, removed, inserted or\n"
     "      moved ('lorvane-cli site log --help')\n"
+    "\n"
+    "--problems-only prints only the lines of buses and modules with something to say, then\n"
+    "the summary. The report opens with its verdict and the open items; a bus with nothing to\n"
+    "say is drawn compactly (--all-rows: every bus whole, a row for every module); --as-built\n"
+    "adds every module's 16 keys, refresh period and panel file.\n"
     "\n"
     "Each check and write appends to SITE.log (every module written, then the run's counts)\n"
     "and prints the log's head last: 'log head sha256:HEX'.\n"
@@ -126,6 +138,12 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
         {QStringLiteral("json"), QStringLiteral("check, write: print one JSON document")},
         {QStringLiteral("report"), QStringLiteral("check, write: save an HTML report as FILE"),
          QStringLiteral("FILE")},
+        {QStringLiteral("problems-only"),
+         QStringLiteral("check, write: print only the lines with something to say")},
+        {QStringLiteral("all-rows"),
+         QStringLiteral("check, write: the report draws every bus whole, every module's row")},
+        {QStringLiteral("as-built"),
+         QStringLiteral("check, write: the report adds every module's keys (as built)")},
         {QStringLiteral("port-of"),
          QStringLiteral("check, write: use PORT for bus BUS in this run (repeatable)"),
          QStringLiteral("BUS=PORT")},
@@ -177,6 +195,17 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
     command.report = parser.value(QStringLiteral("report"));
     if (parser.isSet(QStringLiteral("report")) && command.report.isEmpty())
         throw usage_error{QStringLiteral("--report needs a file name")};
+    command.problems_only = parser.isSet(QStringLiteral("problems-only"));
+    command.all_rows = parser.isSet(QStringLiteral("all-rows"));
+    command.as_built = parser.isSet(QStringLiteral("as-built"));
+    if (command.problems_only && command.json)
+        throw usage_error{QStringLiteral("--problems-only shortens the printed lines; --json "
+                                         "always prints the whole document, so give one of them")};
+    for (const QString& shape : {QStringLiteral("all-rows"), QStringLiteral("as-built")}) {
+        if (parser.isSet(shape) && command.report.isEmpty())
+            throw usage_error{
+                QStringLiteral("--%1 shapes the report; give it with --report FILE").arg(shape)};
+    }
     command.port_of = pairs_of(parser, QStringLiteral("port-of"));
     command.buses = pairs_of(parser, QStringLiteral("bus"));
     if (command.action == site_action::adopt && command.buses.empty())
@@ -269,11 +298,15 @@ int exit_code_of(const site_result& result)
 }
 
 // The lines of a result: one per module, grouped by bus (an unreachable bus says why first,
-// a bus without modules says so, what its line showed comes last), then the summary.
-QByteArray result_lines(const site_result& result, const session_options& options)
+// a bus without modules says so, what its line showed comes last), then the summary. With
+// `problems_only`, only the lines of buses and modules with something to say.
+QByteArray result_lines(const site_result& result, const session_options& options,
+                        bool problems_only = false)
 {
     QString text;
     for (const bus_result& bus : result.buses) {
+        if (problems_only && !bus_worth_a_line(bus) && !bus.modules.empty())
+            continue;
         if (!bus.reachable())
             text += one_line(QStringLiteral("%1: unreachable: %2")
                                  .arg(bus.name, bus_failure_text(result, bus))) +
@@ -282,8 +315,10 @@ QByteArray result_lines(const site_result& result, const session_options& option
             text += one_line(QStringLiteral("%1: no modules on this bus").arg(bus.name)) + u'\n';
         if (const QString doubt = scan_doubt_line(bus, options); !doubt.isEmpty())
             text += one_line(doubt) + u'\n';
-        for (const module_result& m : bus.modules)
-            text += one_line(module_line(result.action, bus, m, options)) + u'\n';
+        for (const module_result& m : bus.modules) {
+            if (!problems_only || module_worth_a_line(m))
+                text += one_line(module_line(result.action, bus, m, options)) + u'\n';
+        }
         if (bus.health) {
             for (const health_finding& f : bus.health->findings)
                 text +=
@@ -353,8 +388,9 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
     options.network = command.network;
     const site_result result = run(plan, options, &log, interrupts, digests);
 
-    QByteArray printed =
-        command.json ? site_json(result, command.session) : result_lines(result, command.session);
+    QByteArray printed = command.json
+                             ? site_json(result, command.session)
+                             : result_lines(result, command.session, command.problems_only);
     if (!command.json && !result.log_head.isEmpty())
         printed += "log head sha256:" + result.log_head + '\n';
     if (const auto error = out.result(printed)) {
@@ -366,10 +402,17 @@ int command_check_or_write(const site_command& command, interrupt_watch& interru
         english_report_words words(command.session);
         words.set_result(&result);
         const audit_identity who = audit_identity::of_this_process();
-        const report_facts facts{result.started, who.user, who.host,
+        const report_facts facts{result.started,
+                                 who.user,
+                                 who.host,
                                  QCoreApplication::applicationName() + u' ' +
-                                     QCoreApplication::applicationVersion()};
-        if (const auto reason = report.commit(site_report_html(result, facts, words))) {
+                                     QCoreApplication::applicationVersion(),
+                                 QFileInfo(command.target).fileName(),
+                                 digests};
+        report_options shape;
+        shape.all_rows = command.all_rows;
+        shape.as_built = command.as_built ? &plan : nullptr;
+        if (const auto reason = report.commit(site_report_html(result, facts, words, shape))) {
             out.error(
                 QStringLiteral("cannot write the report %1: %2").arg(command.report, *reason));
             code = EXIT_BAD_FILE;

@@ -463,8 +463,53 @@ QString english_report_words::label(report_label label) const
         return QStringLiteral("no module");
     case report_label::not_scanned:
         return QStringLiteral("not scanned");
+    case report_label::open_items:
+        return QStringLiteral("Open items");
+    case report_label::bus:
+        return QStringLiteral("Bus");
+    case report_label::problem:
+        return QStringLiteral("What is wrong");
+    case report_label::unreachable:
+        return QStringLiteral("Unreachable");
+    case report_label::scan_doubt:
+        return QStringLiteral("Scan in doubt");
+    case report_label::files:
+        return QStringLiteral("Files checked (SHA-256)");
+    case report_label::site_file:
+        return QStringLiteral("Site file");
+    case report_label::log_head:
+        return QStringLiteral("Audit log head");
+    case report_label::as_built:
+        return QStringLiteral("As built");
+    case report_label::module:
+        return QStringLiteral("module");
+    case report_label::key:
+        return QStringLiteral("Key");
+    case report_label::key_address:
+        return QStringLiteral("Target address");
+    case report_label::key_line:
+        return QStringLiteral("Line");
+    case report_label::key_operation:
+        return QStringLiteral("Operation");
+    case report_label::refresh_period:
+        return QStringLiteral("refresh period");
+    case report_label::found_in_module:
+        return QStringLiteral("none (as read from the module)");
     }
     return {};
+}
+
+QString english_report_words::verdict(site_action action, int open) const
+{
+    if (open > 0)
+        return counted(open, "open item", "open items");
+    return action == site_action::adopt ? QStringLiteral("Complete: every module was read")
+                                        : QStringLiteral("Complete: every module holds its panel");
+}
+
+QString english_report_words::operation(std::uint8_t code) const
+{
+    return operation_name(code);
 }
 
 QString english_report_words::action(site_action action) const

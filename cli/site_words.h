@@ -57,6 +57,8 @@ public:
     QString action(site_action action) const override;
     QString status(module_status status) const override;
     QString count(module_status status) const override;
+    QString verdict(site_action action, int open) const override;
+    QString operation(std::uint8_t code) const override;
     QString unreachable_count(int n) const override;
     QString site_size(const site_counts& counts) const override;
     QString bus_outcome(const bus_result& bus) const override;

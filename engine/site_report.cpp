@@ -1,7 +1,11 @@
 #include "site_report.h"
 
 #include "site_report_health.h"
+#include "site_report_parts.h"
 
+#include <QStringList>
+
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -144,6 +148,16 @@ QString fact(const QString& label, const QString& value)
     return QStringLiteral("<div><dt>%1</dt><dd>%2</dd></div>").arg(esc(label), esc(value));
 }
 
+// The audit log's head after the run, the owner's checkpoint of the log; none without a log.
+QString log_head_fact(const site_result& result, const site_report_words& words)
+{
+    if (result.log_head.isEmpty())
+        return {};
+    return QStringLiteral("<div class=\"head\"><dt>%1</dt><dd><code class=\"log-head\">sha256:%2"
+                          "</code></dd></div>")
+        .arg(esc(words.label(report_label::log_head)), QString::fromLatin1(result.log_head));
+}
+
 // The legend of every map of `result`, the same items in the same order on every bus: the
 // statuses the action gives, in the summary's order, then the empty kinds the site has.
 QString legend_of(const site_result& result, const site_report_words& words)
@@ -228,48 +242,101 @@ QString bus_map(const bus_result& bus, int index, const QString& legend,
     }
     svg += QStringLiteral("</svg>");
 
+    if (legend.isEmpty())  // a compact bus's: the legend stands once above them all
+        return QStringLiteral("<figure class=\"map\">%1</figure>").arg(svg);
     return QStringLiteral("<figure class=\"map\"><h3>%1</h3>%2<figcaption>%3</figcaption>"
                           "</figure>")
         .arg(esc(words.label(report_label::bus_map)), svg, legend);
 }
 
-QString module_rows(const bus_result& bus, const site_report_words& words)
+// The differences found in `m`, or what a write changed, as a list; nothing else.
+QString difference_list(const module_result& m, const site_report_words& words)
+{
+    const std::vector<config_difference>& listed =
+        m.status == module_status::written ? m.changes : m.differences;
+    if (!(differences_found(m) || m.status == module_status::written) || listed.empty())
+        return {};
+    QString list = QStringLiteral("<ul>");
+    for (const config_difference& d : listed)
+        list += QStringLiteral("<li>%1</li>").arg(esc(words.difference(d, m.status)));
+    return list + QStringLiteral("</ul>");
+}
+
+// The id of module `m`'s row on bus `index` (0-based), the index's link target.
+QString row_id(int index, const module_result& m)
+{
+    return QStringLiteral("b%1-m%2").arg(index + 1).arg(m.address);
+}
+
+// The rows of the bus's modules: every module with `all`, else those worth a line.
+QString module_rows(const bus_result& bus, int index, bool all, const site_report_words& words)
 {
     QString rows;
     for (const module_result& m : bus.modules) {
-        QString details;
-        // The differences found in the module, or what a write changed; nothing else.
-        const std::vector<config_difference>& listed =
-            m.status == module_status::written ? m.changes : m.differences;
-        if ((differences_found(m) || m.status == module_status::written) && !listed.empty()) {
-            details += QStringLiteral("<ul>");
-            for (const config_difference& d : listed)
-                details += QStringLiteral("<li>%1</li>").arg(esc(words.difference(d, m.status)));
-            details += QStringLiteral("</ul>");
-        }
+        if (!all && !module_worth_a_line(m))
+            continue;
+        QString details = difference_list(m, words);
         if (const QString detail = words.detail(m); !detail.isEmpty())
             details += esc(detail);
-        rows += QStringLiteral("<tr class=\"m-%1\"><td class=\"addr\">%2</td><td class=\"file\">%3"
-                               "</td><td><span class=\"pill\" style=\"%4\">%5</span></td>"
-                               "<td>%6</td><td class=\"times\">%7</td></tr>")
-                    .arg(QLatin1String(look_of(m.status).css), num(m.address),
-                         m.panel >= 0 ? esc(m.panel_path)
-                                      : QStringLiteral("<span class=\"none\">%1</span>")
-                                            .arg(esc(words.label(report_label::no_panel))),
-                         tone(m.status), esc(words.status(m.status)), details,
-                         m.replies ? esc(words.reply_times(*m.replies)) : QString());
+        rows +=
+            QStringLiteral("<tr class=\"m-%1\" id=\"%8\"><td class=\"addr\">%2</td>"
+                           "<td class=\"file\">%3</td><td><span class=\"pill\" "
+                           "style=\"%4\">%5</span></td><td>%6</td><td class=\"times\">%7"
+                           "</td></tr>")
+                .arg(QLatin1String(look_of(m.status).css), num(m.address),
+                     m.panel >= 0 ? esc(m.panel_path)
+                                  : QStringLiteral("<span class=\"none\">%1</span>")
+                                        .arg(esc(words.label(report_label::no_panel))),
+                     tone(m.status), esc(words.status(m.status)), details,
+                     m.replies ? esc(words.reply_times(*m.replies)) : QString(), row_id(index, m));
     }
     return rows;
 }
 
-QString bus_section(const bus_result& bus, int index, const QString& legend,
+// "4 same · 1 different": the bus's modules by status, in the summary's order.
+QString bus_counts(const site_result& result, const bus_result& bus, const site_report_words& words)
+{
+    std::array<int, MODULE_STATUS_COUNT> by_status{};
+    for (const module_result& m : bus.modules)
+        ++by_status[std::size_t(m.status)];
+    QStringList parts;
+    for (const module_status status : summary_statuses(result.action)) {
+        if (by_status[std::size_t(status)] > 0)
+            parts << QStringLiteral("<span style=\"%1\"><b class=\"dot\"></b>%2 %3</span>")
+                         .arg(tone(status), num(by_status[std::size_t(status)]),
+                              esc(words.count(status)));
+    }
+    if (parts.isEmpty())
+        return QStringLiteral("<p class=\"counts\">%1</p>")
+            .arg(esc(words.label(report_label::no_modules)));
+    return QStringLiteral("<p class=\"counts\">%1</p>").arg(parts.join(QStringLiteral(" \u00B7 ")));
+}
+
+// A bus with nothing to say, in a few lines: its name, port, counts and map, and that its line
+// showed no finding.
+QString compact_bus(const site_result& result, const bus_result& bus, int index,
                     const site_report_words& words)
+{
+    QString html =
+        QStringLiteral("<section class=\"bus compact\" id=\"bus-%1\"><h2>%2</h2>"
+                       "<p class=\"port\">%3 <code>%4</code></p>%5%6")
+            .arg(num(index + 1), esc(bus.name), esc(words.label(report_label::port)), esc(bus.port),
+                 bus_counts(result, bus, words), bus_map(bus, index, QString(), words));
+    if (bus.health)
+        html += QStringLiteral("<p class=\"calm-health\">%1: %2</p>")
+                    .arg(esc(words.health_word(health_label::line_health)),
+                         esc(words.health_word(health_label::no_findings)));
+    return html + QStringLiteral("</section>");
+}
+
+QString bus_section(const site_result& result, const bus_result& bus, int index,
+                    const QString& legend, bool all, const site_report_words& words)
 {
     const QString warning = words.scan_warning(bus);
     QString html =
         QStringLiteral("<section class=\"bus\" id=\"bus-%1\"><h2>%2</h2>"
                        "<p class=\"port\">%3 <code>%4</code> \u00B7 <span%5>%6</span>"
-                       "</p>%7<div class=\"bus-body\">%8")
+                       "</p>%7<div class=\"bus-body\">%8<div>")
             .arg(num(index + 1), esc(bus.name), esc(words.label(report_label::port)), esc(bus.port),
                  bus.reachable() ? QString() : QStringLiteral(" class=\"outcome-bad\""),
                  esc(words.bus_outcome(bus)),
@@ -277,20 +344,97 @@ QString bus_section(const bus_result& bus, int index, const QString& legend,
                      ? QString()
                      : QStringLiteral("<p class=\"warning\">%1</p>").arg(esc(warning)),
                  bus_map(bus, index, legend, words));
+    html += bus_counts(result, bus, words);
     if (bus.modules.empty()) {
         html += QStringLiteral("<p class=\"none\">%1</p>")
                     .arg(esc(words.label(report_label::no_modules)));
-    } else {
+    } else if (all || std::any_of(bus.modules.begin(), bus.modules.end(), module_worth_a_line)) {
         html +=
             QStringLiteral("<table><thead><tr><th>%1</th><th>%2</th><th>%3</th><th>%4</th>"
                            "<th>%5</th></tr></thead><tbody>%6</tbody></table>")
                 .arg(esc(words.label(report_label::address)), esc(words.label(report_label::panel)),
                      esc(words.label(report_label::status)),
                      esc(words.label(report_label::details)),
-                     esc(words.label(report_label::reply_times)), module_rows(bus, words));
+                     esc(words.label(report_label::reply_times)),
+                     module_rows(bus, index, all, words));
     }
-    return html + QStringLiteral("</div>") + health_section(bus, index, words) +
+    return html + QStringLiteral("</div></div>") + health_section(bus, index, words) +
            QStringLiteral("</section>");
+}
+
+// What is wrong with module `m`, in one cell: its differences, then the rest.
+QString module_problem(const module_result& m, const site_report_words& words)
+{
+    QString text = difference_list(m, words);
+    if (const QString detail = words.detail(m); !detail.isEmpty())
+        text += esc(detail);
+    return text;
+}
+
+// The index of the open items (as open_items() counts them), each with a link to its entry.
+QString index_section(const site_result& result, const site_report_words& words)
+{
+    QString rows;
+    const auto row = [&](const QString& target, const QString& bus, const QString& address,
+                         const QString& status_cell, const QString& what) {
+        rows += QStringLiteral("<tr><td><a href=\"#%1\">%2</a></td><td class=\"addr\">%3</td>"
+                               "<td>%4</td><td>%5</td></tr>")
+                    .arg(target, esc(bus), address, status_cell, what);
+    };
+    const auto pill = [&](const QString& tone_style, const QString& word) {
+        return QStringLiteral("<span class=\"pill\" style=\"%1\">%2</span>")
+            .arg(tone_style, esc(word));
+    };
+    const QString bad = QStringLiteral("--tone: #c62828");
+    const QString doubtful = QStringLiteral("--tone: #d08a00");
+    for (int b = 0; b < int(result.buses.size()); ++b) {
+        const bus_result& bus = result.buses[std::size_t(b)];
+        const QString section = QStringLiteral("bus-%1").arg(b + 1);
+        if (!bus.reachable()) {
+            row(section, bus.name, QString(), pill(bad, words.label(report_label::unreachable)),
+                esc(words.bus_outcome(bus)));
+            continue;
+        }
+        if (bus.doubt)
+            row(section, bus.name, QString(), pill(doubtful, words.label(report_label::scan_doubt)),
+                esc(words.scan_warning(bus)));
+        for (const module_result& m : bus.modules) {
+            if (module_open(m))
+                row(row_id(b, m), bus.name, num(m.address),
+                    pill(tone(m.status), words.status(m.status)), module_problem(m, words));
+        }
+    }
+    if (rows.isEmpty())
+        return {};
+    return QStringLiteral("<section class=\"index\"><h3>%1</h3><table><thead><tr><th>%2</th>"
+                          "<th>%3</th><th>%4</th><th>%5</th></tr></thead><tbody>%6</tbody>"
+                          "</table></section>")
+        .arg(esc(words.label(report_label::open_items)), esc(words.label(report_label::bus)),
+             esc(words.label(report_label::address)), esc(words.label(report_label::status)),
+             esc(words.label(report_label::problem)), rows);
+}
+
+// Every bus, in the site's order: a bus with something to say whole, the others compactly,
+// side by side under one legend (every bus whole with `all`).
+QString bus_sections(const site_result& result, bool all, const site_report_words& words)
+{
+    const QString legend = legend_of(result, words);
+    QString html;
+    bool in_calm = false;
+    for (int i = 0; i < int(result.buses.size()); ++i) {
+        const bus_result& bus = result.buses[std::size_t(i)];
+        const bool compact = !all && !bus_worth_a_line(bus);
+        if (compact && !in_calm)
+            html += QStringLiteral("<div class=\"calm\">%1<div class=\"calm-grid\">").arg(legend);
+        else if (!compact && in_calm)
+            html += QStringLiteral("</div></div>");
+        in_calm = compact;
+        html += compact ? compact_bus(result, bus, i, words)
+                        : bus_section(result, bus, i, legend, all, words);
+    }
+    if (in_calm)
+        html += QStringLiteral("</div></div>");
+    return html;
 }
 
 QString summary_section(const site_result& result, const site_report_words& words)
@@ -330,7 +474,7 @@ QString report_escape(const QString& text)
 }
 
 QByteArray site_report_html(const site_result& result, const report_facts& facts,
-                            const site_report_words& words)
+                            const site_report_words& words, const report_options& options)
 {
     QString html =
         QStringLiteral("<!DOCTYPE html>\n<html lang=\"%1\"><head><meta charset=\"utf-8\"/>"
@@ -338,19 +482,25 @@ QByteArray site_report_html(const site_result& result, const report_facts& facts
                        "initial-scale=1\"/><title>%2 \u2013 %3</title><style>%4%5</style>"
                        "</head><body><div class=\"page\">")
             .arg(esc(words.language()), esc(result.site), esc(words.action(result.action)),
-                 QString::fromUtf8(STYLE), QString::fromUtf8(HEALTH_STYLE));
-    html += QStringLiteral("<header class=\"cover\"><p class=\"kind\">%1</p><h1>%2</h1>"
-                           "<dl class=\"facts\">%3%4%5%6%7</dl></header><main>")
-                .arg(esc(words.action(result.action)), esc(result.site),
-                     fact(words.label(report_label::time), words.time(facts.time)),
-                     fact(words.label(report_label::duration), words.duration(result.seconds)),
-                     fact(words.label(report_label::user), facts.user),
-                     fact(words.label(report_label::host), facts.host),
-                     fact(words.label(report_label::tool), facts.tool));
-    html += summary_section(result, words);
-    const QString legend = legend_of(result, words);
-    for (int i = 0; i < int(result.buses.size()); ++i)
-        html += bus_section(result.buses[std::size_t(i)], i, legend, words);
+                 QString::fromUtf8(STYLE),
+                 QString::fromUtf8(HEALTH_STYLE) + QString::fromUtf8(PARTS_STYLE));
+    const int open = open_items(result);
+    html +=
+        QStringLiteral("<header class=\"cover\"><p class=\"kind\">%1</p><h1>%2</h1>"
+                       "<p class=\"verdict %8\">%9</p>"
+                       "<dl class=\"facts\">%3%4%5%6%7</dl></header><main>")
+            .arg(esc(words.action(result.action)), esc(result.site),
+                 fact(words.label(report_label::time), words.time(facts.time)),
+                 fact(words.label(report_label::duration), words.duration(result.seconds)),
+                 fact(words.label(report_label::user), facts.user),
+                 fact(words.label(report_label::host), facts.host),
+                 fact(words.label(report_label::tool), facts.tool) + log_head_fact(result, words),
+                 open == 0 ? QStringLiteral("complete") : QStringLiteral("open"),
+                 esc(words.verdict(result.action, open)));
+    html += index_section(result, words) + summary_section(result, words) +
+            bus_sections(result, options.all_rows, words) + files_section(result, facts, words);
+    if (options.as_built)
+        html += as_built_section(result, *options.as_built, words);
     html += QStringLiteral("</main><footer>%1 \u00B7 %2</footer></div></body></html>\n")
                 .arg(esc(facts.tool), esc(words.time(facts.time)));
     return html.toUtf8();

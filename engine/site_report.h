@@ -4,6 +4,7 @@
 // from the window). Saved whole or not at all.
 #pragma once
 
+#include "site_loader.h"
 #include "site_result.h"
 
 #include <QByteArray>
@@ -17,24 +18,40 @@ namespace lorvane {
 
 // The fixed labels of a report.
 enum class report_label {
-    time,          // when the run started
-    user,          // who ran it
-    host,          // on which computer
-    tool,          // which program and version
-    duration,      // how long it took
-    summary,       // heading of the counts
-    port,          // a bus's port
-    bus_map,       // heading of a bus's map
-    legend,        // heading of the map's legend
-    address,       // column: module address
-    panel,         // column: panel file
-    status,        // column: status
-    details,       // column: differences and other details
-    reply_times,   // column: reply times
-    no_panel,      // in the panel column of a module no panel names
-    no_modules,    // a bus without modules
-    no_module_at,  // the legend's entry for an address the scan found no module at
-    not_scanned,   // the legend's entry for an address no scan went over
+    time,             // when the run started
+    user,             // who ran it
+    host,             // on which computer
+    tool,             // which program and version
+    duration,         // how long it took
+    summary,          // heading of the counts
+    port,             // a bus's port
+    bus_map,          // heading of a bus's map
+    legend,           // heading of the map's legend
+    address,          // column: module address
+    panel,            // column: panel file
+    status,           // column: status
+    details,          // column: differences and other details
+    reply_times,      // column: reply times
+    no_panel,         // in the panel column of a module no panel names
+    no_modules,       // a bus without modules
+    no_module_at,     // the legend's entry for an address the scan found no module at
+    not_scanned,      // the legend's entry for an address no scan went over
+    open_items,       // heading of the index of open items
+    bus,              // column: bus
+    problem,          // column: what is wrong
+    unreachable,      // the index's status of a bus that could not be reached
+    scan_doubt,       // the index's status of a bus whose scan left a doubt
+    files,            // heading of the files the run used and their SHA-256
+    site_file,        // the site file, in that list
+    log_head,         // the audit log's head after the run
+    as_built,         // heading of the as-built appendix
+    module,           // "module" before an address, in the appendix's headings
+    key,              // column: key number
+    key_address,      // column: the address a key acts on
+    key_line,         // column: the line a key acts on
+    key_operation,    // column: what a key does
+    refresh_period,   // the module's refresh period
+    found_in_module,  // an as-built entry shown from what was read, no panel naming the module
 };
 
 // The fixed labels of a bus's line health.
@@ -86,6 +103,10 @@ public:
     // The word beside the number of modules with `status` in the summary ("same" in "21
     // same"), and the whole count of unreachable buses ("1 unreachable bus").
     virtual QString count(module_status status) const = 0;
+    // The report's first sentence: complete (`open` is 0), or how many items are open.
+    virtual QString verdict(site_action action, int open) const = 0;
+    // What a key's operation code does, in words.
+    virtual QString operation(std::uint8_t code) const = 0;
     virtual QString unreachable_count(int n) const = 0;
     // "3 buses, 24 modules".
     virtual QString site_size(const site_counts& counts) const = 0;
@@ -129,12 +150,25 @@ struct report_facts
     QDateTime time;  // the run's start, UTC
     QString user;
     QString host;
-    QString tool;  // "lorvane-cli 1.1.0"
+    QString tool;          // "lorvane-cli 1.1.0"
+    QString site_file;     // the site file's name, as the list of files shows it
+    site_digests digests;  // the SHA-256 of the site file and of each panel file the run read
+};
+
+// What the report holds beyond what every report does.
+struct report_options
+{
+    // Every bus drawn whole, with a row for every module; otherwise a bus with nothing to say
+    // is drawn compactly and a bus's rows are only those of modules worth a line.
+    bool all_rows = false;
+    // The panels the run used: with them, the as-built appendix (every module's 16 keys,
+    // refresh period and panel file); none, no appendix.
+    const site_plan* as_built = nullptr;
 };
 
 // The report as UTF-8 HTML. Well-formed as XML too, so that programs can read it back.
 QByteArray site_report_html(const site_result& result, const report_facts& facts,
-                            const site_report_words& words);
+                            const site_report_words& words, const report_options& options = {});
 
 // A report file that is replaced whole or not at all. Opened before a run (so that a folder
 // that cannot take it is known before anything is sent), committed after it.

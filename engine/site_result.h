@@ -184,6 +184,36 @@ inline bool stopped_before_write(const module_result& module)
             module.stopped_step == transfer_step::first_read);
 }
 
+// Whether `module` is an open item: it does not hold its panel, or was not checked to its end
+// (different, unexpected, missing, failed, interrupted, not reached).
+inline bool module_open(const module_result& module)
+{
+    switch (module.status) {
+    case module_status::same:
+    case module_status::unchanged:
+    case module_status::written:
+    case module_status::read:
+        return false;
+    default:
+        return true;
+    }
+}
+
+// Whether `module` has something to say beyond "holds its panel": an open item, or a write
+// whose changes are worth listing.
+inline bool module_worth_a_line(const module_result& module)
+{
+    return module_open(module) || module.status == module_status::written;
+}
+
+// Whether bus `bus` has something to say: it is unreachable, its scan left a doubt, its line
+// showed a finding, or one of its modules is worth a line.
+bool bus_worth_a_line(const bus_result& bus);
+
+// The open items of a run: every unreachable bus (its modules with it), every scan left in
+// doubt and every open module of a reachable bus.
+int open_items(const site_result& result);
+
 // The median of the sample, with its least and greatest values; nothing for an empty one.
 std::optional<reply_times> summarise_reply_times(std::vector<double> sample_ms);
 

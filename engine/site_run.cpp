@@ -558,6 +558,27 @@ site_counts count_site(const site_result& result)
     return counts;
 }
 
+bool bus_worth_a_line(const bus_result& bus)
+{
+    if (!bus.reachable() || bus.doubt || (bus.health && !bus.health->findings.empty()))
+        return true;
+    return std::any_of(bus.modules.begin(), bus.modules.end(), module_worth_a_line);
+}
+
+int open_items(const site_result& result)
+{
+    int open = 0;
+    for (const bus_result& bus : result.buses) {
+        if (!bus.reachable()) {
+            ++open;
+            continue;
+        }
+        open += bus.doubt ? 1 : 0;
+        open += int(std::count_if(bus.modules.begin(), bus.modules.end(), module_open));
+    }
+    return open;
+}
+
 std::vector<module_status> summary_statuses(site_action action)
 {
     std::vector<module_status> statuses;

@@ -11,7 +11,7 @@ extras=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
-    --with-tests) extras+=(xvfb xauth xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils lintian ser2net openssl strace tshark); shift ;;
+    --with-tests) extras+=(xvfb xauth xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils lintian ser2net openssl strace tshark chromium); shift ;;
     --with-fuzz) extras+=(clang libclang-rt-14-dev); shift ;;
     *) echo "setup.sh: unknown option $1" >&2; exit 2 ;;
   esac

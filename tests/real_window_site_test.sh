@@ -1,9 +1,9 @@
 #!/bin/bash
 # The real program on its own virtual X server, driven from the keyboard only as an installer
 # would: Ctrl+Shift+O and the site file's path open the site window over two simulated buses;
-# Alt+C checks the site, Alt+W and Return write the modules that differ, Alt+R and a path save
-# the report. What reached the lines is read from the simulators' logs, what was written from
-# the audit log and the report.
+# Alt+C checks the site, Alt+W and Return write the modules that differ, Alt+R, a path and
+# Return (the as-built question's default) save the report. What reached the lines is read
+# from the simulators' logs, what was written from the audit log and the report.
 #
 # Usage: real_window_site_test.sh <path to lorvane> <path to lorvane-sim> <site.png to write>
 # Exit status: 0 passed, 1 failed, 77 a needed program is missing.
@@ -131,12 +131,15 @@ keys "$site" alt+r
 dialog=$(wait_for_window "$REPORT_TITLE") || exit 1
 xdotool windowfocus --sync "$dialog" key ctrl+a type "$work/report.html" || fail "cannot type the report's path"
 keys "$dialog" Return
+box=$(wait_for_window "$BOX_TITLE") || exit 1  # add the as-built appendix? Return: yes
+keys "$box" Return
 for _ in $(seq "$WAIT_STEPS"); do
     [ -s "$work/report.html" ] && break
     sleep 0.1
 done
 grep -q '<html lang="zh-CN">' "$work/report.html" && grep -q '工程写入' "$work/report.html" &&
     grep -q '已写入' "$work/report.html" || fail "no Chinese report of the write was saved"
-echo "real_window_site: Alt+R saved the write's report"
+grep -q '竣工资料' "$work/report.html" || fail "the report has no as-built appendix"
+echo "real_window_site: Alt+R, the path and Return saved the write's report with its as-built pages"
 kill -0 "$app_pid" 2>/dev/null || fail "lorvane exited"
 echo "real_window_site: PASS"

@@ -9,6 +9,8 @@
 #include "site_run.h"
 #include "site_test_files.h"
 
+#include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -29,6 +31,7 @@ private Q_SLOTS:
     void check_tells_each_lines_health();
     void usb_ports_by_serial_number();
     void lost_port_stops_only_its_bus();
+    void problems_only_and_the_reports_files();
 };
 
 // A module that answered (the scan, or some records) and then fell silent is failed where it
@@ -162,9 +165,11 @@ void tst_site_results::check_tells_each_lines_health()
                               {QStringLiteral("C"),
                                clean.path,
                                {QStringLiteral("2.json"), QStringLiteral("3.json")}}}));
+    // --all-rows: the clean bus too is drawn whole, with its histogram.
     const QString report = w.filePath(QStringLiteral("health.html"));
-    const cli_result json = run_cli({QStringLiteral("site"), QStringLiteral("check"), site,
-                                     QStringLiteral("--json"), QStringLiteral("--report"), report});
+    const cli_result json =
+        run_cli({QStringLiteral("site"), QStringLiteral("check"), site, QStringLiteral("--json"),
+                 QStringLiteral("--report"), report, QStringLiteral("--all-rows")});
     QCOMPARE(json.code, 0);  // what the line shows is told, it fails nothing
     const QJsonArray echo_findings =
         json_at(json.out, {"buses", 0, "health", "findings"}).toArray();
@@ -274,6 +279,71 @@ void tst_site_results::lost_port_stops_only_its_bus()
     QCOMPARE(result.buses[0].modules[1].status, module_status::not_reached);
     QVERIFY(result.buses[1].reachable());
     QCOMPARE(result.buses[1].modules[0].status, module_status::same);
+}
+
+// --problems-only prints the lines with something to say, then the summary and the log's head;
+// the report names the SHA-256 of the site file and of each panel file as their bytes give it,
+// and the head the run printed. The report's shape needs a report.
+void tst_site_results::problems_only_and_the_reports_files()
+{
+    sim_process one;
+    QVERIFY(one.start({QStringLiteral("--address=1,2")}));
+    sim_process other;
+    QVERIFY(other.start({QStringLiteral("--address=3")}));
+    QTemporaryDir w;
+    const QStringList panels{QStringLiteral("1.json"), QStringLiteral("2.json"),
+                             QStringLiteral("3.json")};
+    write_file(w.filePath(panels[0]), panel_file_text(panel(1)));
+    write_file(w.filePath(panels[1]),
+               panel_file_text(panel(2, [](panel_config& c) { c.keys[1].line = 9; })));
+    write_file(w.filePath(panels[2]), panel_file_text(panel(3)));
+    const QString site = write_file(
+        w.filePath(QStringLiteral("site.json")),
+        site_text(QStringLiteral("P"), {{QStringLiteral("A"), one.path, {panels[0], panels[1]}},
+                                        {QStringLiteral("B"), other.path, {panels[2]}}}));
+    const QString report = w.filePath(QStringLiteral("p.html"));
+    const cli_result checked =
+        run_cli({QStringLiteral("site"), QStringLiteral("check"), site, QStringLiteral("--no-scan"),
+                 QStringLiteral("--problems-only"), QStringLiteral("--report"), report,
+                 QStringLiteral("--as-built")});
+    QCOMPARE(checked.code, 5);
+    static const QRegularExpression shape(QStringLiteral(
+        R"(\AA: module 2 \(2\.json\): different: [^\n]*\nsite P: 2 buses, 3 modules: 2 same, 1 )"
+        R"(different \(\d+\.\d s\)\nlog head sha256:([0-9a-f]{64})\n\z)"));
+    const auto printed = shape.match(QString::fromUtf8(checked.out));
+    QVERIFY2(printed.hasMatch(), checked.out.constData());
+
+    const QByteArray html = read_file(report);
+    const auto sha = [](const QByteArray& bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    };
+    QXmlStreamReader xml(html);
+    std::map<QString, QByteArray> digests;  // file -> the SHA-256 the report names before it
+    QByteArray digest;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        const QString cls = xml.attributes().value(QLatin1String("class")).toString();
+        if (xml.isStartElement() && cls == u"sha256")
+            digest = xml.readElementText().toLatin1();
+        else if (xml.isStartElement() && cls == u"file" && xml.name() == u"span")
+            digests[xml.readElementText()] = digest;
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(digests.size(), std::size_t{4});
+    QCOMPARE(digests[QStringLiteral("site.json")], sha(read_file(site)));
+    for (const QString& p : panels)
+        QCOMPARE(digests[p], sha(read_file(w.filePath(p))));
+    QVERIFY(html.contains("sha256:" + printed.captured(1).toLatin1() + "</code>"));
+    QCOMPARE(html.count("<article class=\"built\""), 3);
+
+    for (const QStringList& misuse :
+         {QStringList{QStringLiteral("--as-built")}, QStringList{QStringLiteral("--all-rows")},
+          QStringList{QStringLiteral("--problems-only"), QStringLiteral("--json")}}) {
+        const cli_result refused =
+            run_cli(QStringList{QStringLiteral("site"), QStringLiteral("write"), site} + misuse);
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains(misuse[0]), qPrintable(refused.err));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_site_results)

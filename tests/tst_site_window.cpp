@@ -123,8 +123,14 @@ struct answers
     QString path;
     QStringList questions;
     bool yes = true;
+    QStringList asked;      // the two-button boxes' questions
+    bool as_built = false;  // the answer to 保存报告…'s question
     answers()
     {
+        message_box::set_question_handler([this](QWidget*, const QString& text) {
+            asked << text;
+            return as_built;
+        });
         file_dialog::set_handler(
             [this](QWidget* parent, file_dialog::purpose, const QString& title) {
                 if (!parent)
@@ -141,6 +147,7 @@ struct answers
     {
         file_dialog::set_handler({});
         confirm_box::set_handler({});
+        message_box::set_question_handler({});
     }
 };
 
@@ -312,8 +319,9 @@ void tst_site_window::check_every_status_report_and_load()
     QString text;
     while (!reader.atEnd()) {
         reader.readNext();
-        for (const QXmlStreamAttribute& attribute : reader.attributes())
-            QVERIFY(attribute.name() != u"src" && attribute.name() != u"href");
+        for (const QXmlStreamAttribute& attribute : reader.attributes())  // links within it only
+            QVERIFY(attribute.name() != u"src" &&
+                    (attribute.name() != u"href" || attribute.value().startsWith(u'#')));
         QVERIFY(!reader.isStartElement() || reader.name() != u"script");
         if (reader.isCharacters())
             text += reader.text().toString() + u'|';
@@ -325,6 +333,20 @@ void tst_site_window::check_every_status_report_and_load()
           QStringLiteral("4|A/4.json|无应答|"), QStringLiteral("3|工程中没有|未登记|刷新周期 50|"),
           QStringLiteral("串口无法打开：找不到该串口设备")})
         QVERIFY2(text.contains(expected), qPrintable(expected + u'\n' + text));
+
+    QVERIFY(!html.contains("class=\"as-built\""));
+    // With the as-built appendix: every module of a panel with its 16 keys, and the site file's
+    // digest as its own bytes give it.
+    QCOMPARE(answer.asked.size(), 1);
+    QVERIFY(answer.asked[0].contains(QStringLiteral("竣工资料")));
+    answer.as_built = true;
+    answer.path = dir.filePath(QStringLiteral("built.html"));
+    press(window, Qt::Key_R);
+    const QByteArray built = read_file(answer.path);
+    QCOMPARE(built.count("<article class=\"built\""), 5);
+    QCOMPARE(built.count("<td class=\"key\">"), 5 * 16);
+    QVERIFY(built.contains(
+        QCryptographicHash::hash(read_file(path), QCryptographicHash::Sha256).toHex()));
 
     // A report that cannot be saved says why in Chinese, as the main window says it.
     answer.path = dir.filePath(QStringLiteral("absent/report.html"));

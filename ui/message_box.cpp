@@ -50,9 +50,24 @@ void set_handler(handler h)
     installed() = std::move(h);
 }
 
+namespace {
+question_handler& installed_question()
+{
+    static question_handler h;
+    return h;
+}
+}  // namespace
+
+void set_question_handler(question_handler h)
+{
+    installed_question() = std::move(h);
+}
+
 bool ask(QWidget* parent, const QString& title, const QString& text, const QString& yes,
          const QString& no)
 {
+    if (installed_question())
+        return installed_question()(parent, text);
     // Plain text: it carries what a server chose to call itself.
     return two_button_box(parent, title, text, yes, no, Qt::PlainText);
 }

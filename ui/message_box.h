@@ -30,6 +30,11 @@ void set_handler(handler h);
 bool ask(QWidget* parent, const QString& title, const QString& text, const QString& yes,
          const QString& no);
 
+// Replaces the box of ask() with `h`, which answers for the user (true: `yes`); an empty
+// handler restores the box.
+using question_handler = std::function<bool(QWidget* parent, const QString& text)>;
+void set_question_handler(question_handler h);
+
 // The same box without waiting for it: shown modal to `parent`'s window only, it returns at
 // once and the event loop goes on (a site run's other buses keep their traffic). `answered`
 // gets the user's choice, once, from the event loop (closing the box is `no`). Returns the

@@ -1,5 +1,6 @@
 // The Chinese words of the HTML report of a site run, as the site window saves it.
 #include "site_texts.h"
+#include "window_texts.h"
 
 #include <QStringList>
 
@@ -44,8 +45,53 @@ QString chinese_report_words::label(report_label label) const
         return QStringLiteral("无模块");
     case report_label::not_scanned:
         return QStringLiteral("未扫描");
+    case report_label::open_items:
+        return QStringLiteral("待处理事项");
+    case report_label::bus:
+        return QStringLiteral("总线");
+    case report_label::problem:
+        return QStringLiteral("问题");
+    case report_label::unreachable:
+        return UNREACHABLE_WORD;
+    case report_label::scan_doubt:
+        return QStringLiteral("扫描存疑");
+    case report_label::files:
+        return QStringLiteral("核对所用的文件（SHA-256）");
+    case report_label::site_file:
+        return QStringLiteral("工程文件");
+    case report_label::log_head:
+        return QStringLiteral("日志头");
+    case report_label::as_built:
+        return QStringLiteral("竣工资料");
+    case report_label::module:
+        return QStringLiteral("模块");
+    case report_label::key:
+        return QStringLiteral("按键");
+    case report_label::key_address:
+        return QStringLiteral("目标地址");
+    case report_label::key_line:
+        return QStringLiteral("线路");
+    case report_label::key_operation:
+        return QStringLiteral("操作");
+    case report_label::refresh_period:
+        return QStringLiteral("刷新周期");
+    case report_label::found_in_module:
+        return QStringLiteral("无（按模块中读到的）");
     }
     return {};
+}
+
+QString chinese_report_words::verdict(site_action action, int open) const
+{
+    if (open > 0)
+        return QStringLiteral("%1 项待处理").arg(open);
+    return action == site_action::adopt ? QStringLiteral("完成：每个模块都已读取")
+                                        : QStringLiteral("完成：每个模块都与配置文件一致");
+}
+
+QString chinese_report_words::operation(std::uint8_t code) const
+{
+    return operation_shown(code);
 }
 
 QString chinese_report_words::action(site_action action) const

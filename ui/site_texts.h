@@ -15,6 +15,12 @@ inline const QString OPEN_SITE_TITLE = QStringLiteral("打开工程文件");
 inline const QString SAVE_REPORT_TITLE = QStringLiteral("保存报告");
 inline const QString SITE_FILE_FILTER = QStringLiteral("工程文件 (*.json);;所有文件 (*)");
 inline const QString REPORT_FILE_FILTER = QStringLiteral("HTML 报告 (*.html);;所有文件 (*)");
+// The question (in a box titled APPLICATION_TITLE) after the report's file name: add the
+// as-built appendix (every module's keys)?
+inline const QString AS_BUILT_QUESTION =
+    QStringLiteral("报告中是否附上竣工资料（每个模块的 16 个按键、刷新周期和配置文件）？");
+inline const QString AS_BUILT_YES = QStringLiteral("附上竣工资料");
+inline const QString AS_BUILT_NO = QStringLiteral("只保存报告");
 // The status of a bus whose port could not be opened, and of the modules on it.
 inline const QString UNREACHABLE_WORD = QStringLiteral("串口无法打开");
 inline const QString PORT_LOST_WORD = QStringLiteral("串口已断开");
@@ -96,6 +102,8 @@ public:
     QString action(site_action action) const override;
     QString status(module_status status) const override;
     QString count(module_status status) const override;
+    QString verdict(site_action action, int open) const override;
+    QString operation(std::uint8_t code) const override;
     QString unreachable_count(int n) const override;
     QString site_size(const site_counts& counts) const override;
     QString bus_outcome(const bus_result& bus) const override;

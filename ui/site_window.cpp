@@ -536,6 +536,8 @@ void site_window::finished(const site_result& result)
     busy_ = false;
     log_.reset();  // the run logs nothing more; other programs may move the file now
     last_result_ = result;
+    result_plan_ = plan_;
+    result_digests_ = digests_;
     check_current_ = true;
     summary_->setText(with_reread_note(site_summary(result)));
     log_head_->setText(QStringLiteral("日志头 sha256:") + QString::fromLatin1(result.log_head));
@@ -580,14 +582,21 @@ void site_window::save_report()
                                                 QStringLiteral("html"));
     if (path.isEmpty())
         return;
+    report_options shape;
+    if (message_box::ask(this, APPLICATION_TITLE, AS_BUILT_QUESTION, AS_BUILT_YES, AS_BUILT_NO))
+        shape.as_built = &result_plan_;
     const audit_identity who = audit_identity::of_this_process();
-    const report_facts facts{last_result_->started, who.user, who.host,
-                             QStringLiteral("Lorvane ") + QStringLiteral(LORVANE_VERSION)};
+    const report_facts facts{last_result_->started,
+                             who.user,
+                             who.host,
+                             QStringLiteral("Lorvane ") + QStringLiteral(LORVANE_VERSION),
+                             QFileInfo(path_).fileName(),
+                             result_digests_};
     const chinese_report_words words(*last_result_);
     // Whole or not at all, as the main window saves a panel file, and worded as it words a
     // file that cannot be saved.
     if (const auto failure =
-            write_regular_file(path, site_report_html(*last_result_, facts, words))) {
+            write_regular_file(path, site_report_html(*last_result_, facts, words, shape))) {
         message_box::show(
             this,
             report_failed_message(path, file_failure_text(*failure, true, QStringLiteral("报告"))));

@@ -106,6 +106,8 @@ private:
     std::unique_ptr<audit_log> log_;  // a check's or a write's, open while it runs
     std::unique_ptr<site_run> run_;
     std::optional<site_result> last_result_;
+    site_plan result_plan_;  // the panels and file digests last_result_'s run used, for its report
+    site_digests result_digests_;
     std::vector<bus_rows> rows_;
     bool busy_ = false;
     struct trust_question
