@@ -174,7 +174,10 @@ void line_watch::close_exchange(bool answered)
 
 void line_watch::add_reply_time(module_state& m, std::int64_t from_ns)
 {
-    const double ms = double(now_ns_ - from_ns) / 1e6 - FRAME_LINE_MS;
+    // The request's last byte is taken to leave a frame's line time after its write, but never
+    // after the reply's last byte came in: a line with no pace of its own (a pseudo-terminal, a
+    // network server's buffer) delivers both at once, and a reply time is never negative.
+    const double ms = std::max(0.0, double(now_ns_ - from_ns) / 1e6 - FRAME_LINE_MS);
     std::vector<double>& samples = m.traffic.reply_ms;
     ++m.replies_seen;
     if (samples.size() < MAX_REPLY_SAMPLES) {

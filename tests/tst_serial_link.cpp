@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
+
 #include <sys/resource.h>
 
 using namespace lorvane;
@@ -457,6 +459,10 @@ void tst_serial_link::health_counts_what_the_traffic_shows()
     QCOMPARE(bounded.modules.size(), std::size_t{1});
     QCOMPARE(bounded.modules[0].confirmed, int(MAX_REPLY_SAMPLES + 100));
     QCOMPARE(bounded.modules[0].reply_ms.size(), MAX_REPLY_SAMPLES);
+    // Replies delivered at once, as an unpaced line does: no sample below zero.
+    QCOMPARE(
+        *std::min_element(bounded.modules[0].reply_ms.begin(), bounded.modules[0].reply_ms.end()),
+        0.0);
     QCOMPARE(bounded.line.idle_bytes, std::uint64_t{0});
 }
 
