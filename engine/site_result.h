@@ -168,6 +168,19 @@ inline bool differences_found(const module_result& module)
             module.fault == module_fault::read_back_differs);
 }
 
+// Whether `module` of `bus` has something to say beyond holding its panel (same, unchanged,
+// written, read): it differs, failed, is missing or unexpected, was cut off or never reached
+// (an unreachable or lost bus, a stopped run), or a finding of the bus's line names its
+// address. The one rule for what the front ends count, show and filter as a problem.
+bool module_has_problem(const bus_result& bus, const module_result& module);
+
+// What `bus` has to say of itself, beside its modules: 1 when it is unreachable, 1 for a scan
+// left in doubt, and 1 for each finding of its line that names none of its modules.
+int bus_own_problems(const bus_result& bus);
+
+// Every problem of `bus`: its modules that have one, and its own. 0: all is well.
+int bus_problems(const bus_result& bus);
+
 // Whether a write to `module` was cut off part-way: some records may hold the panel's values,
 // others the old ones.
 inline bool cut_off_in_write(const module_result& module)

@@ -558,6 +558,47 @@ site_counts count_site(const site_result& result)
     return counts;
 }
 
+bool module_has_problem(const bus_result& bus, const module_result& module)
+{
+    switch (module.status) {
+    case module_status::same:
+    case module_status::unchanged:
+    case module_status::written:
+    case module_status::read:
+        break;
+    default:
+        return true;
+    }
+    if (!bus.health)
+        return false;
+    const auto& findings = bus.health->findings;
+    return std::any_of(findings.begin(), findings.end(),
+                       [&](const health_finding& f) { return f.address == module.address; });
+}
+
+int bus_own_problems(const bus_result& bus)
+{
+    int problems = (bus.reachable() ? 0 : 1) + (bus.doubt ? 1 : 0);
+    if (bus.health) {
+        for (const health_finding& f : bus.health->findings) {
+            const bool of_a_module =
+                f.address &&
+                std::any_of(bus.modules.begin(), bus.modules.end(),
+                            [&](const module_result& m) { return m.address == *f.address; });
+            problems += of_a_module ? 0 : 1;
+        }
+    }
+    return problems;
+}
+
+int bus_problems(const bus_result& bus)
+{
+    const auto modules =
+        std::count_if(bus.modules.begin(), bus.modules.end(),
+                      [&](const module_result& m) { return module_has_problem(bus, m); });
+    return int(modules) + bus_own_problems(bus);
+}
+
 std::vector<module_status> summary_statuses(site_action action)
 {
     std::vector<module_status> statuses;
