@@ -1,7 +1,7 @@
 // The site window through the public windows: opened by dialog and by path, a refused site
-// file, a check against two simulators with every status, 只看问题 and F8 over its problems,
-// the 配置文件 column, and the report it leaves, a write
-// with cancel and with confirm and its audit log, the files read afresh for each run,
+// file, a check against three simulators with every status and a line that echoes, each bus
+// naming its problems, 只看问题 and F8 over them, the 配置文件 column, the report it leaves,
+// a write with cancel and with confirm and its audit log, the files read afresh for each run,
 // 载入主窗口, the ports refused in both directions, and closing the window while it writes.
 #include "module_peer.h"
 #include "panel_file.h"
@@ -283,6 +283,8 @@ void tst_site_window::check_every_status_problems_report_and_load()
     QVERIFY(a.start({QStringLiteral("--address=1,2,3")}));
     sim_process b;
     QVERIFY(b.start({QStringLiteral("--address=5")}));
+    sim_process d;  // holds its panel, behind an adapter that echoes: a finding of its line
+    QVERIFY(d.start({QStringLiteral("--address=7"), QStringLiteral("--echo")}));
     QTemporaryDir dir;
     const panel_config two = panel(2, [](panel_config& c) {
         c.keys[2].line = 9;
@@ -292,7 +294,8 @@ void tst_site_window::check_every_status_problems_report_and_load()
         site_in(dir, QStringLiteral("Check"),
                 {{QStringLiteral("A"), a.path, {panel(1), two, panel(4)}},
                  {QStringLiteral("B"), b.path, {panel(5)}},
-                 {QStringLiteral("C"), QStringLiteral("/dev/ttyLorvaneMissing"), {panel(6)}}});
+                 {QStringLiteral("C"), QStringLiteral("/dev/ttyLorvaneMissing"), {panel(6)}},
+                 {QStringLiteral("D"), d.path, {panel(7)}}});
     window_fixture w;
     answers answer;
     QVERIFY(w.form->open_site(path));
@@ -308,9 +311,11 @@ void tst_site_window::check_every_status_problems_report_and_load()
                  QStringLiteral(" 4|A/4.json|无应答|读取记录 0（刷新周期）时，1 秒内没有应答"),
                  QStringLiteral(" 3||未登记|刷新周期 50"), QStringLiteral("B|完成"),
                  QStringLiteral(" 5|B/5.json|相同|"), QStringLiteral("C|串口无法打开"),
-                 QStringLiteral(" 6|C/6.json|串口无法打开|")}));
+                 QStringLiteral(" 6|C/6.json|串口无法打开|"), QStringLiteral("D|1 个问题"),
+                 QStringLiteral(" 7|D/7.json|相同|")}));
+    QVERIFY(tree_of(window)->topLevelItem(3)->text(3).contains(QStringLiteral("回显")));
     QVERIFY2(summary_of(window).startsWith(
-                 QStringLiteral("核对完毕：3 条总线（1 条无法连接），5 个模块：2 个相同，1 "
+                 QStringLiteral("核对完毕：4 条总线（1 条无法连接），6 个模块：3 个相同，1 "
                                 "个不同，1 个无应答，1 个未登记，1 个未进行（")),
              qPrintable(summary_of(window)));
     QTreeWidget* tree = tree_of(window);
@@ -327,11 +332,11 @@ void tst_site_window::check_every_status_problems_report_and_load()
     // F8 and Shift+F8 go round the rows with something to say, in the tree's order: the
     // unreachable bus's own row too.
     const QStringList problems{QStringLiteral("A 2"), QStringLiteral("A 4"), QStringLiteral("A 3"),
-                               QStringLiteral("C"), QStringLiteral("C 6")};
+                               QStringLiteral("C"),   QStringLiteral("C 6"), QStringLiteral("D")};
     for (const QString& expected : problems + QStringList{problems[0]})
         QCOMPARE(after_key(window, Qt::Key_F8), expected);
+    QCOMPARE(after_key(window, Qt::Key_F8, Qt::ShiftModifier), problems[5]);
     QCOMPARE(after_key(window, Qt::Key_F8, Qt::ShiftModifier), problems[4]);
-    QCOMPARE(after_key(window, Qt::Key_F8, Qt::ShiftModifier), problems[3]);
     // 只看问题 (Ctrl+P) hides the rows with nothing to say, the all-well bus B with its
     // module, and shows them again; F8 goes the same way through what is left.
     tree->setCurrentItem(tree->topLevelItem(0)->child(0));
@@ -341,7 +346,8 @@ void tst_site_window::check_every_status_problems_report_and_load()
     QVERIFY(only->isChecked());
     QCOMPARE(shown_rows(window),
              (QStringList{QStringLiteral("A"), QStringLiteral(" 2"), QStringLiteral(" 4"),
-                          QStringLiteral(" 3"), QStringLiteral("C"), QStringLiteral(" 6")}));
+                          QStringLiteral(" 3"), QStringLiteral("C"), QStringLiteral(" 6"),
+                          QStringLiteral("D")}));
     QCOMPARE(tree->currentItem()->text(0), QStringLiteral("2"));  // module 1 went out of sight
     QCOMPARE(after_key(window, Qt::Key_F8), problems[1]);
     QCOMPARE(after_key(window, Qt::Key_F8, Qt::ShiftModifier), problems[0]);
