@@ -2,7 +2,8 @@
 // file, a check against three simulators with every status and a line that echoes, each bus
 // naming its problems, 只看问题 and F8 over them, the 配置文件 column, the report it leaves,
 // a write with cancel and with confirm and its audit log, the files read afresh for each run,
-// 载入主窗口, the ports refused in both directions, and closing the window while it writes.
+// 载入主窗口, the ports refused in both directions, closing the window while it writes, and
+// a check stopped.
 #include "module_peer.h"
 #include "panel_file.h"
 #include "sim_process.h"
@@ -624,6 +625,15 @@ void tst_site_window::closing_during_a_write()
     QTest::qWait(500);
     QVERIFY(!sim_saw(QStringLiteral(" rx ")));  // nothing after the close
     QVERIFY(w.open_port(sim.path));             // and the port is free
+
+    // Stopped (Esc) during a check: the bus says so, and names the modules it left unchecked.
+    w.click(QStringLiteral("open_comm"));
+    QVERIFY(w.form->open_site(path));
+    press(site(), Qt::Key_C);
+    QTRY_VERIFY(sim_saw(QStringLiteral(" rx ")));
+    QTest::keyClick(site(), Qt::Key_Escape);
+    QVERIFY(finished(site()));
+    QCOMPARE(rows_of(site())[0], QStringLiteral("bus|已停止，2 个问题"));
 }
 
 QTEST_MAIN(tst_site_window)
