@@ -366,6 +366,12 @@ private:
         health_report health;
         health.measured = link_.health();
         health.findings = diagnose(health.measured, /*active*/ false);
+        // Cut short (stopped, or its log failed), a bus that has not answered yet may simply
+        // not have been asked at its modules' addresses: its silence is no finding.
+        if (stopping_)
+            std::erase_if(health.findings, [](const health_finding& f) {
+                return f.kind == finding_kind::no_module;
+            });
         return health;
     }
 

@@ -633,12 +633,8 @@ void tst_site_window::closing_during_a_write()
     QTRY_VERIFY(sim_saw(QStringLiteral(" rx ")));
     QTest::keyClick(site(), Qt::Key_Escape);
     QVERIFY(finished(site()));
-    // Its two modules at least; the line cut off mid-request may add a finding of its own.
-    const QString status = rows_of(site())[0];
-    static const QRegularExpression stopped(QStringLiteral("^bus\\|已停止，([0-9]+) 个问题$"));
-    const auto match = stopped.match(status);
-    QVERIFY2(match.hasMatch() && match.captured(1).toInt() >= 2,
-             qPrintable(status + u' ' + tree_of(site())->topLevelItem(0)->text(3)));
+    // Its silence so far is no finding of its line: the scan may not have reached them yet.
+    QCOMPARE(rows_of(site())[0], QStringLiteral("bus|已停止，2 个问题"));
 }
 
 QTEST_MAIN(tst_site_window)
