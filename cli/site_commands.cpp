@@ -316,7 +316,7 @@ QByteArray result_lines(const site_result& result, const session_options& option
         if (const QString doubt = scan_doubt_line(bus, options); !doubt.isEmpty())
             text += one_line(doubt) + u'\n';
         for (const module_result& m : bus.modules) {
-            if (!problems_only || module_worth_a_line(m))
+            if (!problems_only || module_worth_a_line(bus, m))
                 text += one_line(module_line(result.action, bus, m, options)) + u'\n';
         }
         if (bus.health) {

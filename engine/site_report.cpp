@@ -273,7 +273,7 @@ QString module_rows(const bus_result& bus, int index, bool all, const site_repor
 {
     QString rows;
     for (const module_result& m : bus.modules) {
-        if (!all && !module_worth_a_line(m))
+        if (!all && !module_worth_a_line(bus, m))
             continue;
         QString details = difference_list(m, words);
         if (const QString detail = words.detail(m); !detail.isEmpty())
@@ -348,7 +348,9 @@ QString bus_section(const site_result& result, const bus_result& bus, int index,
     if (bus.modules.empty()) {
         html += QStringLiteral("<p class=\"none\">%1</p>")
                     .arg(esc(words.label(report_label::no_modules)));
-    } else if (all || std::any_of(bus.modules.begin(), bus.modules.end(), module_worth_a_line)) {
+    } else if (all ||
+               std::any_of(bus.modules.begin(), bus.modules.end(),
+                           [&](const module_result& m) { return module_worth_a_line(bus, m); })) {
         html +=
             QStringLiteral("<table><thead><tr><th>%1</th><th>%2</th><th>%3</th><th>%4</th>"
                            "<th>%5</th></tr></thead><tbody>%6</tbody></table>")

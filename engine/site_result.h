@@ -168,6 +168,13 @@ inline bool differences_found(const module_result& module)
             module.fault == module_fault::read_back_differs);
 }
 
+// What `bus` has to say of itself, beside its modules: 1 when it is unreachable, 1 for a scan
+// left in doubt, and 1 for each finding of its line that names none of its modules.
+int bus_own_problems(const bus_result& bus);
+
+// Every problem of `bus`: its modules that have one, and its own. 0: all is well.
+int bus_problems(const bus_result& bus);
+
 // Whether a write to `module` was cut off part-way: some records may hold the panel's values,
 // others the old ones.
 inline bool cut_off_in_write(const module_result& module)
@@ -199,15 +206,20 @@ inline bool module_open(const module_result& module)
     }
 }
 
-// Whether `module` has something to say beyond "holds its panel": an open item, or a write
-// whose changes are worth listing.
-inline bool module_worth_a_line(const module_result& module)
+// Whether `module` of `bus` is a problem: an open item, or a finding of the bus's line names
+// its address. The one rule for what the front ends count and go to as a problem (the window's
+// "N 个问题" and F8).
+bool module_has_problem(const bus_result& bus, const module_result& module);
+
+// Whether `module` of `bus` has something to say: a problem, or a write whose changes are
+// news. What --problems-only prints, the window's 只看问题 shows and the report lists.
+inline bool module_worth_a_line(const bus_result& bus, const module_result& module)
 {
-    return module_open(module) || module.status == module_status::written;
+    return module_has_problem(bus, module) || module.status == module_status::written;
 }
 
-// Whether bus `bus` has something to say: it is unreachable, its scan left a doubt, its line
-// showed a finding, or one of its modules is worth a line.
+// Whether bus `bus` has something to say: a problem of its own or of a module (bus_problems),
+// or a module was written. A bus without is drawn compactly in the report.
 bool bus_worth_a_line(const bus_result& bus);
 
 // The open items of a run: every unreachable bus (its modules with it), every scan left in

@@ -366,6 +366,12 @@ private:
         health_report health;
         health.measured = link_.health();
         health.findings = diagnose(health.measured, /*active*/ false);
+        // Cut short (stopped, or its log failed), a bus that has not answered yet may simply
+        // not have been asked at its modules' addresses: its silence is no finding.
+        if (stopping_)
+            std::erase_if(health.findings, [](const health_finding& f) {
+                return f.kind == finding_kind::no_module;
+            });
         return health;
     }
 
@@ -560,9 +566,9 @@ site_counts count_site(const site_result& result)
 
 bool bus_worth_a_line(const bus_result& bus)
 {
-    if (!bus.reachable() || bus.doubt || (bus.health && !bus.health->findings.empty()))
-        return true;
-    return std::any_of(bus.modules.begin(), bus.modules.end(), module_worth_a_line);
+    return bus_problems(bus) > 0 ||
+           std::any_of(bus.modules.begin(), bus.modules.end(),
+                       [](const module_result& m) { return m.status == module_status::written; });
 }
 
 int open_items(const site_result& result)
@@ -577,6 +583,40 @@ int open_items(const site_result& result)
         open += int(std::count_if(bus.modules.begin(), bus.modules.end(), module_open));
     }
     return open;
+}
+
+bool module_has_problem(const bus_result& bus, const module_result& module)
+{
+    if (module_open(module))
+        return true;
+    if (!bus.health)
+        return false;
+    const auto& findings = bus.health->findings;
+    return std::any_of(findings.begin(), findings.end(),
+                       [&](const health_finding& f) { return f.address == module.address; });
+}
+
+int bus_own_problems(const bus_result& bus)
+{
+    int problems = (bus.reachable() ? 0 : 1) + (bus.doubt ? 1 : 0);
+    if (bus.health) {
+        for (const health_finding& f : bus.health->findings) {
+            const bool of_a_module =
+                f.address &&
+                std::any_of(bus.modules.begin(), bus.modules.end(),
+                            [&](const module_result& m) { return m.address == *f.address; });
+            problems += of_a_module ? 0 : 1;
+        }
+    }
+    return problems;
+}
+
+int bus_problems(const bus_result& bus)
+{
+    const auto modules =
+        std::count_if(bus.modules.begin(), bus.modules.end(),
+                      [&](const module_result& m) { return module_has_problem(bus, m); });
+    return int(modules) + bus_own_problems(bus);
 }
 
 std::vector<module_status> summary_statuses(site_action action)

@@ -1,7 +1,9 @@
 // The site window through the public windows: opened by dialog and by path, a refused site
-// file, a check against two simulators with every status and the report it leaves, a write
-// with cancel and with confirm and its audit log, the files read afresh for each run,
-// 载入主窗口, the ports refused in both directions, and closing the window while it writes.
+// file, a check against three simulators with every status and a line that echoes, each bus
+// naming its problems, 只看问题 and F8 over them, the 配置文件 column, the report it leaves,
+// a write with cancel and with confirm and its audit log, the files read afresh for each run,
+// 载入主窗口, the ports refused in both directions, closing the window while it writes, and
+// a check stopped.
 #include "module_peer.h"
 #include "panel_file.h"
 #include "sim_process.h"
@@ -9,9 +11,11 @@
 #include "site_window.h"
 #include "window_fixture.h"
 
+#include <QCheckBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -103,6 +107,38 @@ QStringList rows_of(site_window* window)
     return rows;
 }
 
+// The rows shown, a bus's name and its modules' addresses under it.
+QStringList shown_rows(site_window* window)
+{
+    QStringList rows;
+    QTreeWidget* tree = tree_of(window);
+    for (int b = 0; b < tree->topLevelItemCount(); ++b) {
+        const QTreeWidgetItem* bus = tree->topLevelItem(b);
+        if (bus->isHidden())
+            continue;
+        rows << bus->text(0);
+        for (int m = 0; m < bus->childCount(); ++m) {
+            if (!bus->child(m)->isHidden())
+                rows << u' ' + bus->child(m)->text(0);
+        }
+    }
+    return rows;
+}
+
+// Presses `key` in the active site window, as the user does, and says which row is current.
+QString after_key(site_window* window, int key, Qt::KeyboardModifiers modifiers = {})
+{
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window))
+        return QStringLiteral("(not active)");
+    QTest::keyClick(window, Qt::Key(key), modifiers);
+    const QTreeWidgetItem* current = tree_of(window)->currentItem();
+    if (!current)
+        return {};
+    return current->parent() ? current->parent()->text(0) + u' ' + current->text(0)
+                             : current->text(0);
+}
+
 // Presses Alt+`key` in the site window, as the user does for a button's mnemonic, and
 // waits for the button's click.
 void press(site_window* window, Qt::Key key)
@@ -167,7 +203,7 @@ class tst_site_window : public QObject
 
 private Q_SLOTS:
     void open_by_dialog_and_path_or_refuse();
-    void check_every_status_report_and_load();
+    void check_every_status_problems_report_and_load();
     void write_with_cancel_and_confirm();
     void files_read_afresh_for_each_run();
     void ports_refused_both_ways();
@@ -249,12 +285,14 @@ void tst_site_window::open_by_dialog_and_path_or_refuse()
     }
 }
 
-void tst_site_window::check_every_status_report_and_load()
+void tst_site_window::check_every_status_problems_report_and_load()
 {
     sim_process a;
     QVERIFY(a.start({QStringLiteral("--address=1,2,3")}));
     sim_process b;
     QVERIFY(b.start({QStringLiteral("--address=5")}));
+    sim_process d;  // holds its panel, behind an adapter that echoes: a finding of its line
+    QVERIFY(d.start({QStringLiteral("--address=7"), QStringLiteral("--echo")}));
     QTemporaryDir dir;
     const panel_config two = panel(2, [](panel_config& c) {
         c.keys[2].line = 9;
@@ -264,7 +302,8 @@ void tst_site_window::check_every_status_report_and_load()
         site_in(dir, QStringLiteral("Check"),
                 {{QStringLiteral("A"), a.path, {panel(1), two, panel(4)}},
                  {QStringLiteral("B"), b.path, {panel(5)}},
-                 {QStringLiteral("C"), QStringLiteral("/dev/ttyLorvaneMissing"), {panel(6)}}});
+                 {QStringLiteral("C"), QStringLiteral("/dev/ttyLorvaneMissing"), {panel(6)}},
+                 {QStringLiteral("D"), d.path, {panel(7)}}});
     window_fixture w;
     answers answer;
     QVERIFY(w.form->open_site(path));
@@ -274,20 +313,55 @@ void tst_site_window::check_every_status_report_and_load()
     QVERIFY(finished(window));
     QCOMPARE(rows_of(window),
              (QStringList{
-                 QStringLiteral("A|完成"), QStringLiteral(" 1|A/1.json|相同|"),
+                 QStringLiteral("A|3 个问题"), QStringLiteral(" 1|A/1.json|相同|"),
                  QStringLiteral(" 2|A/2.json|不同|按键3 线路：计划 9，实际 3；按键16 操作：计划 "
                                 "按下点动闭合0.5秒，实际 按下翻转"),
                  QStringLiteral(" 4|A/4.json|无应答|读取记录 0（刷新周期）时，1 秒内没有应答"),
                  QStringLiteral(" 3||未登记|刷新周期 50"), QStringLiteral("B|完成"),
                  QStringLiteral(" 5|B/5.json|相同|"), QStringLiteral("C|串口无法打开"),
-                 QStringLiteral(" 6|C/6.json|串口无法打开|")}));
+                 QStringLiteral(" 6|C/6.json|串口无法打开|"), QStringLiteral("D|1 个问题"),
+                 QStringLiteral(" 7|D/7.json|相同|")}));
+    QVERIFY(tree_of(window)->topLevelItem(3)->text(3).contains(QStringLiteral("回显")));
     QVERIFY2(summary_of(window).startsWith(
-                 QStringLiteral("核对完毕：3 条总线（1 条无法连接），5 个模块：2 个相同，1 "
+                 QStringLiteral("核对完毕：4 条总线（1 条无法连接），6 个模块：3 个相同，1 "
                                 "个不同，1 个无应答，1 个未登记，1 个未进行（")),
              qPrintable(summary_of(window)));
     QTreeWidget* tree = tree_of(window);
     QCOMPARE(tree->currentItem()->text(1), QStringLiteral("A/1.json"));
     QVERIFY(tree->currentItem()->text(4).endsWith(u'）'));  // its reply times
+    // The panel column: the whole name, with the file's full path in its tooltip, and wider
+    // with the window.
+    QCOMPARE(tree->currentItem()->toolTip(1),
+             QDir::toNativeSeparators(dir.filePath(QStringLiteral("A/1.json"))));
+    const int panel_width = tree->header()->sectionSize(1);
+    window->resize(window->width() + 300, window->height());
+    QTRY_VERIFY(tree->header()->sectionSize(1) > panel_width + 100);
+
+    // F8 and Shift+F8 go round the rows with something to say, in the tree's order: the
+    // unreachable bus's own row too.
+    const QStringList problems{QStringLiteral("A 2"), QStringLiteral("A 4"), QStringLiteral("A 3"),
+                               QStringLiteral("C"),   QStringLiteral("C 6"), QStringLiteral("D")};
+    for (const QString& expected : problems + QStringList{problems[0]})
+        QCOMPARE(after_key(window, Qt::Key_F8), expected);
+    QCOMPARE(after_key(window, Qt::Key_F8, Qt::ShiftModifier), problems[5]);
+    QCOMPARE(after_key(window, Qt::Key_F8, Qt::ShiftModifier), problems[4]);
+    // 只看问题 (Ctrl+P) hides the rows with nothing to say, the all-well bus B with its
+    // module, and shows them again; F8 goes the same way through what is left.
+    tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+    auto* only = window->findChild<QCheckBox*>(QStringLiteral("site_only_problems"));
+    QVERIFY(only && only->isVisible() && !only->isChecked());
+    after_key(window, Qt::Key_P, Qt::ControlModifier);
+    QVERIFY(only->isChecked());
+    QCOMPARE(shown_rows(window),
+             (QStringList{QStringLiteral("A"), QStringLiteral(" 2"), QStringLiteral(" 4"),
+                          QStringLiteral(" 3"), QStringLiteral("C"), QStringLiteral(" 6"),
+                          QStringLiteral("D")}));
+    QCOMPARE(tree->currentItem()->text(0), QStringLiteral("2"));  // module 1 went out of sight
+    QCOMPARE(after_key(window, Qt::Key_F8), problems[1]);
+    QCOMPARE(after_key(window, Qt::Key_F8, Qt::ShiftModifier), problems[0]);
+    QTest::mouseClick(only, Qt::LeftButton);
+    QVERIFY(!only->isChecked());
+    QCOMPARE(shown_rows(window).size(), rows_of(window).size());
 
     // Write's question counts what the check found different; cancelled, nothing is sent.
     answer.yes = false;
@@ -343,8 +417,8 @@ void tst_site_window::check_every_status_report_and_load()
     answer.path = dir.filePath(QStringLiteral("built.html"));
     press(window, Qt::Key_R);
     const QByteArray built = read_file(answer.path);
-    QCOMPARE(built.count("<article class=\"built\""), 5);
-    QCOMPARE(built.count("<td class=\"key\">"), 5 * 16);
+    QCOMPARE(built.count("<article class=\"built\""), 6);  // D's module too
+    QCOMPARE(built.count("<td class=\"key\">"), 6 * 16);
     QVERIFY(built.contains(
         QCryptographicHash::hash(read_file(path), QCryptographicHash::Sha256).toHex()));
 
@@ -403,13 +477,19 @@ void tst_site_window::write_with_cancel_and_confirm()
     QVERIFY(finished(window));
     QCOMPARE(rows_of(window),
              (QStringList{
-                 QStringLiteral("one|完成"), QStringLiteral(" 1|one/1.json|未改动|"),
+                 QStringLiteral("one|1 个问题"), QStringLiteral(" 1|one/1.json|未改动|"),
                  QStringLiteral(" 2|one/2.json|已写入|按键4 线路：原为 4，改为 9"),
                  QStringLiteral(" 3|one/3.json|已写入|刷新周期：原为 50，改为 99"),
                  QStringLiteral(" 4|one/4.json|无应答|读取记录 0（刷新周期）时，1 秒内没有应答"),
-                 QStringLiteral("two|完成"),
+                 QStringLiteral("two|1 个问题"),
                  QStringLiteral(" 7|two/7.json|失败|写入记录 3（按键3）时，1 秒内没有应答")}));
     QCOMPARE(tree_of(window)->currentItem()->text(1), QStringLiteral("one/1.json"));
+    // Written modules have something to say (what changed), as in --problems-only.
+    after_key(window, Qt::Key_P, Qt::ControlModifier);
+    QCOMPARE(shown_rows(window),
+             (QStringList{QStringLiteral("one"), QStringLiteral(" 2"), QStringLiteral(" 3"),
+                          QStringLiteral(" 4"), QStringLiteral("two"), QStringLiteral(" 7")}));
+    after_key(window, Qt::Key_P, Qt::ControlModifier);
     // The same log as lorvane-cli's: a line as each module's write begins, one with its outcome.
     QStringList actions;
     for (const QByteArray& line : read_file(path + QStringLiteral(".log")).split('\n')) {
@@ -573,6 +653,16 @@ void tst_site_window::closing_during_a_write()
     QTest::qWait(500);
     QVERIFY(!sim_saw(QStringLiteral(" rx ")));  // nothing after the close
     QVERIFY(w.open_port(sim.path));             // and the port is free
+
+    // Stopped (Esc) during a check: the bus says so, and names the modules it left unchecked.
+    w.click(QStringLiteral("open_comm"));
+    QVERIFY(w.form->open_site(path));
+    press(site(), Qt::Key_C);
+    QTRY_VERIFY(sim_saw(QStringLiteral(" rx ")));
+    QTest::keyClick(site(), Qt::Key_Escape);
+    QVERIFY(finished(site()));
+    // Its silence so far is no finding of its line: the scan may not have reached them yet.
+    QCOMPARE(rows_of(site())[0], QStringLiteral("bus|已停止，2 个问题"));
 }
 
 QTEST_MAIN(tst_site_window)

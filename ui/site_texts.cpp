@@ -477,6 +477,14 @@ QString bus_counts(const bus_result& bus)
     return counts_words(counts, all);
 }
 
+QString bus_status_words(int problems, bool stopped)
+{
+    const QString named = QStringLiteral("%1 个问题").arg(problems);
+    if (stopped)
+        return problems > 0 ? QStringLiteral("已停止，") + named : QStringLiteral("已停止");
+    return problems > 0 ? named : QStringLiteral("完成");
+}
+
 QString files_changed_words(const QString& site_file, const QStringList& panel_paths)
 {
     QString what;

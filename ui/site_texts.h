@@ -21,6 +21,11 @@ inline const QString AS_BUILT_QUESTION =
     QStringLiteral("报告中是否附上竣工资料（每个模块的 16 个按键、刷新周期和配置文件）？");
 inline const QString AS_BUILT_YES = QStringLiteral("附上竣工资料");
 inline const QString AS_BUILT_NO = QStringLiteral("只保存报告");
+// The filter of the site window's tree, and the keys that go from one problem to the next.
+inline const QString ONLY_PROBLEMS_TEXT = QStringLiteral("只看问题 (Ctrl+P)");
+inline const QString ONLY_PROBLEMS_TIP = QStringLiteral(
+    "只显示有问题或已写入的总线和模块：不同、失败、无应答、未登记、未完成、线路警告、已写入");
+inline const QString PROBLEM_KEYS_HINT = QStringLiteral("F8 下一个问题，Shift+F8 上一个问题");
 // The status of a bus whose port could not be opened, and of the modules on it.
 inline const QString UNREACHABLE_WORD = QStringLiteral("串口无法打开");
 inline const QString PORT_LOST_WORD = QStringLiteral("串口已断开");
@@ -60,6 +65,10 @@ QString site_summary(const site_result& result);
 
 // The counts of one bus's modules by status: "3 个相同，1 个不同".
 QString bus_counts(const bus_result& bus);
+
+// A bus's status at its end: "2 个问题", 完成 only when it has none; "已停止，2 个问题" or
+// 已停止 for a run that was stopped.
+QString bus_status_words(int problems, bool stopped);
 
 // The status line's note that files had changed when a run read them afresh: the site file
 // (its shown name; empty when it had not changed) and the panel files, by their paths in the

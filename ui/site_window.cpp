@@ -8,31 +8,25 @@
 #include "site_ports.h"
 #include "site_report.h"
 #include "site_texts.h"
+#include "site_tree.h"
 #include "transfer_sequences.h"
 #include "window_texts.h"
 
 #include <QApplication>
-#include <QBrush>
+#include <QCheckBox>
 #include <QCloseEvent>
-#include <QColor>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QTreeWidget>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace lorvane {
 
 namespace {
-
-enum column { ADDRESS_COLUMN, PANEL_COLUMN, STATUS_COLUMN, DIFFERENCE_COLUMN, REPLY_COLUMN };
-constexpr int BUS_ROLE = Qt::UserRole;          // the bus's index in the site
-constexpr int ADDRESS_ROLE = Qt::UserRole + 1;  // a module row's address; -1 on a bus row
 
 QString native(const QString& path)
 {
@@ -47,37 +41,6 @@ std::optional<QString> device_of(const site_bus& bus)
     if (const auto* device = std::get_if<QString>(&resolved))
         return *device;
     return std::nullopt;
-}
-
-QString step_status(transfer_step step)
-{
-    switch (step) {
-    case transfer_step::first_read:
-        return QStringLiteral("正在读取");
-    case transfer_step::write:
-        return QStringLiteral("正在写入");
-    case transfer_step::read_back:
-        return QStringLiteral("正在读回");
-    }
-    return {};
-}
-
-// The status's colour, as the report shows it, for the statuses that ask for a look.
-QBrush status_colour(module_status status)
-{
-    switch (status) {
-    case module_status::different:
-        return QColor(0xb0, 0x6e, 0x00);
-    case module_status::missing:
-    case module_status::failed:
-        return QColor(0xc6, 0x28, 0x28);
-    case module_status::unexpected:
-        return QColor(0x6a, 0x3d, 0x9a);
-    case module_status::written:
-        return QColor(0x15, 0x65, 0xc0);
-    default:
-        return {};
-    }
 }
 
 QPushButton* make_button(QWidget* parent, const char* name, const QString& text)
@@ -138,7 +101,7 @@ site_window::site_window(main_form& main, const QString& path, const site_plan& 
     setWindowTitle(site_window_title(plan.name));
     setWindowIcon(main.windowIcon());
     create_controls();
-    fill_tree(planned_result(plan_, site_action::check));
+    tree_->fill(planned_result(plan_, site_action::check), path_);
     update_buttons();
     resize(900, 480);
 
@@ -158,25 +121,21 @@ site_window::~site_window()
 
 void site_window::create_controls()
 {
-    tree_ = new QTreeWidget(this);
-    tree_->setObjectName(QStringLiteral("site_tree"));
-    tree_->setAccessibleName(QStringLiteral("总线和模块"));
-    tree_->setColumnCount(5);
-    tree_->setHeaderLabels({QStringLiteral("地址"), QStringLiteral("配置文件"),
-                            QStringLiteral("状态"), QStringLiteral("差异"),
-                            QStringLiteral("应答时间")});
-    tree_->headerItem()->setToolTip(REPLY_COLUMN, QStringLiteral("中位数（最短–最长），"
-                                                                 "每条记录从请求发出到应答到达"));
-    tree_->setUniformRowHeights(true);
-    tree_->setAlternatingRowColors(true);
-    tree_->setSelectionMode(QAbstractItemView::SingleSelection);
-    tree_->header()->setStretchLastSection(false);
-    tree_->header()->setSectionResizeMode(DIFFERENCE_COLUMN, QHeaderView::Stretch);
-    tree_->setColumnWidth(ADDRESS_COLUMN, 130);
-    tree_->setColumnWidth(PANEL_COLUMN, 170);
-    tree_->setColumnWidth(STATUS_COLUMN, 90);
-    tree_->setColumnWidth(REPLY_COLUMN, 140);
+    tree_ = new site_tree(this);
     connect(tree_, &QTreeWidget::currentItemChanged, this, &site_window::update_buttons);
+    // Above the tree, where a filter is looked for; the buttons below keep their places.
+    only_problems_ = new QCheckBox(ONLY_PROBLEMS_TEXT, this);
+    only_problems_->setObjectName(QStringLiteral("site_only_problems"));
+    only_problems_->setToolTip(ONLY_PROBLEMS_TIP);
+    connect(only_problems_, &QCheckBox::toggled, tree_, &site_tree::show_only_problems);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this), &QShortcut::activated,
+            only_problems_, &QCheckBox::toggle);
+    connect(new QShortcut(QKeySequence(Qt::Key_F8), this), &QShortcut::activated, this,
+            [this] { go_to_problem(true); });
+    connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), this), &QShortcut::activated, this,
+            [this] { go_to_problem(false); });
+    auto* keys = new QLabel(PROBLEM_KEYS_HINT, this);
+    keys->setEnabled(false);  // a hint, drawn dimmed
 
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("site_summary"));
@@ -209,7 +168,13 @@ void site_window::create_controls()
     buttons->addStretch();
     buttons->addWidget(stop_);
     buttons->addWidget(close_);
+    auto* filter = new QHBoxLayout;
+    filter->addWidget(only_problems_);
+    filter->addSpacing(12);
+    filter->addWidget(keys);
+    filter->addStretch();
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(filter);
     layout->addWidget(tree_);
     layout->addWidget(summary_);
     layout->addWidget(log_head_);
@@ -218,103 +183,10 @@ void site_window::create_controls()
                           .arg(QString::number(plan_.buses.size()), native(path_)));
 }
 
-// One row per bus, and under it one per module of the result (planned first, in the site
-// file's order), without statuses yet.
-void site_window::fill_tree(const site_result& result)
+void site_window::go_to_problem(bool forward)
 {
-    tree_->clear();
-    rows_.clear();
-    for (int b = 0; b < int(result.buses.size()); ++b) {
-        const bus_result& bus = result.buses[std::size_t(b)];
-        auto* item = new QTreeWidgetItem(tree_, {bus.name, bus.port});
-        item->setData(ADDRESS_COLUMN, BUS_ROLE, b);
-        item->setData(ADDRESS_COLUMN, ADDRESS_ROLE, -1);
-        QFont bold = item->font(ADDRESS_COLUMN);
-        bold.setBold(true);
-        item->setFont(ADDRESS_COLUMN, bold);
-        item->setToolTip(PANEL_COLUMN, QStringLiteral("串口 ") + bus.port);
-        rows_.push_back({item, {}, nullptr, 0});
-        for (const module_result& m : bus.modules) {
-            auto* row = new QTreeWidgetItem(item, {QString::number(m.address), m.panel_path});
-            row->setData(ADDRESS_COLUMN, BUS_ROLE, b);
-            row->setData(ADDRESS_COLUMN, ADDRESS_ROLE, m.address);
-            rows_.back().modules.push_back(row);
-        }
-        item->setExpanded(true);
-    }
-}
-
-QTreeWidgetItem* site_window::module_row(int bus, int address)
-{
-    for (QTreeWidgetItem* row : rows_[std::size_t(bus)].modules) {
-        if (row->data(ADDRESS_COLUMN, ADDRESS_ROLE).toInt() == address)
-            return row;
-    }
-    return nullptr;
-}
-
-void site_window::show_module(int bus, const module_result& m)
-{
-    QTreeWidgetItem* row = module_row(bus, m.address);
-    if (!row) {  // a module no panel names, found by the scan
-        row = new QTreeWidgetItem(rows_[std::size_t(bus)].bus, {QString::number(m.address)});
-        row->setData(ADDRESS_COLUMN, BUS_ROLE, bus);
-        row->setData(ADDRESS_COLUMN, ADDRESS_ROLE, m.address);
-        rows_[std::size_t(bus)].modules.push_back(row);
-    }
-    row->setText(STATUS_COLUMN, status_word(m.status));
-    row->setForeground(STATUS_COLUMN, status_colour(m.status));
-    const QString differences = module_difference_column(m);
-    row->setText(DIFFERENCE_COLUMN, differences);
-    row->setToolTip(DIFFERENCE_COLUMN, differences);
-    row->setText(REPLY_COLUMN, m.replies ? reply_time_words(*m.replies) : QString());
-}
-
-void site_window::show_bus_progress(int bus, int value, int maximum, const QString& format)
-{
-    bus_rows& rows = rows_[std::size_t(bus)];
-    if (!rows.progress) {
-        rows.progress = new QProgressBar;
-        rows.progress->setAccessibleName(
-            QStringLiteral("%1 的进度").arg(plan_.buses[std::size_t(bus)].name));
-        rows.progress->setMaximumHeight(tree_->fontMetrics().height() + 2);  // the row's own
-        tree_->setItemWidget(rows.bus, DIFFERENCE_COLUMN, rows.progress);
-    }
-    rows.progress->setRange(0, std::max(1, maximum));
-    rows.progress->setValue(value);
-    rows.progress->setFormat(format);
-}
-
-void site_window::show_bus_done(int bus, const bus_result& result)
-{
-    bus_rows& rows = rows_[std::size_t(bus)];
-    if (rows.progress) {
-        tree_->removeItemWidget(rows.bus, DIFFERENCE_COLUMN);
-        rows.progress = nullptr;
-    }
-    QString status = run_->result().stopped ? QStringLiteral("已停止") : QStringLiteral("完成");
-    QString words = bus_counts(result);
-    if (!result.reachable()) {
-        const bool lost = result.failure->kind == bus_failure_kind::port_lost;
-        status = lost ? PORT_LOST_WORD : UNREACHABLE_WORD;
-        words = bus_failure_words(run_->result(), result);
-        // Nothing could be done on this bus: its modules say why.
-        for (const module_result& m : result.modules) {
-            if (!lost && m.status == module_status::not_reached) {
-                if (QTreeWidgetItem* row = module_row(bus, m.address)) {
-                    row->setText(STATUS_COLUMN, UNREACHABLE_WORD);
-                    row->setForeground(STATUS_COLUMN, QColor(0xc6, 0x28, 0x28));
-                }
-            }
-        }
-    }
-    if (const QString doubt = scan_doubt_words(result); !doubt.isEmpty())
-        words += QStringLiteral("；") + doubt;  // the scan may have missed a module
-    rows.bus->setText(STATUS_COLUMN, status);
-    rows.bus->setForeground(STATUS_COLUMN,
-                            result.reachable() ? QBrush() : QColor(0xc6, 0x28, 0x28));
-    rows.bus->setText(DIFFERENCE_COLUMN, words);
-    rows.bus->setToolTip(DIFFERENCE_COLUMN, words);
+    if (!tree_->go_to_problem(forward))
+        QApplication::beep();
 }
 
 std::optional<QString> site_window::port_held_by_main() const
@@ -357,7 +229,7 @@ bool site_window::reload()
     // The last check found what the modules held against the files as they were.
     check_current_ = false;
     setWindowTitle(site_window_title(plan_.name));
-    fill_tree(planned_result(plan_, site_action::check));
+    tree_->fill(planned_result(plan_, site_action::check), path_);
     summary_->setText(reread_note_);
     update_buttons();
     return true;
@@ -425,50 +297,39 @@ void site_window::start(site_action action)
     trust_answers_.clear();
     run_ = std::make_unique<site_run>(plan_, options);
     run_->set_audit_log(log_.get(), audit_identity::of_this_process(), digests_);
-    fill_tree(run_->result());
+    tree_->fill(run_->result(), path_);
     const QString working =
         action == site_action::check ? QStringLiteral("正在核对") : QStringLiteral("正在写入");
-    for (const bus_rows& rows : rows_)
-        rows.bus->setText(STATUS_COLUMN, QStringLiteral("正在打开串口"));
+    for (int bus = 0; bus < int(plan_.buses.size()); ++bus)
+        tree_->show_bus_status(bus, QStringLiteral("正在打开串口"));
 
     site_run* run = run_.get();
-    connect(run, &site_run::bus_opened, this, [this, working](int bus) {
-        rows_[std::size_t(bus)].bus->setText(STATUS_COLUMN, working);
-    });
+    connect(run, &site_run::bus_opened, this,
+            [this, working](int bus) { tree_->show_bus_status(bus, working); });
     connect(run, &site_run::scan_progress, this, [this](int bus, int probed, int total) {
-        show_bus_progress(bus, probed, total, QStringLiteral("扫描 %v/%m"));
+        tree_->show_bus_progress(bus, probed, total, QStringLiteral("扫描 %v/%m"));
     });
     connect(run, &site_run::module_started, this, [this](int bus, int address, transfer_step step) {
-        const bus_rows& rows = rows_[std::size_t(bus)];
-        show_bus_progress(bus, rows.done, int(plan_.buses[std::size_t(bus)].panels.size()),
-                          QStringLiteral("模块 %v/%m"));
-        if (QTreeWidgetItem* row = module_row(bus, address))
-            row->setText(STATUS_COLUMN, step_status(step));
+        tree_->show_bus_progress(bus, tree_->modules_done(bus),
+                                 int(plan_.buses[std::size_t(bus)].panels.size()),
+                                 QStringLiteral("模块 %v/%m"));
+        tree_->show_step(bus, address, step);
     });
     connect(run, &site_run::module_progress, this, [this](int bus, int address, int confirmed) {
-        if (QTreeWidgetItem* row = module_row(bus, address)) {
-            QString text = row->text(STATUS_COLUMN);
-            text.truncate(text.indexOf(u' ') < 0 ? text.size() : text.indexOf(u' '));
-            row->setText(STATUS_COLUMN,
-                         QStringLiteral("%1 %2/%3").arg(text).arg(confirmed).arg(RECORD_COUNT));
-        }
+        tree_->show_records(bus, address, confirmed);
     });
     connect(run, &site_run::module_done, this, [this](int bus, const module_result& m) {
-        show_module(bus, m);
+        tree_->show_module(bus, run_->result().buses[std::size_t(bus)], m);
         if (m.panel >= 0) {
-            bus_rows& rows = rows_[std::size_t(bus)];
-            ++rows.done;
-            if (rows.progress)
-                show_bus_progress(bus, rows.done, int(plan_.buses[std::size_t(bus)].panels.size()),
-                                  QStringLiteral("模块 %v/%m"));
+            tree_->count_module_done(bus);
         }
     });
     connect(run, &site_run::certificate_unknown, this, &site_window::ask_trust);
     connect(run, &site_run::bus_done, this, [this](int bus, const bus_result& result) {
         drop_trust_questions(bus);  // stopped while it waited: no box asks for it any more
         for (const module_result& m : result.modules)
-            show_module(bus, m);
-        show_bus_done(bus, result);
+            tree_->show_module(bus, result, m);
+        tree_->show_bus_done(bus, run_->result(), result);
     });
     connect(run, &site_run::finished, this, &site_window::finished);
 
@@ -486,7 +347,7 @@ void site_window::ask_trust(int bus, const server_certificate& certificate)
         run_->answer_trust(bus, answer->second);
         return;
     }
-    rows_[std::size_t(bus)].bus->setText(STATUS_COLUMN, QStringLiteral("等待确认证书"));
+    tree_->show_bus_status(bus, QStringLiteral("等待确认证书"));
     trust_waiting_.push_back({bus, certificate});
     ask_next_trust();
 }
@@ -542,7 +403,7 @@ void site_window::finished(const site_result& result)
     summary_->setText(with_reread_note(site_summary(result)));
     log_head_->setText(QStringLiteral("日志头 sha256:") + QString::fromLatin1(result.log_head));
     log_head_->setVisible(!result.log_head.isEmpty());
-    select_first_module();
+    tree_->select_first_module();
     update_buttons();
     tree_->setFocus();
     if (result.log_failure)
@@ -553,18 +414,6 @@ void site_window::finished(const site_result& result)
 QString site_window::with_reread_note(const QString& text) const
 {
     return reread_note_.isEmpty() ? text : text + u'\n' + reread_note_;
-}
-
-void site_window::select_first_module()
-{
-    for (const bus_rows& rows : rows_) {
-        if (!rows.modules.empty()) {
-            tree_->setCurrentItem(rows.modules.front());
-            return;
-        }
-    }
-    if (!rows_.empty())
-        tree_->setCurrentItem(rows_.front().bus);
 }
 
 void site_window::stop()
@@ -608,14 +457,12 @@ void site_window::save_report()
 
 void site_window::load_into_main()
 {
-    const QTreeWidgetItem* item = tree_->currentItem();
-    if (!item)
+    const auto place = tree_->current_place();
+    if (!place)
         return;
-    const int bus = item->data(ADDRESS_COLUMN, BUS_ROLE).toInt();
-    const int address = item->data(ADDRESS_COLUMN, ADDRESS_ROLE).toInt();
-    const site_bus& plan = plan_.buses[std::size_t(bus)];
+    const site_bus& plan = plan_.buses[std::size_t(place->bus)];
     for (const panel_config& panel : plan.panels) {
-        if (panel.module_address != address)
+        if (panel.module_address != place->address)
             continue;
         main_.show_config(panel, device_of(plan).value_or(QString()));
         if (main_.isMinimized())
@@ -634,14 +481,13 @@ void site_window::update_buttons()
     write_->setEnabled(!busy);
     report_->setEnabled(!busy && last_result_.has_value());
     stop_->setEnabled(busy);
-    const QTreeWidgetItem* item = tree_->currentItem();
+    const auto place = tree_->current_place();
     bool planned = false;
-    if (item && item->data(ADDRESS_COLUMN, ADDRESS_ROLE).toInt() >= 0) {
-        const auto& panels =
-            plan_.buses[std::size_t(item->data(ADDRESS_COLUMN, BUS_ROLE).toInt())].panels;
-        const int address = item->data(ADDRESS_COLUMN, ADDRESS_ROLE).toInt();
-        planned = std::any_of(panels.begin(), panels.end(),
-                              [&](const panel_config& p) { return p.module_address == address; });
+    if (place && place->address >= 0) {
+        const auto& panels = plan_.buses[std::size_t(place->bus)].panels;
+        planned = std::any_of(panels.begin(), panels.end(), [&](const panel_config& p) {
+            return p.module_address == place->address;
+        });
     }
     load_->setEnabled(planned);
 }

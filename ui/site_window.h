@@ -20,15 +20,14 @@
 #include <optional>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
-class QProgressBar;
 class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
 
 namespace lorvane {
 
 class main_form;
+class site_tree;
 
 inline const QString SITE_WINDOW_NAME = QStringLiteral("site_window");
 
@@ -65,20 +64,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct bus_rows
-    {
-        QTreeWidgetItem* bus = nullptr;
-        std::vector<QTreeWidgetItem*> modules;  // as result().buses[b].modules
-        QProgressBar* progress = nullptr;
-        int done = 0;  // planned modules through
-    };
-
     void create_controls();
-    void fill_tree(const site_result& result);
-    void show_module(int bus, const module_result& module);
-    void show_bus_done(int bus, const bus_result& result);
-    void show_bus_progress(int bus, int value, int maximum, const QString& format);
-    QTreeWidgetItem* module_row(int bus, int address);
+    // F8 / Shift+F8: to the next / previous problem; nothing to go to is said with a beep.
+    void go_to_problem(bool forward);
     // Reads the site file and its panels afresh before a run: false, after the box that says
     // why, when the site is refused now. What changed since the last reading goes on the
     // status line.
@@ -86,7 +74,6 @@ private:
     QString with_reread_note(const QString& text) const;
     void start(site_action action);
     void finished(const site_result& result);
-    void select_first_module();
     void update_buttons();
     std::optional<QString> port_held_by_main() const;
     // A bus behind an unknown TLS certificate: the main window's trust box, one at a time and
@@ -108,7 +95,6 @@ private:
     std::optional<site_result> last_result_;
     site_plan result_plan_;  // the panels and file digests last_result_'s run used, for its report
     site_digests result_digests_;
-    std::vector<bus_rows> rows_;
     bool busy_ = false;
     struct trust_question
     {
@@ -120,7 +106,8 @@ private:
     int trust_bus_ = -1;
     std::map<QString, bool> trust_answers_;  // this run's answers, by server
 
-    QTreeWidget* tree_ = nullptr;
+    site_tree* tree_ = nullptr;
+    QCheckBox* only_problems_ = nullptr;  // 只看问题 (Ctrl+P)
     QLabel* summary_ = nullptr;
     QLabel* log_head_ = nullptr;  // the audit log's head after the last check or write
     QPushButton* check_ = nullptr;
