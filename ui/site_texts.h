@@ -7,17 +7,23 @@
 #include "site_report.h"
 #include "site_result.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 namespace lorvane {
 
-inline const QString OPEN_SITE_TITLE = QStringLiteral("打开工程文件");
-inline const QString SAVE_REPORT_TITLE = QStringLiteral("保存报告");
-inline const QString SITE_FILE_FILTER = QStringLiteral("工程文件 (*.json);;所有文件 (*)");
-inline const QString REPORT_FILE_FILTER = QStringLiteral("HTML 报告 (*.html);;所有文件 (*)");
+inline const QString OPEN_SITE_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "打开工程文件"));
+inline const QString SAVE_REPORT_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "保存报告"));
+inline const QString SITE_FILE_FILTER =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "工程文件 (*.json);;所有文件 (*)"));
+inline const QString REPORT_FILE_FILTER =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "HTML 报告 (*.html);;所有文件 (*)"));
 // The status of a bus whose port could not be opened, and of the modules on it.
-inline const QString UNREACHABLE_WORD = QStringLiteral("串口无法打开");
-inline const QString PORT_LOST_WORD = QStringLiteral("串口已断开");
+inline const QString UNREACHABLE_WORD =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "串口无法打开"));
+inline const QString PORT_LOST_WORD = QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "串口已断开"));
 
 // "4.2 秒", "2 分 5 秒".
 QString seconds_words(double seconds);
@@ -91,7 +97,7 @@ class chinese_report_words final : public site_report_words
 public:
     explicit chinese_report_words(const site_result& result) : result_(result) {}
 
-    QString language() const override { return QStringLiteral("zh-CN"); }
+    QString language() const override;  // the window's: zh-CN or en
     QString label(report_label label) const override;
     QString action(site_action action) const override;
     QString status(module_status status) const override;

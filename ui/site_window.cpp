@@ -1,6 +1,7 @@
 #include "site_window.h"
 
 #include "file_access.h"
+#include "language.h"
 #include "main_form.h"
 #include "message_box.h"
 #include "port_holders.h"
@@ -53,11 +54,11 @@ QString step_status(transfer_step step)
 {
     switch (step) {
     case transfer_step::first_read:
-        return QStringLiteral("正在读取");
+        return site_window_tr::tr("正在读取");
     case transfer_step::write:
-        return QStringLiteral("正在写入");
+        return site_window_tr::tr("正在写入");
     case transfer_step::read_back:
-        return QStringLiteral("正在读回");
+        return site_window_tr::tr("正在读回");
     }
     return {};
 }
@@ -160,13 +161,7 @@ void site_window::create_controls()
 {
     tree_ = new QTreeWidget(this);
     tree_->setObjectName(QStringLiteral("site_tree"));
-    tree_->setAccessibleName(QStringLiteral("总线和模块"));
     tree_->setColumnCount(5);
-    tree_->setHeaderLabels({QStringLiteral("地址"), QStringLiteral("配置文件"),
-                            QStringLiteral("状态"), QStringLiteral("差异"),
-                            QStringLiteral("应答时间")});
-    tree_->headerItem()->setToolTip(REPLY_COLUMN, QStringLiteral("中位数（最短–最长），"
-                                                                 "每条记录从请求发出到应答到达"));
     tree_->setUniformRowHeights(true);
     tree_->setAlternatingRowColors(true);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -190,12 +185,13 @@ void site_window::create_controls()
     log_head_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     log_head_->hide();
 
-    check_ = make_button(this, "site_check", QStringLiteral("核对(&C)"));
-    write_ = make_button(this, "site_write", QStringLiteral("写入有差异的模块(&W)"));
-    report_ = make_button(this, "site_report", QStringLiteral("保存报告…(&R)"));
-    load_ = make_button(this, "site_load", QStringLiteral("载入主窗口(&L)"));
-    stop_ = make_button(this, "site_stop", QStringLiteral("停止"));
-    close_ = make_button(this, "site_close", QStringLiteral("关闭"));
+    // Their texts come from show_texts().
+    check_ = make_button(this, "site_check", {});
+    write_ = make_button(this, "site_write", {});
+    report_ = make_button(this, "site_report", {});
+    load_ = make_button(this, "site_load", {});
+    stop_ = make_button(this, "site_stop", {});
+    close_ = make_button(this, "site_close", {});
     connect(check_, &QPushButton::clicked, this, &site_window::check);
     connect(write_, &QPushButton::clicked, this, &site_window::write);
     connect(report_, &QPushButton::clicked, this, &site_window::save_report);
@@ -214,8 +210,58 @@ void site_window::create_controls()
     layout->addWidget(summary_);
     layout->addWidget(log_head_);
     layout->addLayout(buttons);
-    summary_->setText(QStringLiteral("%1 条总线，%2。按“核对”读取每个模块，与配置文件比较。")
-                          .arg(QString::number(plan_.buses.size()), native(path_)));
+    show_texts();
+    summary_->setText(first_summary());
+}
+
+QString site_window::first_summary() const
+{
+    return site_window_tr::tr("%1 条总线，%2。按“核对”读取每个模块，与配置文件比较。")
+        .arg(QString::number(plan_.buses.size()), native(path_));
+}
+
+void site_window::show_texts()
+{
+    setWindowTitle(site_window_title(plan_.name));
+    tree_->setAccessibleName(site_window_tr::tr("总线和模块"));
+    tree_->setHeaderLabels({site_window_tr::tr("地址"), site_window_tr::tr("配置文件"),
+                            site_window_tr::tr("状态"), site_window_tr::tr("差异"),
+                            site_window_tr::tr("应答时间")});
+    tree_->headerItem()->setToolTip(REPLY_COLUMN,
+                                    site_window_tr::tr("中位数（最短–最长），"
+                                                       "每条记录从请求发出到应答到达"));
+    check_->setText(site_window_tr::tr("核对(&C)"));
+    write_->setText(site_window_tr::tr("写入有差异的模块(&W)"));
+    report_->setText(site_window_tr::tr("保存报告…(&R)"));
+    load_->setText(site_window_tr::tr("载入主窗口(&L)"));
+    stop_->setText(site_window_tr::tr("停止"));
+    close_->setText(site_window_tr::tr("关闭"));
+}
+
+// A change of language redraws the fixed texts at once, and the rows and the summary of a
+// finished run; a run under way words its rows anew as it reports them.
+void site_window::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange && tree_) {
+        show_texts();
+        if (!running())  // the rows' own texts (a bus's port); a run redraws them as it goes
+            fill_tree(last_result_ ? *last_result_ : planned_result(plan_, site_action::check));
+        if (!running() && last_result_ && run_) {
+            for (int b = 0; b < int(last_result_->buses.size()); ++b) {
+                const bus_result& bus = last_result_->buses[std::size_t(b)];
+                for (const module_result& m : bus.modules)
+                    show_module(b, m);
+                show_bus_done(b, bus);
+            }
+            summary_->setText(with_reread_note(site_summary(*last_result_)));
+            log_head_->setText(site_window_tr::tr("日志头 sha256:") +
+                               QString::fromLatin1(last_result_->log_head));
+            select_first_module();
+        } else if (!running() && !last_result_ && reread_note_.isEmpty()) {
+            summary_->setText(first_summary());
+        }
+    }
+    QWidget::changeEvent(event);
 }
 
 // One row per bus, and under it one per module of the result (planned first, in the site
@@ -232,7 +278,7 @@ void site_window::fill_tree(const site_result& result)
         QFont bold = item->font(ADDRESS_COLUMN);
         bold.setBold(true);
         item->setFont(ADDRESS_COLUMN, bold);
-        item->setToolTip(PANEL_COLUMN, QStringLiteral("串口 ") + bus.port);
+        item->setToolTip(PANEL_COLUMN, site_window_tr::tr("串口 ") + bus.port);
         rows_.push_back({item, {}, nullptr, 0});
         for (const module_result& m : bus.modules) {
             auto* row = new QTreeWidgetItem(item, {QString::number(m.address), m.panel_path});
@@ -276,7 +322,7 @@ void site_window::show_bus_progress(int bus, int value, int maximum, const QStri
     if (!rows.progress) {
         rows.progress = new QProgressBar;
         rows.progress->setAccessibleName(
-            QStringLiteral("%1 的进度").arg(plan_.buses[std::size_t(bus)].name));
+            site_window_tr::tr("%1 的进度").arg(plan_.buses[std::size_t(bus)].name));
         rows.progress->setMaximumHeight(tree_->fontMetrics().height() + 2);  // the row's own
         tree_->setItemWidget(rows.bus, DIFFERENCE_COLUMN, rows.progress);
     }
@@ -292,24 +338,26 @@ void site_window::show_bus_done(int bus, const bus_result& result)
         tree_->removeItemWidget(rows.bus, DIFFERENCE_COLUMN);
         rows.progress = nullptr;
     }
-    QString status = run_->result().stopped ? QStringLiteral("已停止") : QStringLiteral("完成");
+    QString status =
+        run_->result().stopped ? site_window_tr::tr("已停止") : site_window_tr::tr("完成");
     QString words = bus_counts(result);
     if (!result.reachable()) {
         const bool lost = result.failure->kind == bus_failure_kind::port_lost;
-        status = lost ? PORT_LOST_WORD : UNREACHABLE_WORD;
+        status = lost ? translated("site_texts", PORT_LOST_WORD)
+                      : translated("site_texts", UNREACHABLE_WORD);
         words = bus_failure_words(run_->result(), result);
         // Nothing could be done on this bus: its modules say why.
         for (const module_result& m : result.modules) {
             if (!lost && m.status == module_status::not_reached) {
                 if (QTreeWidgetItem* row = module_row(bus, m.address)) {
-                    row->setText(STATUS_COLUMN, UNREACHABLE_WORD);
+                    row->setText(STATUS_COLUMN, translated("site_texts", UNREACHABLE_WORD));
                     row->setForeground(STATUS_COLUMN, QColor(0xc6, 0x28, 0x28));
                 }
             }
         }
     }
     if (const QString doubt = scan_doubt_words(result); !doubt.isEmpty())
-        words += QStringLiteral("；") + doubt;  // the scan may have missed a module
+        words += site_window_tr::tr("；") + doubt;  // the scan may have missed a module
     rows.bus->setText(STATUS_COLUMN, status);
     rows.bus->setForeground(STATUS_COLUMN,
                             result.reachable() ? QBrush() : QColor(0xc6, 0x28, 0x28));
@@ -382,9 +430,10 @@ bool site_window::open_log()
     log_ = std::make_unique<audit_log>();
     if (const auto failure = log_->open(log_path)) {
         log_.reset();
-        message_box::show(this, log_open_failed_message(
-                                    native(log_path),
-                                    file_failure_text(*failure, true, QStringLiteral("审计日志"))));
+        message_box::show(this,
+                          log_open_failed_message(
+                              native(log_path),
+                              file_failure_text(*failure, true, site_window_tr::tr("审计日志"))));
         return false;
     }
     return true;
@@ -404,7 +453,7 @@ void site_window::write()
             ? &*last_result_
             : nullptr;
     if (!confirm_box::ask(this, write_question(plan_, last_check, native(log_path)),
-                          QStringLiteral("写入")))
+                          site_window_tr::tr("写入")))
         return;
     // Opened before anything is sent: a log that cannot take the lines stops the write here.
     if (!open_log())
@@ -426,22 +475,22 @@ void site_window::start(site_action action)
     run_ = std::make_unique<site_run>(plan_, options);
     run_->set_audit_log(log_.get(), audit_identity::of_this_process(), digests_);
     fill_tree(run_->result());
-    const QString working =
-        action == site_action::check ? QStringLiteral("正在核对") : QStringLiteral("正在写入");
+    const QString working = action == site_action::check ? site_window_tr::tr("正在核对")
+                                                         : site_window_tr::tr("正在写入");
     for (const bus_rows& rows : rows_)
-        rows.bus->setText(STATUS_COLUMN, QStringLiteral("正在打开串口"));
+        rows.bus->setText(STATUS_COLUMN, site_window_tr::tr("正在打开串口"));
 
     site_run* run = run_.get();
     connect(run, &site_run::bus_opened, this, [this, working](int bus) {
         rows_[std::size_t(bus)].bus->setText(STATUS_COLUMN, working);
     });
     connect(run, &site_run::scan_progress, this, [this](int bus, int probed, int total) {
-        show_bus_progress(bus, probed, total, QStringLiteral("扫描 %v/%m"));
+        show_bus_progress(bus, probed, total, site_window_tr::tr("扫描 %v/%m"));
     });
     connect(run, &site_run::module_started, this, [this](int bus, int address, transfer_step step) {
         const bus_rows& rows = rows_[std::size_t(bus)];
         show_bus_progress(bus, rows.done, int(plan_.buses[std::size_t(bus)].panels.size()),
-                          QStringLiteral("模块 %v/%m"));
+                          site_window_tr::tr("模块 %v/%m"));
         if (QTreeWidgetItem* row = module_row(bus, address))
             row->setText(STATUS_COLUMN, step_status(step));
     });
@@ -460,7 +509,7 @@ void site_window::start(site_action action)
             ++rows.done;
             if (rows.progress)
                 show_bus_progress(bus, rows.done, int(plan_.buses[std::size_t(bus)].panels.size()),
-                                  QStringLiteral("模块 %v/%m"));
+                                  site_window_tr::tr("模块 %v/%m"));
         }
     });
     connect(run, &site_run::certificate_unknown, this, &site_window::ask_trust);
@@ -472,7 +521,7 @@ void site_window::start(site_action action)
     });
     connect(run, &site_run::finished, this, &site_window::finished);
 
-    summary_->setText(with_reread_note(working + QStringLiteral("……")));
+    summary_->setText(with_reread_note(working + site_window_tr::tr("……")));
     busy_ = true;
     run->start();
     update_buttons();
@@ -486,7 +535,7 @@ void site_window::ask_trust(int bus, const server_certificate& certificate)
         run_->answer_trust(bus, answer->second);
         return;
     }
-    rows_[std::size_t(bus)].bus->setText(STATUS_COLUMN, QStringLiteral("等待确认证书"));
+    rows_[std::size_t(bus)].bus->setText(STATUS_COLUMN, site_window_tr::tr("等待确认证书"));
     trust_waiting_.push_back({bus, certificate});
     ask_next_trust();
 }
@@ -538,7 +587,7 @@ void site_window::finished(const site_result& result)
     last_result_ = result;
     check_current_ = true;
     summary_->setText(with_reread_note(site_summary(result)));
-    log_head_->setText(QStringLiteral("日志头 sha256:") + QString::fromLatin1(result.log_head));
+    log_head_->setText(site_window_tr::tr("日志头 sha256:") + QString::fromLatin1(result.log_head));
     log_head_->setVisible(!result.log_head.isEmpty());
     select_first_module();
     update_buttons();
@@ -576,7 +625,8 @@ void site_window::save_report()
     if (running() || !last_result_)
         return;
     const QString start = QFileInfo(path_).absoluteDir().filePath(report_file_name(*last_result_));
-    const QString path = file_dialog::save_name(this, SAVE_REPORT_TITLE, REPORT_FILE_FILTER, start,
+    const QString path = file_dialog::save_name(this, translated("site_texts", SAVE_REPORT_TITLE),
+                                                translated("site_texts", REPORT_FILE_FILTER), start,
                                                 QStringLiteral("html"));
     if (path.isEmpty())
         return;
@@ -588,12 +638,12 @@ void site_window::save_report()
     // file that cannot be saved.
     if (const auto failure =
             write_regular_file(path, site_report_html(*last_result_, facts, words))) {
-        message_box::show(
-            this,
-            report_failed_message(path, file_failure_text(*failure, true, QStringLiteral("报告"))));
+        message_box::show(this,
+                          report_failed_message(
+                              path, file_failure_text(*failure, true, site_window_tr::tr("报告"))));
         return;
     }
-    summary_->setText(site_summary(*last_result_) + QStringLiteral("\n报告已保存：") +
+    summary_->setText(site_summary(*last_result_) + site_window_tr::tr("\n报告已保存：") +
                       native(path));
 }
 

@@ -61,6 +61,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -74,6 +75,9 @@ private:
     };
 
     void create_controls();
+    // The texts that do not depend on a run, in the window's language.
+    void show_texts();
+    QString first_summary() const;  // "N 条总线，PATH。按“核对”……"
     void fill_tree(const site_result& result);
     void show_module(int bus, const module_result& module);
     void show_bus_done(int bus, const bus_result& result);
