@@ -285,7 +285,8 @@ void main_form::retranslate()
     Command2->setText(read_progress_ < 0 ? translated("window_texts", READ_CAPTION)
                                          : translated("window_texts", READ_PROGRESS) +
                                                QString::number(read_progress_));
-    refresh_port_list();  // its tooltip
+    if (!chuankou_num->toolTip().isEmpty())  // none until the box is first entered
+        show_port_tip();
     show_operation_texts();
     for (QAction* action : actions_) {
         const QByteArray source = action->property(SOURCE_TEXT).toByteArray();
@@ -370,14 +371,23 @@ void main_form::show_port_list()
 void main_form::refresh_port_list()
 {
     port_list_->clear();
-    QStringList tips;
     for (const port_entry& port : available_ports()) {
         auto* item = new QStandardItem(port.name);
-        const QString description = port_description(port);
-        item->setToolTip(description);
+        item->setToolTip(port_description(port));
         port_list_->appendRow(item);
-        tips << (description.isEmpty() ? port.name
-                                       : port.name + main_form_tr::tr("：") + description);
+    }
+    show_port_tip();
+}
+
+// The box's tooltip: the ports last listed, or how to name one.
+void main_form::show_port_tip()
+{
+    QStringList tips;
+    for (int row = 0; row < port_list_->rowCount(); ++row) {
+        const QStandardItem* item = port_list_->item(row);
+        const QString description = item->toolTip();
+        tips << (description.isEmpty() ? item->text()
+                                       : item->text() + main_form_tr::tr("：") + description);
     }
     chuankou_num->setToolTip(
         tips.isEmpty() ? main_form_tr::tr("串口号：输入 1 表示第一个串口，或输入设备名/路径")

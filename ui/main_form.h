@@ -122,6 +122,7 @@ private:
     void create_controls();
     void set_focus_order();
     void refresh_port_list();
+    void show_port_tip();
     void show_port_list();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
