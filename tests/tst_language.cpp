@@ -261,6 +261,20 @@ private Q_SLOTS:
 
         w.click(QStringLiteral("Command1"));  // the port is closed
         QCOMPARE(w.messages, QStringList{QStringLiteral("Open the port first")});
+        // A refused file is worded in English to the end, the parser's place included.
+        QTemporaryDir files;
+        w.messages.clear();
+        QVERIFY(!w.form->open_file(
+            write_file(files.filePath(QStringLiteral("cut.json")), QByteArray("{\n\"format\""))));
+        QVERIFY(!w.form->open_file(
+            write_file(files.filePath(QStringLiteral("few.json")),
+                       QByteArray(R"({"format": "lorvane-panel/1", "module_address": 1, )"
+                                  R"("refresh_period": 50, "keys": [{}, {}]})"))));
+        QCOMPARE(w.messages.size(), 2);
+        QVERIFY2(w.messages[0].contains(QStringLiteral(" at line 2, column ")) &&
+                     w.messages[1].contains(QStringLiteral(", not 2 entries.")),
+                 qPrintable(w.messages.join(u'\n')));
+        expect_none(w.messages.filter(QRegularExpression(QStringLiteral("[\\x{3000}-\\x{9fff}]"))));
 
         QMenu* menu = window_menu(w);
         QVERIFY(menu);

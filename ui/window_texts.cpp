@@ -46,7 +46,10 @@ QString accepted_of(const QString& field)
 
 QString found(const panel_file_error& error)
 {
-    return error.value.isEmpty() ? QString() : window_texts_tr::tr("，而不是 %1").arg(error.value);
+    const QString value = error.kind == panel_file_problem::not_16_keys && error.entries >= 0
+                              ? window_texts_tr::tr("%1 项").arg(error.entries)
+                              : error.value;
+    return value.isEmpty() ? QString() : window_texts_tr::tr("，而不是 %1").arg(value);
 }
 
 QString difference_text(const config_difference& d)
@@ -132,7 +135,12 @@ QString panel_file_problem_text(const panel_file_error& error)
 {
     switch (error.kind) {
     case panel_file_problem::not_json:
-        return window_texts_tr::tr("不是有效的 JSON 文件（%1）。").arg(error.value);
+        return window_texts_tr::tr("不是有效的 JSON 文件（%1）。")
+            .arg(window_texts_tr::tr("%1，第 %2 行第 %3 列（第 %4 字节）处")
+                     .arg(error.value)
+                     .arg(error.at.line)
+                     .arg(error.at.column)
+                     .arg(error.offset));
     case panel_file_problem::not_an_object:
         return error.field.isEmpty()
                    ? window_texts_tr::tr("文件必须包含一个 JSON 对象。")
@@ -192,7 +200,7 @@ QString file_failure_text(const file_failure& failure, bool saving, const QStrin
         text = window_texts_tr::tr("文件名太长。");
         break;
     case file_problem::too_large:
-        return panel_file_problem_text({{}, {}, panel_file_problem::too_large, {}});
+        return panel_file_problem_text({{}, {}, panel_file_problem::too_large, {}, {}, 0, -1});
     case file_problem::read_only_file_system:
         text = window_texts_tr::tr("文件所在的磁盘或文件系统是只读的。");
         break;

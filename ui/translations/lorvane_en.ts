@@ -1966,5 +1966,13 @@ Check the module address, the wiring and the module&apos;s power, then try again
         <source>全部数据读取完毕</source>
         <translation>All data read</translation>
     </message>
+    <message>
+        <source>%1 项</source>
+        <translation>%1 entries</translation>
+    </message>
+    <message>
+        <source>%1，第 %2 行第 %3 列（第 %4 字节）处</source>
+        <translation>%1 at line %2, column %3 (byte %4)</translation>
+    </message>
 </context>
 </TS>
