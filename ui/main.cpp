@@ -5,6 +5,7 @@
 #include "file_access.h"
 #include "language.h"
 #include "main_form.h"
+#include "message_box.h"
 #include "site_window.h"
 
 #include <QApplication>
@@ -26,7 +27,9 @@ int main(int argc, char* argv[])
 #endif
     const lorvane::start_language start = lorvane::language_at_start(arguments);
     if (!start.problem.isEmpty()) {
+        // On the terminal, and in a box for a program started from a desktop, which has none.
         std::fprintf(stderr, "%s\n", start.problem.toLocal8Bit().constData());
+        lorvane::message_box::show(nullptr, start.problem);
         return 1;  // a usage error, as lorvane-cli has it
     }
     lorvane::set_language(start.chosen);
