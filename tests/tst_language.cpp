@@ -350,6 +350,30 @@ private Q_SLOTS:
         delete site;
     }
 
+    // A finished check's rows and summary are worded again in the other language.
+    void site_check_redrawn()
+    {
+        window_fixture w;
+        QTemporaryDir dir;
+        site_window* site = open_site_window(w, dir);
+        QVERIFY(site);
+        auto* tree = site->findChild<QTreeWidget*>(QStringLiteral("site_tree"));
+        QTest::mouseClick(site->findChild<QPushButton*>(QStringLiteral("site_check")),
+                          Qt::LeftButton);
+        QTRY_COMPARE(tree->topLevelItem(0)->text(2), QStringLiteral("串口无法打开"));
+        QTRY_VERIFY(site->findChild<QPushButton*>(QStringLiteral("site_check"))->isEnabled());
+        w.form->findChild<QAction*>(QStringLiteral("language_action"))->trigger();
+        QTRY_COMPARE(tree->topLevelItem(0)->text(2), QStringLiteral("port not opened"));
+        // The system's reason stays as Qt worded it during the run.
+        QVERIFY2(tree->topLevelItem(0)->text(3).startsWith(QStringLiteral("no such serial device")),
+                 qPrintable(tree->topLevelItem(0)->text(3)));
+        QVERIFY2(site->findChild<QLabel*>(QStringLiteral("site_summary"))
+                     ->text()
+                     .startsWith(QStringLiteral("Check done: 1 bus(es) (1 not reached)")),
+                 qPrintable(site->findChild<QLabel*>(QStringLiteral("site_summary"))->text()));
+        delete site;
+    }
+
     // The menu's choice outlives the program; --language and LORVANE_LANGUAGE rank above it,
     // nothing chosen is Chinese, and a bad value names the option and what it accepts.
     void remembered_choice()

@@ -244,24 +244,34 @@ void site_window::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::LanguageChange && tree_) {
         show_texts();
-        if (!running())  // the rows' own texts (a bus's port); a run redraws them as it goes
-            fill_tree(last_result_ ? *last_result_ : planned_result(plan_, site_action::check));
-        if (!running() && last_result_ && run_) {
-            for (int b = 0; b < int(last_result_->buses.size()); ++b) {
-                const bus_result& bus = last_result_->buses[std::size_t(b)];
-                for (const module_result& m : bus.modules)
-                    show_module(b, m);
-                show_bus_done(b, bus);
-            }
-            summary_->setText(with_reread_note(site_summary(*last_result_)));
-            log_head_->setText(site_window_tr::tr("日志头 sha256:") +
-                               QString::fromLatin1(last_result_->log_head));
-            select_first_module();
-        } else if (!running() && !last_result_ && reread_note_.isEmpty()) {
-            summary_->setText(first_summary());
-        }
+        // A run under way words its rows and its summary anew as it reports them.
+        if (!running())
+            show_rows_again();
     }
     QWidget::changeEvent(event);
+}
+
+// The rows and the summary as they stand between runs, in the window's language: the last
+// run's outcome while the files are as it read them, else the plan.
+void site_window::show_rows_again()
+{
+    if (!last_result_ || !run_ || !check_current_) {
+        fill_tree(planned_result(plan_, site_action::check));
+        if (!last_result_ && reread_note_.isEmpty())
+            summary_->setText(first_summary());
+        return;
+    }
+    fill_tree(*last_result_);
+    for (int b = 0; b < int(last_result_->buses.size()); ++b) {
+        const bus_result& bus = last_result_->buses[std::size_t(b)];
+        for (const module_result& m : bus.modules)
+            show_module(b, m);
+        show_bus_done(b, bus);
+    }
+    summary_->setText(with_reread_note(site_summary(*last_result_)));
+    log_head_->setText(site_window_tr::tr("日志头 sha256:") +
+                       QString::fromLatin1(last_result_->log_head));
+    select_first_module();
 }
 
 // One row per bus, and under it one per module of the result (planned first, in the site

@@ -78,6 +78,7 @@ private:
     // The texts that do not depend on a run, in the window's language.
     void show_texts();
     QString first_summary() const;  // "N 条总线，PATH。按“核对”……"
+    void show_rows_again();
     void fill_tree(const site_result& result);
     void show_module(int bus, const module_result& module);
     void show_bus_done(int bus, const bus_result& result);
