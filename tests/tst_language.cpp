@@ -350,7 +350,8 @@ private Q_SLOTS:
         delete site;
     }
 
-    // A finished check's rows and summary are worded again in the other language.
+    // A finished check's rows and summary are worded again in the other language, and its
+    // report is written in it.
     void site_check_redrawn()
     {
         window_fixture w;
@@ -371,6 +372,19 @@ private Q_SLOTS:
                      ->text()
                      .startsWith(QStringLiteral("Check done: 1 bus(es) (1 not reached)")),
                  qPrintable(site->findChild<QLabel*>(QStringLiteral("site_summary"))->text()));
+
+        const QString report = dir.filePath(QStringLiteral("report.html"));
+        file_dialog::set_handler(
+            [&](QWidget*, file_dialog::purpose, const QString&) { return report; });
+        QTest::mouseClick(site->findChild<QPushButton*>(QStringLiteral("site_report")),
+                          Qt::LeftButton);
+        file_dialog::set_handler({});
+        QFile html(report);
+        QVERIFY(html.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(html.readAll());
+        QVERIFY(text.contains(QStringLiteral("<html lang=\"en\">")));
+        QVERIFY(text.contains(QStringLiteral("Site check")));
+        QVERIFY2(!text.contains(QStringLiteral("工程核对")), qPrintable(text.left(2000)));
         delete site;
     }
 
