@@ -77,6 +77,9 @@ if(PROJECT_IS_TOP_LEVEL AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CRO
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   # Depends is computed from the linked libraries by dpkg-shlibdeps (needs dpkg-dev and file).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # Qt's own dialogs and buttons speak Chinese with the system's qtbase_zh_CN.qm; the window's
+  # English catalogue is built into the program.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
   # Every caption is Chinese; without a CJK font Qt draws empty boxes instead of the text.
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei")
 

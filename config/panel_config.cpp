@@ -4,11 +4,12 @@ namespace lorvane {
 
 const std::array<QString, 3>& operation_texts()
 {
-    // The second text holds one ASCII space between its halves.
+    // The second text holds one ASCII space between its halves. Files and the wire keep
+    // these texts; the window shows them translated (context operation_texts).
     static const std::array<QString, 3> texts{
-        QStringLiteral("按下翻转"),
-        QStringLiteral("按下闭合 抬起断开"),
-        QStringLiteral("按下点动闭合0.5秒"),
+        QStringLiteral(QT_TRANSLATE_NOOP("operation_texts", "按下翻转")),
+        QStringLiteral(QT_TRANSLATE_NOOP("operation_texts", "按下闭合 抬起断开")),
+        QStringLiteral(QT_TRANSLATE_NOOP("operation_texts", "按下点动闭合0.5秒")),
     };
     return texts;
 }

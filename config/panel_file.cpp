@@ -35,9 +35,10 @@ struct refusal
 
 [[noreturn]] void refuse(const QString& field, const QString& problem,
                          panel_file_problem kind = panel_file_problem::other,
-                         const QString& value = {})
+                         const QString& value = {}, json_place at = {}, qsizetype offset = 0,
+                         qsizetype entries = -1)
 {
-    throw refusal{{field, problem, kind, value}};
+    throw refusal{{field, problem, kind, value, at, offset, entries}};
 }
 
 // Reads a document's members into a configuration, refusing the first thing wrong.
@@ -148,12 +149,7 @@ panel_config parse(const QByteArray& json)
                    .arg(at.line)
                    .arg(at.column)
                    .arg(parse_error.offset),
-               panel_file_problem::not_json,
-               QStringLiteral("%1，第 %2 行第 %3 列（第 %4 字节）处")
-                   .arg(parse_error.errorString())
-                   .arg(at.line)
-                   .arg(at.column)
-                   .arg(parse_error.offset));
+               panel_file_problem::not_json, parse_error.errorString(), at, parse_error.offset);
     }
     if (!document.isObject())
         refuse({}, QStringLiteral("must hold one JSON object"), panel_file_problem::not_an_object);
@@ -195,8 +191,8 @@ panel_config parse(const QByteArray& json)
                                 ? QStringLiteral("%1 entries").arg(keys_value.toArray().size())
                                 : read.shown(keys_value, QStringLiteral("keys"))),
                panel_file_problem::not_16_keys,
-               keys_value.isArray() ? QStringLiteral("%1 项").arg(keys_value.toArray().size())
-                                    : read.shown(keys_value, QStringLiteral("keys")));
+               keys_value.isArray() ? QString() : read.shown(keys_value, QStringLiteral("keys")),
+               {}, 0, keys_value.isArray() ? keys_value.toArray().size() : -1);
     const QJsonArray keys = keys_value.toArray();
     QSet<int> seen;
     for (qsizetype i = 0; i < keys.size(); ++i) {

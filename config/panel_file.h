@@ -8,6 +8,7 @@
 // can hold survives a read and a write.
 #pragma once
 
+#include "json_text.h"
 #include "panel_config.h"
 
 #include <QByteArray>
@@ -25,7 +26,7 @@ inline constexpr qsizetype PANEL_FILE_MAX_SIZE = 1024 * 1024;
 // What kind of thing is wrong with a file, for front ends that word it themselves.
 enum class panel_file_problem {
     other,
-    not_json,        // `value`: where, as the JSON parser says it
+    not_json,        // `value`: the JSON parser's words; `at` and `offset`: where
     not_an_object,   // the file, or an entry of keys
     unknown_member,  // `field` is the member
     given_twice,     // a member given twice
@@ -34,7 +35,7 @@ enum class panel_file_problem {
     not_a_byte,      // a whole number 0..255 was wanted
     not_a_key,       // keys[i].key must be 1..16
     key_twice,       // `value`: the key named a second time
-    not_16_keys,     // keys is not an array of 16 entries
+    not_16_keys,     // keys is not an array of 16 entries; `entries`: those of an array
     bad_operation,   // none of the operation names or texts, nor 0..255
     too_large,       // longer than PANEL_FILE_MAX_SIZE
 };
@@ -48,6 +49,11 @@ struct panel_file_error
     QString problem;
     panel_file_problem kind = panel_file_problem::other;
     QString value;
+    // Numbers the front ends word themselves: where a file is not JSON (1-based line and
+    // column, byte offset), and how many entries an array of keys has (-1: keys is no array).
+    json_place at{};
+    qsizetype offset = 0;
+    qsizetype entries = -1;
 };
 
 // The configuration a file holds, or the first thing wrong with it. Every member must be

@@ -20,6 +20,7 @@ source "$root/scripts/packages.sh"
 # which Wine only recommends. openssl makes the network check's server certificate.
 ensure_packages g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
     gcc-mingw-w64-base cmake ninja-build qt6-base-dev qt6-base-dev-tools dpkg-dev xz-utils \
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n \
     wine wine64 libgnutls30 nsis zip unzip xvfb xauth xdotool x11-utils imagemagick \
     fonts-noto-cjk ser2net openssl
 ensure_deb_src

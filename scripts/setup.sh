@@ -18,7 +18,10 @@ while [ $# -gt 0 ]; do
 done
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# qt6-tools-dev and qt6-l10n-tools: lupdate, lrelease and their CMake package for the
+# English catalogue; qt6-translations-l10n: Qt's own Chinese texts (qtbase_zh_CN.qm).
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
+          qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
           fonts-noto-cjk "${extras[@]}")
 
 # shellcheck source=packages.sh

@@ -35,7 +35,7 @@ deb=$(ls "$work"/pkg/lorvane_*.deb 2>/dev/null | head -n 1)
 [ -n "$deb" ] || fail "no .deb produced"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libqt6serialport6 libqt6widgets6 libqt6network6 libc6; do
+for lib in libqt6serialport6 libqt6widgets6 libqt6network6 libc6 qt6-translations-l10n; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib"
 done
 contents=$(dpkg-deb -c "$deb")

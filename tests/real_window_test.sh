@@ -3,8 +3,8 @@
 # checks the window from the outside: its caption and size, that it draws something and
 # shows the digits of every key row's boxes, and that
 # a click on the write button with the port still closed brings up the message box. Then
-# `lorvane FIFO` (the window and its box come up at once) and `lorvane FILE` with a name
-# that is not UTF-8 (the window shows the file's values).
+# `lorvane FIFO` (the window and its box come up at once), `lorvane FILE` with a name
+# that is not UTF-8 (the window shows the file's values), and `lorvane --language en`.
 #
 # Usage: real_window_test.sh <path to lorvane> <screenshot.png to write>
 # Exit status: 0 passed, 1 failed, 77 a needed program is missing (CTest counts it as skipped
@@ -158,6 +158,31 @@ done
     fail "started with na\\xefme.json, the window kept its defaults ($changed pixels differ)"
 find_window "$BOX_TITLE" >/dev/null && fail "a box came up for a file that is valid"
 echo "real_window: lorvane na\\xefme.json filled the window ($changed pixels changed), no box"
+
+# `lorvane --language en`: the English face, same size, every key row's digits drawn; its
+# screenshot goes beside the Chinese one (SCREENSHOT_en.png), and differs from it.
+stop_app
+QT_QPA_PLATFORM=xcb "$program" --language en >"$work/lorvane.log" 2>&1 &
+app_pid=$!
+window=$(wait_for_window "$CAPTION") || exit 1
+english=${screenshot%.png}_en.png
+drawn=
+for _ in $(seq "$WAIT_STEPS"); do
+    if import -window "$window" "$work/english.png" 2>/dev/null &&
+        key_boxes_show_text "$work/english.png" >/dev/null 2>&1; then
+        drawn=yes
+        break
+    fi
+    sleep 0.1
+done
+[ -n "$drawn" ] || fail "the English window is drawn without its key rows' digits"
+[ "$(identify -format '%wx%h' "$work/english.png")" = "${WIDTH}x${HEIGHT}" ] ||
+    fail "the English window is not ${WIDTH}x${HEIGHT}"
+differ=$(compare -metric AE "$work/shot.png" "$work/english.png" null: 2>&1)
+[ "${differ%%.*}" -gt "$MIN_CHANGED" ] 2>/dev/null ||
+    fail "the English window looks like the Chinese one ($differ pixels differ)"
+cp "$work/english.png" "$english" || fail "cannot write $english"
+echo "real_window: lorvane --language en drawn in English, screenshot $english"
 
 echo "real_window: PASS"
 exit 0

@@ -503,8 +503,8 @@ void tst_window_actions::closed_port_and_menu()
     QVERIFY(!w.form->findChild<QDialog*>(QStringLiteral("scan_dialog")));
     QVERIFY(!w.form->findChild<QDialog*>(QStringLiteral("health_dialog")));
 
-    // A right-click on the background opens the seven entries in order; one on a button
-    // or a box opens nothing of ours.
+    // A right-click on the background opens the seven entries in order, then a separator and
+    // the other language; one on a button or a box opens nothing of ours.
     const auto menu_at = [&](QWidget* target, QPoint pos) -> QMenu* {
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, target->mapToGlobal(pos));
         QApplication::sendEvent(target, &event);
@@ -522,7 +522,8 @@ void tst_window_actions::closed_port_and_menu()
                           QStringLiteral("保存配置文件…\tCtrl+S"),
                           QStringLiteral("查找模块…\tCtrl+F"), QStringLiteral("与模块核对\tCtrl+R"),
                           QStringLiteral("打开工程…\tCtrl+Shift+O"),
-                          QStringLiteral("线路诊断\tCtrl+D"), QStringLiteral("录制线路…\t")}));
+                          QStringLiteral("线路诊断\tCtrl+D"), QStringLiteral("录制线路…\t"),
+                          QStringLiteral("\t"), QStringLiteral("English\t")}));
 }
 
 QTEST_MAIN(tst_window_actions)

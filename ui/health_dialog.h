@@ -7,6 +7,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -27,11 +29,14 @@ public:
 
 protected:
     void done(int result) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void show_progress(health_stage stage, int done, int total);
     void finished(operation_end end);
     void show_report(const health_report& report);
+    // Every text of the dialog for its state, in the window's language.
+    void show_texts();
 
     health_check check_;
     QLabel* status_ = nullptr;
@@ -39,6 +44,10 @@ private:
     QTreeWidget* modules_ = nullptr;
     QListWidget* findings_ = nullptr;
     QPushButton* stop_ = nullptr;
+    health_stage stage_ = health_stage::scanning;  // and its counts, while the check runs
+    int done_ = 0;
+    int total_ = 256;
+    std::optional<operation_end> ended_;  // how the check ended; none while it runs
 };
 
 }  // namespace lorvane

@@ -4,11 +4,13 @@
 
 #include "bus_health.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 namespace lorvane {
 
-inline const QString HEALTH_DIALOG_TITLE = QStringLiteral("线路诊断");
+inline const QString HEALTH_DIALOG_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("health_texts", "线路诊断"));
 
 // "两个模块可能共用地址 5……": what was found, and what to do.
 QString finding_words(const health_finding& finding);

@@ -4,6 +4,7 @@
 #include "config_compare.h"
 #include "file_access.h"
 #include "health_dialog.h"
+#include "language.h"
 #include "message_box.h"
 #include "panel_file.h"
 #include "port_listing.h"
@@ -20,6 +21,7 @@
 #include <QCompleter>
 #include <QContextMenuEvent>
 #include <QDialog>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEvent>
@@ -188,6 +190,7 @@ main_form::main_form(std::unique_ptr<serial_device> local_device, QWidget* paren
         },
         Qt::QueuedConnection);
     create_actions();
+    retranslate();
     forget_kept_operations_on_edit();
     setAcceptDrops(true);
 
@@ -207,10 +210,10 @@ void main_form::create_controls()
 {
     const QFont big = field_font();
 
-    Label6 =
-        make_label(this, QStringLiteral("Label6"), QStringLiteral("串口号："), 360, 240, 735, 255);
+    // Texts come from retranslate(), again at each change of language.
+    Label6 = make_label(this, QStringLiteral("Label6"), {}, 360, 240, 735, 255);
     chuankou_num = make_text_box(this, QStringLiteral("chuankou_num"), QStringLiteral("1"), 1200,
-                                 120, 855, 375, QStringLiteral("串口号"));
+                                 120, 855, 375, {});
     chuankou_num->setFont(big);
     // The ports the system lists are offered in a list that opens only on demand (Down
     // arrow, Alt+Down or F4). A list that opened while typing would swallow the next click
@@ -223,45 +226,36 @@ void main_form::create_controls()
     connect(port_picker_, qOverload<const QString&>(&QCompleter::activated), chuankou_num,
             &QLineEdit::setText);
     chuankou_num->installEventFilter(this);
-    open_comm = make_button(this, QStringLiteral("open_comm"), OPEN_CAPTION, 2160, 120, 615, 375);
-    Label1 = make_label(this, QStringLiteral("Label1"), QStringLiteral("模块自身地址："), 2880, 240,
-                        1335, 255);
-    add = make_text_box(this, QStringLiteral("add"), QStringLiteral("1"), 4200, 120, 855, 375,
-                        QStringLiteral("模块自身地址"));
+    open_comm = make_button(this, QStringLiteral("open_comm"), {}, 2160, 120, 615, 375);
+    Label1 = make_label(this, QStringLiteral("Label1"), {}, 2880, 240, 1335, 255);
+    add = make_text_box(this, QStringLiteral("add"), QStringLiteral("1"), 4200, 120, 855, 375, {});
     add->setFont(big);
-    Label3 =
-        make_label(this, QStringLiteral("Label3"), QStringLiteral("地址"), 1200, 600, 615, 255);
-    Label4 =
-        make_label(this, QStringLiteral("Label4"), QStringLiteral("线路"), 2160, 600, 735, 255);
-    Label5 =
-        make_label(this, QStringLiteral("Label5"), QStringLiteral("操作"), 3360, 600, 495, 255);
+    Label3 = make_label(this, QStringLiteral("Label3"), {}, 1200, 600, 615, 255);
+    Label4 = make_label(this, QStringLiteral("Label4"), {}, 2160, 600, 735, 255);
+    Label5 = make_label(this, QStringLiteral("Label5"), {}, 3360, 600, 495, 255);
 
     for (int i = 0; i < KEY_COUNT; ++i) {
         const auto n = static_cast<std::size_t>(i);
-        const QString key = QStringLiteral("按键%1").arg(i + 1);
-        Label2[n] = make_label(this, indexed_name("Label2", i), key + QStringLiteral("："), 240,
-                               row_top(i), 735, 255);
-        Text2[n] = make_text_box(this, indexed_name("Text2", i), {}, 1080, row_top(i), 735, 270,
-                                 key + QStringLiteral(" 地址"));
-        Text3[n] = make_text_box(this, indexed_name("Text3", i), {}, 2040, row_top(i), 735, 270,
-                                 key + QStringLiteral(" 线路"));
+        Label2[n] = make_label(this, indexed_name("Label2", i), {}, 240, row_top(i), 735, 255);
+        Text2[n] =
+            make_text_box(this, indexed_name("Text2", i), {}, 1080, row_top(i), 735, 270, {});
+        Text3[n] =
+            make_text_box(this, indexed_name("Text3", i), {}, 2040, row_top(i), 735, 270, {});
         auto* combo =
             place(new QComboBox(this), indexed_name("Combo1", i), 3120, row_top(i), 1935, 300);
         combo->setEditable(true);
         // Typed text stays as typed: no completion, and Enter adds nothing to the list.
         combo->setCompleter(nullptr);
         combo->setInsertPolicy(QComboBox::NoInsert);
-        combo->setAccessibleName(key + QStringLiteral(" 操作"));
         Combo1[n] = combo;
     }
 
-    Label7 = make_label(this, QStringLiteral("Label7"), QStringLiteral("刷新周期："), 240, 6840,
-                        975, 255);
+    Label7 = make_label(this, QStringLiteral("Label7"), {}, 240, 6840, 975, 255);
     Text5 = make_text_box(this, QStringLiteral("Text5"), QStringLiteral("50"), 1200, 6720, 855, 375,
-                          QStringLiteral("刷新周期"));
+                          {});
     Text5->setFont(big);
-    Command1 = make_button(this, QStringLiteral("Command1"), WRITE_CAPTION, 960, 7320, 1335, 495);
-    Command2 = make_button(this, QStringLiteral("Command2"), READ_CAPTION, 2880, 7320, 1335, 495);
+    Command1 = make_button(this, QStringLiteral("Command1"), {}, 960, 7320, 1335, 495);
+    Command2 = make_button(this, QStringLiteral("Command2"), {}, 2880, 7320, 1335, 495);
 }
 
 // Tab order: Command1, add, row 0 (address, line, operation), rows 1..15 (line,
@@ -307,30 +301,41 @@ void main_form::show_port_list()
 void main_form::refresh_port_list()
 {
     port_list_->clear();
-    QStringList tips;
     for (const port_entry& port : available_ports()) {
         auto* item = new QStandardItem(port.name);
-        const QString description = port_description(port);
-        item->setToolTip(description);
+        item->setToolTip(port_description(port));
         port_list_->appendRow(item);
-        tips << (description.isEmpty() ? port.name
-                                       : port.name + QStringLiteral("：") + description);
+    }
+    show_port_tip();
+}
+
+// The box's tooltip: the ports last listed, or how to name one.
+void main_form::show_port_tip()
+{
+    QStringList tips;
+    for (int row = 0; row < port_list_->rowCount(); ++row) {
+        const QStandardItem* item = port_list_->item(row);
+        const QString description = item->toolTip();
+        tips << (description.isEmpty() ? item->text()
+                                       : item->text() + main_form_tr::tr("：") + description);
     }
     chuankou_num->setToolTip(
-        tips.isEmpty() ? QStringLiteral("串口号：输入 1 表示第一个串口，或输入设备名/路径")
-                       : QStringLiteral("可用串口（按 ↓ 键选择）：\n") + tips.join(u'\n'));
+        tips.isEmpty() ? main_form_tr::tr("串口号：输入 1 表示第一个串口，或输入设备名/路径")
+                       : main_form_tr::tr("可用串口（按 ↓ 键选择）：\n") + tips.join(u'\n'));
 }
 
 void main_form::Form_Load()
 {
     const auto& texts = operation_texts();
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        shown_operations_[i] = operation_in_window(texts[i]);
     for (int i = 0; i < KEY_COUNT; ++i) {
         const auto n = static_cast<std::size_t>(i);
         Text2[n]->setText(text_of_byte(DEFAULT_KEY_ADDRESS));
         Text3[n]->setText(QString::number(i + 1));
         for (const QString& text : texts)
-            Combo1[n]->addItem(text);
-        Combo1[n]->setEditText(texts[0]);
+            Combo1[n]->addItem(operation_in_window(text));
+        Combo1[n]->setEditText(operation_in_window(texts[0]));
     }
 }
 
@@ -370,27 +375,29 @@ void main_form::create_actions()
     const struct
     {
         const char* name;
-        QString text;
+        const char* text;  // its source text, translated when shown
         QKeySequence shortcut;
         void (main_form::*handler)();
     } actions[] = {
-        {"open_file_action", QStringLiteral("打开配置文件…"), QKeySequence(Qt::CTRL | Qt::Key_O),
-         &main_form::open_file_dialog},
-        {"save_file_action", QStringLiteral("保存配置文件…"), QKeySequence(Qt::CTRL | Qt::Key_S),
-         &main_form::save_file_dialog},
-        {"find_modules_action", QStringLiteral("查找模块…"), QKeySequence(Qt::CTRL | Qt::Key_F),
-         &main_form::find_modules},
+        {"open_file_action", QT_TRANSLATE_NOOP("main_form", "打开配置文件…"),
+         QKeySequence(Qt::CTRL | Qt::Key_O), &main_form::open_file_dialog},
+        {"save_file_action", QT_TRANSLATE_NOOP("main_form", "保存配置文件…"),
+         QKeySequence(Qt::CTRL | Qt::Key_S), &main_form::save_file_dialog},
+        {"find_modules_action", QT_TRANSLATE_NOOP("main_form", "查找模块…"),
+         QKeySequence(Qt::CTRL | Qt::Key_F), &main_form::find_modules},
         // Ctrl+R: no text box of the window uses it.
-        {"check_action", QStringLiteral("与模块核对"), QKeySequence(Qt::CTRL | Qt::Key_R),
-         &main_form::check_against_module},
-        {"open_site_action", QStringLiteral("打开工程…"),
+        {"check_action", QT_TRANSLATE_NOOP("main_form", "与模块核对"),
+         QKeySequence(Qt::CTRL | Qt::Key_R), &main_form::check_against_module},
+        {"open_site_action", QT_TRANSLATE_NOOP("main_form", "打开工程…"),
          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &main_form::open_site_dialog},
-        {"diagnose_line_action", QStringLiteral("线路诊断"), QKeySequence(Qt::CTRL | Qt::Key_D),
-         &main_form::diagnose_line},
+        {"diagnose_line_action", QT_TRANSLATE_NOOP("main_form", "线路诊断"),
+         QKeySequence(Qt::CTRL | Qt::Key_D), &main_form::diagnose_line},
     };
     for (const auto& a : actions) {
-        auto* action = new QAction(a.text, this);
+        auto* action = new QAction(this);
         action->setObjectName(QLatin1String(a.name));
+        action->setProperty(SOURCE_CONTEXT, QByteArray("main_form"));
+        action->setProperty(SOURCE_TEXT, QByteArray(a.text));
         action->setShortcut(a.shortcut);
         action->setShortcutContext(Qt::WindowShortcut);
         connect(action, &QAction::triggered, this, [this, handler = a.handler] {
@@ -401,6 +408,16 @@ void main_form::create_actions()
     }
     capture_ = std::make_unique<capture_action>(link_, this);
     actions_ << capture_->action();
+
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    actions_ << separator;
+    // Switches at once, and is remembered for the next start.
+    language_action_ = new QAction(this);
+    language_action_->setObjectName(QStringLiteral("language_action"));
+    connect(language_action_, &QAction::triggered, this,
+            [this] { handlers_.run([this] { choose_language(); }); });
+    actions_ << language_action_;
 }
 
 void main_form::contextMenuEvent(QContextMenuEvent* event)
@@ -449,11 +466,11 @@ void main_form::dropEvent(QDropEvent* event)
 bool main_form::line_free_for(bool transfer_too)
 {
     if (check_.busy()) {
-        show_message(QStringLiteral("正在与模块核对，请等核对结束后再试。"));
+        show_message(main_form_tr::tr("正在与模块核对，请等核对结束后再试。"));
         return false;
     }
     if (transfer_too && transfer_.awaiting_reply()) {
-        show_message(QStringLiteral("正在传输数据，请等传输结束后再试。"));
+        show_message(main_form_tr::tr("正在传输数据，请等传输结束后再试。"));
         return false;
     }
     return true;
@@ -461,7 +478,7 @@ bool main_form::line_free_for(bool transfer_too)
 
 void main_form::open_file_dialog()
 {
-    const QString path = file_dialog::open_name(this, OPEN_FILE_TITLE);
+    const QString path = file_dialog::open_name(this, translated("main_form", OPEN_FILE_TITLE));
     if (!path.isEmpty())
         open_file(path);
 }
@@ -469,7 +486,8 @@ void main_form::open_file_dialog()
 bool main_form::open_file(const QString& path)
 {
     const auto refuse = [&](const QString& problem) {
-        show_message(QStringLiteral("无法打开配置文件 %1：%2").arg(shown_file_name(path), problem));
+        show_message(
+            main_form_tr::tr("无法打开配置文件 %1：%2").arg(shown_file_name(path), problem));
         return false;
     };
     // Never blocks: a FIFO, a device or a socket is refused before it is opened.
@@ -498,7 +516,9 @@ void main_form::show_config(const panel_config& config, const QString& port)
 
 void main_form::open_site_dialog()
 {
-    const QString path = file_dialog::open_name(this, OPEN_SITE_TITLE, SITE_FILE_FILTER, QString());
+    const QString path =
+        file_dialog::open_name(this, translated("site_texts", OPEN_SITE_TITLE),
+                               translated("site_texts", SITE_FILE_FILTER), QString());
     if (!path.isEmpty())
         open_site(path);
 }
@@ -513,12 +533,12 @@ void main_form::save_file_dialog()
     const auto config = transfer_.config_for_write();
     if (!config)
         return;
-    const QString path = file_dialog::save_name(this, SAVE_FILE_TITLE);
+    const QString path = file_dialog::save_name(this, translated("main_form", SAVE_FILE_TITLE));
     if (path.isEmpty())
         return;
     // Whole or not at all, as lorvane-cli writes its files.
     if (const auto failure = write_regular_file(path, panel_file_text(*config)))
-        show_message(QStringLiteral("无法保存配置文件 %1：%2")
+        show_message(main_form_tr::tr("无法保存配置文件 %1：%2")
                          .arg(shown_file_name(path), file_failure_text(*failure, true)));
 }
 
@@ -526,7 +546,7 @@ void main_form::save_file_dialog()
 bool main_form::line_ready()
 {
     if (!link_.is_open())
-        show_message(PORT_CLOSED_MESSAGE);
+        show_message(translated("window_texts", PORT_CLOSED_MESSAGE));
     return link_.is_open() && line_free_for(true);
 }
 
@@ -580,7 +600,7 @@ void main_form::show_check_result(operation_end end)
 void main_form::show_port_open()
 {
     chuankou_num->setEnabled(false);
-    open_comm->setText(CLOSE_CAPTION);
+    open_comm->setText(translated("main_form", CLOSE_CAPTION));
     if (capture_)
         capture_->port_changed(true);
 }
@@ -588,7 +608,7 @@ void main_form::show_port_open()
 void main_form::show_port_closed()
 {
     chuankou_num->setEnabled(true);
-    open_comm->setText(OPEN_CAPTION);
+    open_comm->setText(translated("main_form", OPEN_CAPTION));
     if (capture_)
         capture_->port_changed(false);
 }
@@ -620,7 +640,7 @@ QString main_form::key_line_text(int row) const
 
 QString main_form::key_operation_text(int row) const
 {
-    return Combo1.at(static_cast<std::size_t>(row))->currentText();
+    return operation_from_window(Combo1.at(static_cast<std::size_t>(row))->currentText());
 }
 
 void main_form::set_key_texts(int row, const QString& address, const QString& line,
@@ -629,7 +649,7 @@ void main_form::set_key_texts(int row, const QString& address, const QString& li
     const auto n = static_cast<std::size_t>(row);
     Text2.at(n)->setText(address);
     Text3.at(n)->setText(line);
-    Combo1.at(n)->setEditText(operation);
+    Combo1.at(n)->setEditText(operation_in_window(operation));
     kept_operation_.at(n) = 0;
 }
 
@@ -664,32 +684,37 @@ void main_form::forget_kept_operations_on_edit()
 
 void main_form::show_progress(transfer_kind kind, int confirmed)
 {
-    if (kind == transfer_kind::write)
-        Command1->setText(WRITE_PROGRESS + QString::number(confirmed));
-    else
-        Command2->setText(READ_PROGRESS + QString::number(confirmed));
+    if (kind == transfer_kind::write) {
+        write_progress_ = confirmed;
+        Command1->setText(translated("window_texts", WRITE_PROGRESS) + QString::number(confirmed));
+    } else {
+        read_progress_ = confirmed;
+        Command2->setText(translated("window_texts", READ_PROGRESS) + QString::number(confirmed));
+    }
 }
 
 void main_form::show_done(transfer_kind kind)
 {
     // The caption keeps its count until the user has confirmed the message.
     if (kind == transfer_kind::write) {
-        show_message(WRITE_DONE_MESSAGE);
-        Command1->setText(WRITE_CAPTION);
+        show_message(translated("window_texts", WRITE_DONE_MESSAGE));
+        write_progress_ = -1;
+        Command1->setText(translated("window_texts", WRITE_CAPTION));
     } else {
-        show_message(READ_DONE_MESSAGE);
-        Command2->setText(READ_CAPTION);
+        show_message(translated("window_texts", READ_DONE_MESSAGE));
+        read_progress_ = -1;
+        Command2->setText(translated("window_texts", READ_CAPTION));
     }
 }
 
 void main_form::warn_port_closed()
 {
-    show_message(PORT_CLOSED_MESSAGE);
+    show_message(translated("window_texts", PORT_CLOSED_MESSAGE));
 }
 
 void main_form::show_record_too_large()
 {
-    show_message(RECORD_TOO_LARGE_MESSAGE);
+    show_message(translated("window_texts", RECORD_TOO_LARGE_MESSAGE));
 }
 
 void main_form::show_value_refused(byte_field field, int key)

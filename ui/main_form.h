@@ -28,10 +28,12 @@ namespace lorvane {
 class capture_action;
 
 inline const QString WINDOW_CAPTION = QStringLiteral("LorvaneV1.1");
-inline const QString OPEN_CAPTION = QStringLiteral("打开");
-inline const QString CLOSE_CAPTION = QStringLiteral("关闭");
-inline const QString OPEN_FILE_TITLE = QStringLiteral("打开配置文件");
-inline const QString SAVE_FILE_TITLE = QStringLiteral("保存配置文件");
+inline const QString OPEN_CAPTION = QStringLiteral(QT_TRANSLATE_NOOP("main_form", "打开"));
+inline const QString CLOSE_CAPTION = QStringLiteral(QT_TRANSLATE_NOOP("main_form", "关闭"));
+inline const QString OPEN_FILE_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("main_form", "打开配置文件"));
+inline const QString SAVE_FILE_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("main_form", "保存配置文件"));
 
 // Window geometry is kept in twips (1/20 pt) as the layout was drawn; 15 twips make one
 // logical pixel, and Qt scales logical pixels for high-DPI screens itself.
@@ -102,11 +104,16 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     void create_actions();
+    // Puts every text of the window in the current language, keeping what the user typed.
+    void retranslate();
+    void show_operation_texts();
+    void choose_language();  // the menu's English / 中文
     // False, after telling the user, while a comparison or a transfer of the window
     // still uses the line.
     bool line_free_for(bool transfer_too);
@@ -115,6 +122,7 @@ private:
     void create_controls();
     void set_focus_order();
     void refresh_port_list();
+    void show_port_tip();
     void show_port_list();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -149,6 +157,7 @@ private:
     module_session check_;                     // 与模块核对 reads through the engine
     panel_config check_expected_;              // what the window showed when it began
     QList<QAction*> actions_;                  // in context-menu order
+    QAction* language_action_ = nullptr;       // English / 中文, the last entry
     std::unique_ptr<capture_action> capture_;  // 录制线路…, gone before the line
 
     QLabel* Label6 = nullptr;
@@ -170,6 +179,11 @@ private:
     std::array<QComboBox*, KEY_COUNT> Combo1{};
     // Per row: the code 4..255 a read or a file put in with an empty text; 0 for none.
     std::array<operation_code, KEY_COUNT> kept_operation_{};
+    // The operation texts as the lists show them now, in the window's language.
+    std::array<QString, 3> shown_operations_;
+    // The count a transfer's caption shows; -1 while it shows its name.
+    int write_progress_ = -1;
+    int read_progress_ = -1;
 };
 
 }  // namespace lorvane

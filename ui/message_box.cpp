@@ -1,4 +1,5 @@
 #include "message_box.h"
+#include "language.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -117,7 +118,7 @@ bool ask(QWidget* parent, const QString& text, const QString& confirm)
 {
     if (installed())
         return installed()(parent, text);
-    return two_button_box(parent, APPLICATION_TITLE, text, confirm, QStringLiteral("取消"),
+    return two_button_box(parent, APPLICATION_TITLE, text, confirm, message_box_tr::tr("取消"),
                           Qt::AutoText);
 }
 
@@ -138,14 +139,18 @@ handler& installed()
     return h;
 }
 
-const QString FILTER = QStringLiteral("配置文件 (*.json);;所有文件 (*)");
+// Read when shown, so that it follows the window's language.
+QString FILTER()
+{
+    return message_box_tr::tr("配置文件 (*.json);;所有文件 (*)");
+}
 
 QString ask(QWidget* parent, purpose what, const QString& title)
 {
     if (installed())
         return installed()(parent, what, title);
-    return what == purpose::open ? QFileDialog::getOpenFileName(parent, title, {}, FILTER)
-                                 : QFileDialog::getSaveFileName(parent, title, {}, FILTER);
+    return what == purpose::open ? QFileDialog::getOpenFileName(parent, title, {}, FILTER())
+                                 : QFileDialog::getSaveFileName(parent, title, {}, FILTER());
 }
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "port_texts.h"
 
 #include "known_servers.h"
+#include "language.h"
 #include "network_serial_device.h"
 #include "port_name.h"
 #include "tls_settings.h"
@@ -11,16 +12,20 @@ namespace lorvane {
 
 namespace {
 
-const QString URL_FORMS = QStringLiteral(
-    "tcp://主机:端口、rfc2217://主机:端口，或在 TLS 之内的 tcp+tls://、rfc2217+tls://");
+// Read when shown, so that it follows the window's language.
+QString URL_FORMS()
+{
+    return port_texts_tr::tr(
+        "tcp://主机:端口、rfc2217://主机:端口，或在 TLS 之内的 tcp+tls://、rfc2217+tls://");
+}
 const QString URL_EXAMPLE = QStringLiteral("tcp://192.168.1.50:4001");
 
 }  // namespace
 
 QString port_name_refusal_message()
 {
-    return QStringLiteral("串口号必须是 1 到 %1 之间的整数，或串口设备名（例如 COM3、ttyUSB0、"
-                          "/dev/ttyUSB0）")
+    return port_texts_tr::tr("串口号必须是 1 到 %1 之间的整数，或串口设备名（例如 COM3、ttyUSB0、"
+                             "/dev/ttyUSB0）")
         .arg(MAX_PORT_NUMBER);
 }
 
@@ -29,20 +34,20 @@ QString network_port_refusal_message(const network_port_result& refused, const Q
     const QString url = text.trimmed();
     switch (refused.fault) {
     case url_fault::scheme:
-        return QStringLiteral("网络串口地址 %1 的协议“%2”不可用：地址应为 %3（例如 %4）")
-            .arg(url, refused.part, URL_FORMS, URL_EXAMPLE);
+        return port_texts_tr::tr("网络串口地址 %1 的协议“%2”不可用：地址应为 %3（例如 %4）")
+            .arg(url, refused.part, URL_FORMS(), URL_EXAMPLE);
     case url_fault::host:
-        return QStringLiteral("网络串口地址 %1 的主机“%2”无效：主机应为主机名、IPv4 地址，"
-                              "或写在方括号内的 IPv6 地址（例如 %3、tcp://[::1]:4001）")
+        return port_texts_tr::tr("网络串口地址 %1 的主机“%2”无效：主机应为主机名、IPv4 地址，"
+                                 "或写在方括号内的 IPv6 地址（例如 %3、tcp://[::1]:4001）")
             .arg(url, refused.part, URL_EXAMPLE);
     case url_fault::port:
         break;
     }
     if (refused.part.isEmpty())
-        return QStringLiteral("网络串口地址 %1 缺少端口号：端口号必须是 1 到 %2 之间的整数"
-                              "（例如 %3）")
+        return port_texts_tr::tr("网络串口地址 %1 缺少端口号：端口号必须是 1 到 %2 之间的整数"
+                                 "（例如 %3）")
             .arg(url, QString::number(MAX_TCP_PORT), URL_EXAMPLE);
-    return QStringLiteral("网络串口地址 %1 的端口号必须是 1 到 %2 之间的整数，不能是“%3”")
+    return port_texts_tr::tr("网络串口地址 %1 的端口号必须是 1 到 %2 之间的整数，不能是“%3”")
         .arg(url, QString::number(MAX_TCP_PORT), refused.part);
 }
 
@@ -56,7 +61,7 @@ QString date_of(const QDateTime& time)
 // "指纹：sha256:…\n主体：CN=…\n有效期至：2026-12-09"
 QString certificate_lines(const server_certificate& c)
 {
-    return QStringLiteral("指纹：%1\n主体：%2\n有效期至：%3")
+    return port_texts_tr::tr("指纹：%1\n主体：%2\n有效期至：%3")
         .arg(fingerprint_text(c.fingerprint), c.subject, date_of(c.expires));
 }
 
@@ -70,57 +75,57 @@ QString tls_failure_what(const port_failure& failure, QString& hint)
 {
     switch (failure.kind) {
     case port_failure_kind::tls_unavailable:
-        hint = QStringLiteral("本机的 Qt 没有可用的 TLS 支持；在 Windows 上，程序旁应有 "
-                              "tls\\qschannelbackend.dll。");
-        return QStringLiteral("无法使用 TLS");
+        hint = port_texts_tr::tr("本机的 Qt 没有可用的 TLS 支持；在 Windows 上，程序旁应有 "
+                                 "tls\\qschannelbackend.dll。");
+        return port_texts_tr::tr("无法使用 TLS");
     case port_failure_kind::tls_file:
         if (const QString problem = tls_file_problem_words(failure); !problem.isEmpty()) {
-            hint = QStringLiteral("请在该位置放一个普通文件，或删除它。");
-            return QStringLiteral("无法读取文件 %1：%2")
+            hint = port_texts_tr::tr("请在该位置放一个普通文件，或删除它。");
+            return port_texts_tr::tr("无法读取文件 %1：%2")
                 .arg(QDir::toNativeSeparators(failure.file), problem);
         }
-        hint = QStringLiteral("请检查该文件是否存在、能否读取。");
-        return QStringLiteral("无法读取文件 %1").arg(QDir::toNativeSeparators(failure.file));
+        hint = port_texts_tr::tr("请检查该文件是否存在、能否读取。");
+        return port_texts_tr::tr("无法读取文件 %1").arg(QDir::toNativeSeparators(failure.file));
     case port_failure_kind::tls_file_invalid:
-        hint = QStringLiteral("证书须为 PEM 或 DER 格式；私钥须为不带密码的 EC、RSA 或 DSA "
-                              "密钥，并与证书配对。");
-        return QStringLiteral("文件 %1 中没有可用的证书或私钥")
+        hint = port_texts_tr::tr("证书须为 PEM 或 DER 格式；私钥须为不带密码的 EC、RSA 或 DSA "
+                                 "密钥，并与证书配对。");
+        return port_texts_tr::tr("文件 %1 中没有可用的证书或私钥")
             .arg(QDir::toNativeSeparators(failure.file));
     case port_failure_kind::tls_not_spoken:
-        hint = QStringLiteral("该端口可能不使用 TLS：请改用 %1。")
+        hint = port_texts_tr::tr("该端口可能不使用 TLS：请改用 %1。")
                    .arg(url_with_tls(failure.device, false));
-        return QStringLiteral("服务器没有以 TLS 应答（%1 秒内没有完成 TLS 握手，或应答的不是 "
-                              "TLS）")
+        return port_texts_tr::tr("服务器没有以 TLS 应答（%1 秒内没有完成 TLS 握手，或应答的不是 "
+                                 "TLS）")
             .arg(OPEN_TIMEOUT_MS / 1000);
     case port_failure_kind::tls_expected:
-        hint = QStringLiteral("请改用 %1。").arg(url_with_tls(failure.device, true));
-        return QStringLiteral("服务器在该端口上使用 TLS");
+        hint = port_texts_tr::tr("请改用 %1。").arg(url_with_tls(failure.device, true));
+        return port_texts_tr::tr("服务器在该端口上使用 TLS");
     case port_failure_kind::certificate_unknown:
         hint = failure.certificate ? certificate_lines(*failure.certificate) : QString();
-        return QStringLiteral("服务器的证书不受信任，未发送任何数据");
+        return port_texts_tr::tr("服务器的证书不受信任，未发送任何数据");
     case port_failure_kind::certificate_changed:
         if (!failure.certificate)
-            return QStringLiteral("服务器的证书已更改，未发送任何数据");
-        hint = QStringLiteral("本机为 %1 保存的指纹：%2\n服务器现在的证书：\n%3\n"
-                              "这可能是对连接的攻击。如果确认服务器有意更换了证书，请在服务器上"
-                              "核对新指纹，然后在 %4 中删除 %1 这一行再重试（会再次询问），"
-                              "或运行 lorvane-cli trust %1 %5。")
+            return port_texts_tr::tr("服务器的证书已更改，未发送任何数据");
+        hint = port_texts_tr::tr("本机为 %1 保存的指纹：%2\n服务器现在的证书：\n%3\n"
+                                 "这可能是对连接的攻击。如果确认服务器有意更换了证书，请在服务器上"
+                                 "核对新指纹，然后在 %4 中删除 %1 这一行再重试（会再次询问），"
+                                 "或运行 lorvane-cli trust %1 %5。")
                    .arg(failure.certificate->server, fingerprint_text(failure.certificate->stored),
                         certificate_lines(*failure.certificate), known_servers_shown(),
                         fingerprint_text(failure.certificate->fingerprint));
-        return QStringLiteral("服务器的证书已更改，未发送任何数据");
+        return port_texts_tr::tr("服务器的证书已更改，未发送任何数据");
     case port_failure_kind::client_certificate_refused:
         if (failure.file.isEmpty()) {
-            hint = QStringLiteral("请把客户端证书和私钥保存为 %1 中的 client.crt 和 client.key。"
-                                  "证书的 CN 须为服务器上的用户名，并已放入服务器的 "
-                                  "authdir/<CN>/allowed_certs。")
+            hint = port_texts_tr::tr("请把客户端证书和私钥保存为 %1 中的 client.crt 和 client.key。"
+                                     "证书的 CN 须为服务器上的用户名，并已放入服务器的 "
+                                     "authdir/<CN>/allowed_certs。")
                        .arg(QDir::toNativeSeparators(configuration_folder()));
-            return QStringLiteral("服务器在 TLS 握手后立即关闭了连接：它要求客户端证书");
+            return port_texts_tr::tr("服务器在 TLS 握手后立即关闭了连接：它要求客户端证书");
         }
-        hint = QStringLiteral("证书的 CN 须为服务器上的用户名，并已放入服务器的 "
-                              "authdir/<CN>/allowed_certs（之后须运行 openssl rehash）。");
-        return QStringLiteral("服务器在 TLS 握手后立即关闭了连接：它不接受客户端证书 %1，"
-                              "需要另一个证书")
+        hint = port_texts_tr::tr("证书的 CN 须为服务器上的用户名，并已放入服务器的 "
+                                 "authdir/<CN>/allowed_certs（之后须运行 openssl rehash）。");
+        return port_texts_tr::tr("服务器在 TLS 握手后立即关闭了连接：它不接受客户端证书 %1，"
+                                 "需要另一个证书")
             .arg(QDir::toNativeSeparators(failure.file));
     default:
         return {};
@@ -132,7 +137,7 @@ QString server_said(const port_failure& failure)
 {
     return failure.server_text.isEmpty()
                ? QString()
-               : QStringLiteral("\n服务器说：“%1”").arg(failure.server_text);
+               : port_texts_tr::tr("\n服务器说：“%1”").arg(failure.server_text);
 }
 
 // The words for a network port that could not be opened, or an empty text for a kind that
@@ -141,32 +146,33 @@ QString network_failure_what(const port_failure& failure, QString& hint)
 {
     switch (failure.kind) {
     case port_failure_kind::host_not_found:
-        hint = QStringLiteral("请检查地址中的主机名，以及本机的网络和域名解析设置。");
-        return QStringLiteral("找不到服务器主机");
+        hint = port_texts_tr::tr("请检查地址中的主机名，以及本机的网络和域名解析设置。");
+        return port_texts_tr::tr("找不到服务器主机");
     case port_failure_kind::connection_refused:
-        hint = QStringLiteral("请检查端口号，以及串口服务器是否在运行、该端口是否已启用。");
-        return QStringLiteral("服务器拒绝连接");
+        hint = port_texts_tr::tr("请检查端口号，以及串口服务器是否在运行、该端口是否已启用。");
+        return port_texts_tr::tr("服务器拒绝连接");
     case port_failure_kind::timed_out:
-        hint = QStringLiteral("请检查主机地址、网络连接和防火墙。");
-        return QStringLiteral("%1 秒内没有连上服务器").arg(OPEN_TIMEOUT_MS / 1000);
+        hint = port_texts_tr::tr("请检查主机地址、网络连接和防火墙。");
+        return port_texts_tr::tr("%1 秒内没有连上服务器").arg(OPEN_TIMEOUT_MS / 1000);
     case port_failure_kind::settings_refused:
-        hint = QStringLiteral("请确认服务器的这个端口工作在 RFC 2217 模式；若它是原始 TCP "
+        hint =
+            port_texts_tr::tr("请确认服务器的这个端口工作在 RFC 2217 模式；若它是原始 TCP "
                               "模式，请改用 tcp:// 地址，并在服务器上把串口设为 9600 波特、8N1。");
-        return QStringLiteral("服务器不接受 RFC 2217 串口设置（9600 波特、8 个数据位、无校验、"
-                              "1 个停止位、无流控），或在 %1 秒内没有确认")
+        return port_texts_tr::tr("服务器不接受 RFC 2217 串口设置（9600 波特、8 个数据位、无校验、"
+                                 "1 个停止位、无流控），或在 %1 秒内没有确认")
             .arg(OPEN_TIMEOUT_MS / 1000);
     case port_failure_kind::in_use:
-        hint = QStringLiteral("服务器接受连接后立即关闭了它：该串口可能正被另一个客户端使用。"
-                              "请断开另一个连接，然后重试。") +
+        hint = port_texts_tr::tr("服务器接受连接后立即关闭了它：该串口可能正被另一个客户端使用。"
+                                 "请断开另一个连接，然后重试。") +
                server_said(failure);
-        return QStringLiteral("串口正被其他程序占用");
+        return port_texts_tr::tr("串口正被其他程序占用");
     case port_failure_kind::closed_during_setup:
-        hint = QStringLiteral("该串口可能正被另一个客户端使用，或服务器无法打开它的串口设备。") +
+        hint = port_texts_tr::tr("该串口可能正被另一个客户端使用，或服务器无法打开它的串口设备。") +
                server_said(failure);
-        return QStringLiteral("服务器在 RFC 2217 设置过程中关闭了连接");
+        return port_texts_tr::tr("服务器在 RFC 2217 设置过程中关闭了连接");
     case port_failure_kind::flooded:
-        hint = QStringLiteral("连接已关闭。请检查服务器。");
-        return QStringLiteral("服务器发送 Telnet 请求却不读取应答（待发送的数据超过 %1 KiB）")
+        hint = port_texts_tr::tr("连接已关闭。请检查服务器。");
+        return port_texts_tr::tr("服务器发送 Telnet 请求却不读取应答（待发送的数据超过 %1 KiB）")
             .arg(MAX_PENDING_OUTPUT / 1024);
     default:
         return tls_failure_what(failure, hint);
@@ -178,10 +184,10 @@ QString network_failure_what(const port_failure& failure, QString& hint)
 QString port_failure_message(const port_failure& failure)
 {
     if (failure.kind == port_failure_kind::in_use_here)
-        return QStringLiteral("%1 %2 正由工程窗口使用：核对或写入结束后，工程窗口会释放它。\n"
-                              "请等核对或写入结束，或在工程窗口中点“停止”，然后重试。")
-            .arg(is_network_port_text(failure.device) ? QStringLiteral("网络串口")
-                                                      : QStringLiteral("串口"),
+        return port_texts_tr::tr("%1 %2 正由工程窗口使用：核对或写入结束后，工程窗口会释放它。\n"
+                                 "请等核对或写入结束，或在工程窗口中点“停止”，然后重试。")
+            .arg(is_network_port_text(failure.device) ? port_texts_tr::tr("网络串口")
+                                                      : port_texts_tr::tr("串口"),
                  failure.device);
     if (failure.kind == port_failure_kind::bad_name)
         return is_network_port_text(failure.device)
@@ -192,45 +198,45 @@ QString port_failure_message(const port_failure& failure)
         QString hint;
         const QString what = network_failure_what(failure, hint);
         if (!what.isEmpty()) {
-            QString text = QStringLiteral("无法打开网络串口 %1：%2。").arg(failure.device, what);
+            QString text = port_texts_tr::tr("无法打开网络串口 %1：%2。").arg(failure.device, what);
             if (!failure.reason.isEmpty())
-                text += QStringLiteral("\n系统原因：") + failure.reason;
+                text += port_texts_tr::tr("\n系统原因：") + failure.reason;
             return text + u'\n' + hint;
         }
     }
     if (failure.kind == port_failure_kind::unsupported_settings)
-        return QStringLiteral("串口 %1 不支持 9600 波特、8 个数据位、无校验、1 个停止位。\n"
-                              "系统原因：%2")
+        return port_texts_tr::tr("串口 %1 不支持 9600 波特、8 个数据位、无校验、1 个停止位。\n"
+                                 "系统原因：%2")
             .arg(failure.device, failure.reason);
 
     QString what;
     QString hint;
     switch (failure.kind) {
     case port_failure_kind::not_found:
-        what = QStringLiteral("找不到该串口设备");
-        hint = QStringLiteral("请检查串口号，以及串口线或 USB 转串口适配器是否已插好。");
+        what = port_texts_tr::tr("找不到该串口设备");
+        hint = port_texts_tr::tr("请检查串口号，以及串口线或 USB 转串口适配器是否已插好。");
         break;
     case port_failure_kind::permission:
-        what = QStringLiteral("没有权限打开该串口");
-        hint = QStringLiteral("在 Linux 上，请把当前用户加入 dialout 组（sudo usermod -aG "
-                              "dialout $USER），然后重新登录。");
+        what = port_texts_tr::tr("没有权限打开该串口");
+        hint = port_texts_tr::tr("在 Linux 上，请把当前用户加入 dialout 组（sudo usermod -aG "
+                                 "dialout $USER），然后重新登录。");
         break;
     case port_failure_kind::in_use:
-        what = QStringLiteral("串口正被其他程序占用");
+        what = port_texts_tr::tr("串口正被其他程序占用");
         hint = HOST_PLATFORM == port_platform::windows
-                   ? QStringLiteral("请关闭正在使用该串口的其他程序（例如串口调试助手或另一个 "
-                                    "Lorvane），然后重试；在设备管理器中可以确认端口号。")
-                   : QStringLiteral("请关闭正在使用该串口的其他程序（例如串口终端、另一个 "
-                                    "Lorvane 或 ModemManager），然后重试。");
+                   ? port_texts_tr::tr("请关闭正在使用该串口的其他程序（例如串口调试助手或另一个 "
+                                       "Lorvane），然后重试；在设备管理器中可以确认端口号。")
+                   : port_texts_tr::tr("请关闭正在使用该串口的其他程序（例如串口终端、另一个 "
+                                       "Lorvane 或 ModemManager），然后重试。");
         break;
     case port_failure_kind::already_open:
-        what = QStringLiteral("串口已被打开");
+        what = port_texts_tr::tr("串口已被打开");
         break;
     default:
-        what = QStringLiteral("无法打开");
+        what = port_texts_tr::tr("无法打开");
         break;
     }
-    QString text = QStringLiteral("无法打开串口 %1：%2。\n系统原因：%3")
+    QString text = port_texts_tr::tr("无法打开串口 %1：%2。\n系统原因：%3")
                        .arg(failure.device, what, failure.reason);
     if (!hint.isEmpty())
         text += u'\n' + hint;
@@ -240,29 +246,30 @@ QString port_failure_message(const port_failure& failure)
 QString port_lost_message(const QString& device, port_loss why)
 {
     if (why == port_loss::flooded)
-        return QStringLiteral("网络串口 %1 的服务器不读取发给它的数据（待发送的数据超过 %2 KiB），"
-                              "连接已关闭，串口已关闭。")
+        return port_texts_tr::tr(
+                   "网络串口 %1 的服务器不读取发给它的数据（待发送的数据超过 %2 KiB），"
+                   "连接已关闭，串口已关闭。")
             .arg(device, QString::number(MAX_PENDING_OUTPUT / 1024));
     if (why == port_loss::tls_expected)
-        return QStringLiteral("网络串口 %1 的服务器在收到第一个请求时关闭了连接：它在该端口上"
-                              "使用 TLS，请改用 %2。串口已关闭。")
+        return port_texts_tr::tr("网络串口 %1 的服务器在收到第一个请求时关闭了连接：它在该端口上"
+                                 "使用 TLS，请改用 %2。串口已关闭。")
             .arg(device, url_with_tls(device, true));
     if (is_network_port_text(device))
-        return QStringLiteral(
+        return port_texts_tr::tr(
                    "网络串口 %1 的连接已断开（服务器关闭了连接或网络中断），串口已关闭。")
             .arg(device);
-    return QStringLiteral("串口 %1 已断开（设备被拔出或不再可用），串口已关闭。").arg(device);
+    return port_texts_tr::tr("串口 %1 已断开（设备被拔出或不再可用），串口已关闭。").arg(device);
 }
 
 QString trust_question(const QString& device, const server_certificate& certificate,
                        const QString& known_servers)
 {
-    return QStringLiteral("网络串口 %1 的服务器出示的证书既未经受信任的证书机构为该主机认证，"
-                          "也未被本机记住：\n\n%2\n\n请在服务器上核对指纹（openssl x509 "
-                          "-noout -fingerprint -sha256 -in 证书文件）。是否信任该服务器？\n"
-                          "“%3”会把指纹记入 %4，以后不再询问；“%5”则不连接。")
-        .arg(device, certificate_lines(certificate), TRUST_BUTTON,
-             QDir::toNativeSeparators(known_servers), REFUSE_BUTTON);
+    return port_texts_tr::tr("网络串口 %1 的服务器出示的证书既未经受信任的证书机构为该主机认证，"
+                             "也未被本机记住：\n\n%2\n\n请在服务器上核对指纹（openssl x509 "
+                             "-noout -fingerprint -sha256 -in 证书文件）。是否信任该服务器？\n"
+                             "“%3”会把指纹记入 %4，以后不再询问；“%5”则不连接。")
+        .arg(device, certificate_lines(certificate), translated("port_texts", TRUST_BUTTON),
+             QDir::toNativeSeparators(known_servers), translated("port_texts", REFUSE_BUTTON));
 }
 
 QString tls_file_problem_words(const port_failure& failure)
@@ -271,11 +278,11 @@ QString tls_file_problem_words(const port_failure& failure)
         return {};
     switch (*failure.file_fault) {
     case file_problem::not_regular:
-        return QStringLiteral("它不是普通文件（而是设备、管道或套接字），没有读取");
+        return port_texts_tr::tr("它不是普通文件（而是设备、管道或套接字），没有读取");
     case file_problem::is_folder:
-        return QStringLiteral("这是一个文件夹，不是普通文件");
+        return port_texts_tr::tr("这是一个文件夹，不是普通文件");
     case file_problem::too_large:
-        return QStringLiteral("文件超过 %1 MiB").arg(known_servers::MAX_FILE_SIZE >> 20);
+        return port_texts_tr::tr("文件超过 %1 MiB").arg(known_servers::MAX_FILE_SIZE >> 20);
     default:
         return {};
     }
@@ -283,7 +290,7 @@ QString tls_file_problem_words(const port_failure& failure)
 
 QString trust_store_failure_message(const QString& known_servers, const QString& reason)
 {
-    return QStringLiteral("无法把证书指纹记入 %1：%2。串口没有打开。")
+    return port_texts_tr::tr("无法把证书指纹记入 %1：%2。串口没有打开。")
         .arg(QDir::toNativeSeparators(known_servers), reason);
 }
 
@@ -295,11 +302,11 @@ std::optional<QString> expiry_warning_message(const QString& device,
     if (days > CERTIFICATE_WARNING_DAYS)
         return std::nullopt;
     if (certificate.expires < now)
-        return QStringLiteral("网络串口 %1 的服务器证书已于 %2 过期。请在服务器上更新证书，"
-                              "然后重新信任新证书。")
+        return port_texts_tr::tr("网络串口 %1 的服务器证书已于 %2 过期。请在服务器上更新证书，"
+                                 "然后重新信任新证书。")
             .arg(device, date_of(certificate.expires));
-    return QStringLiteral("网络串口 %1 的服务器证书将于 %2 到期（还有 %3 天）。请在此之前在"
-                          "服务器上更新证书，然后重新信任新证书。")
+    return port_texts_tr::tr("网络串口 %1 的服务器证书将于 %2 到期（还有 %3 天）。请在此之前在"
+                             "服务器上更新证书，然后重新信任新证书。")
         .arg(device, date_of(certificate.expires))
         .arg(days);
 }
@@ -310,7 +317,7 @@ QString port_description(const port_entry& port)
         return port.description;
     if (port.description.isEmpty())
         return port.manufacturer;
-    return port.description + QStringLiteral("（") + port.manufacturer + QStringLiteral("）");
+    return port.description + port_texts_tr::tr("（") + port.manufacturer + port_texts_tr::tr("）");
 }
 
 }  // namespace lorvane

@@ -6,6 +6,7 @@
 #include "port_listing.h"
 #include "serial_device.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QString>
 
@@ -28,9 +29,10 @@ QString port_lost_message(const QString& device, port_loss why);
 
 // The trust box for a TLS server's unknown certificate: its title (with 证书), the question
 // with the fingerprint, subject and expiry, and its two buttons.
-inline const QString TRUST_TITLE = QStringLiteral("未知的服务器证书");
-inline const QString TRUST_BUTTON = QStringLiteral("信任并保存");
-inline const QString REFUSE_BUTTON = QStringLiteral("拒绝");
+inline const QString TRUST_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("port_texts", "未知的服务器证书"));
+inline const QString TRUST_BUTTON = QStringLiteral(QT_TRANSLATE_NOOP("port_texts", "信任并保存"));
+inline const QString REFUSE_BUTTON = QStringLiteral(QT_TRANSLATE_NOOP("port_texts", "拒绝"));
 QString trust_question(const QString& device, const server_certificate& certificate,
                        const QString& known_servers);
 

@@ -8,6 +8,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
@@ -16,7 +18,8 @@ class QPushButton;
 
 namespace lorvane {
 
-inline const QString SCAN_DIALOG_TITLE = QStringLiteral("查找模块");
+inline const QString SCAN_DIALOG_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("scan_dialog", "查找模块"));
 
 class scan_dialog final : public QDialog
 {
@@ -34,12 +37,15 @@ Q_SIGNALS:
 
 protected:
     void done(int result) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void begin_scan(const scan_options& options);
     void add_module(int address, int refresh_period);
     void scan_finished(operation_end end);
     void choose(QListWidgetItem* item);
+    // Every text of the dialog for its state, in the window's language.
+    void show_texts();
 
     bus_scan scan_;
     QLabel* status_ = nullptr;
@@ -48,6 +54,7 @@ private:
     QPushButton* again_ = nullptr;
     QPushButton* stop_ = nullptr;
     bool port_gone_ = false;
+    std::optional<operation_end> ended_;  // how the last scan ended; none while it runs
 };
 
 }  // namespace lorvane

@@ -1,6 +1,7 @@
 #include "server_trust.h"
 
 #include "known_servers.h"
+#include "language.h"
 #include "message_box.h"
 #include "port_texts.h"
 #include "serial_link.h"
@@ -18,14 +19,14 @@ bool store_pin(QWidget* parent, const server_certificate& certificate, const QSt
         return true;
     QString why = stored.reason;
     if (stored.outcome == known_servers::result::status::too_large)
-        why = QStringLiteral("文件超过 %1 MiB").arg(known_servers::MAX_FILE_SIZE >> 20);
+        why = server_trust_tr::tr("文件超过 %1 MiB").arg(known_servers::MAX_FILE_SIZE >> 20);
     else if (stored.outcome == known_servers::result::status::locked)
-        why = QStringLiteral("另一个程序正在写入该文件，%1 秒内没有结束")
+        why = server_trust_tr::tr("另一个程序正在写入该文件，%1 秒内没有结束")
                   .arg(known_servers::LOCK_WAIT_MS / 1000);
     else if (stored.problem == file_problem::not_regular)
-        why = QStringLiteral("它不是普通文件（而是设备、管道或套接字）");
+        why = server_trust_tr::tr("它不是普通文件（而是设备、管道或套接字）");
     else if (stored.problem == file_problem::is_folder)
-        why = QStringLiteral("这是一个文件夹，不是文件");
+        why = server_trust_tr::tr("这是一个文件夹，不是文件");
     message_box::show(parent, trust_store_failure_message(known_servers, why));
     return false;
 }
@@ -38,9 +39,10 @@ bool trust_unknown_server(QWidget* parent, const port_failure& failure,
     if (!failure.certificate)
         return false;
     const server_certificate& certificate = *failure.certificate;
-    if (!message_box::ask(parent, TRUST_TITLE,
-                          trust_question(failure.device, certificate, known_servers), TRUST_BUTTON,
-                          REFUSE_BUTTON))
+    if (!message_box::ask(parent, translated("port_texts", TRUST_TITLE),
+                          trust_question(failure.device, certificate, known_servers),
+                          translated("port_texts", TRUST_BUTTON),
+                          translated("port_texts", REFUSE_BUTTON)))
         return false;
     return store_pin(parent, certificate, known_servers);
 }
@@ -55,8 +57,9 @@ QWidget* trust_unknown_server_later(QWidget* parent, const port_failure& failure
     }
     const server_certificate certificate = *failure.certificate;
     return message_box::ask_later(
-        parent, TRUST_TITLE, trust_question(failure.device, certificate, known_servers),
-        TRUST_BUTTON, REFUSE_BUTTON,
+        parent, translated("port_texts", TRUST_TITLE),
+        trust_question(failure.device, certificate, known_servers),
+        translated("port_texts", TRUST_BUTTON), translated("port_texts", REFUSE_BUTTON),
         [parent, certificate, known_servers, answered = std::move(answered)](bool yes) {
             answered(yes && store_pin(parent, certificate, known_servers));
         });

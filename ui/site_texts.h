@@ -7,28 +7,37 @@
 #include "site_report.h"
 #include "site_result.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 namespace lorvane {
 
-inline const QString OPEN_SITE_TITLE = QStringLiteral("打开工程文件");
-inline const QString SAVE_REPORT_TITLE = QStringLiteral("保存报告");
-inline const QString SITE_FILE_FILTER = QStringLiteral("工程文件 (*.json);;所有文件 (*)");
-inline const QString REPORT_FILE_FILTER = QStringLiteral("HTML 报告 (*.html);;所有文件 (*)");
+inline const QString OPEN_SITE_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "打开工程文件"));
+inline const QString SAVE_REPORT_TITLE =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "保存报告"));
+inline const QString SITE_FILE_FILTER =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "工程文件 (*.json);;所有文件 (*)"));
+inline const QString REPORT_FILE_FILTER =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "HTML 报告 (*.html);;所有文件 (*)"));
 // The question (in a box titled APPLICATION_TITLE) after the report's file name: add the
 // as-built appendix (every module's keys)?
-inline const QString AS_BUILT_QUESTION =
-    QStringLiteral("报告中是否附上竣工资料（每个模块的 16 个按键、刷新周期和配置文件）？");
-inline const QString AS_BUILT_YES = QStringLiteral("附上竣工资料");
-inline const QString AS_BUILT_NO = QStringLiteral("只保存报告");
+inline const QString AS_BUILT_QUESTION = QStringLiteral(QT_TRANSLATE_NOOP(
+    "site_texts", "报告中是否附上竣工资料（每个模块的 16 个按键、刷新周期和配置文件）？"));
+inline const QString AS_BUILT_YES = QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "附上竣工资料"));
+inline const QString AS_BUILT_NO = QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "只保存报告"));
 // The filter of the site window's tree, and the keys that go from one problem to the next.
-inline const QString ONLY_PROBLEMS_TEXT = QStringLiteral("只看问题 (Ctrl+P)");
-inline const QString ONLY_PROBLEMS_TIP = QStringLiteral(
-    "只显示有问题或已写入的总线和模块：不同、失败、无应答、未登记、未完成、线路警告、已写入");
-inline const QString PROBLEM_KEYS_HINT = QStringLiteral("F8 下一个问题，Shift+F8 上一个问题");
+inline const QString ONLY_PROBLEMS_TEXT =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "只看问题 (Ctrl+P)"));
+inline const QString ONLY_PROBLEMS_TIP = QStringLiteral(QT_TRANSLATE_NOOP(
+    "site_texts",
+    "只显示有问题或已写入的总线和模块：不同、失败、无应答、未登记、未完成、线路警告、已写入"));
+inline const QString PROBLEM_KEYS_HINT =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "F8 下一个问题，Shift+F8 上一个问题"));
 // The status of a bus whose port could not be opened, and of the modules on it.
-inline const QString UNREACHABLE_WORD = QStringLiteral("串口无法打开");
-inline const QString PORT_LOST_WORD = QStringLiteral("串口已断开");
+inline const QString UNREACHABLE_WORD =
+    QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "串口无法打开"));
+inline const QString PORT_LOST_WORD = QStringLiteral(QT_TRANSLATE_NOOP("site_texts", "串口已断开"));
 
 // "4.2 秒", "2 分 5 秒".
 QString seconds_words(double seconds);
@@ -106,7 +115,7 @@ class chinese_report_words final : public site_report_words
 public:
     explicit chinese_report_words(const site_result& result) : result_(result) {}
 
-    QString language() const override { return QStringLiteral("zh-CN"); }
+    QString language() const override;  // the window's: zh-CN or en
     QString label(report_label label) const override;
     QString action(site_action action) const override;
     QString status(module_status status) const override;

@@ -1,6 +1,7 @@
 #include "site_tree.h"
 
 #include "health_texts.h"
+#include "language.h"
 #include "site_loader.h"
 #include "site_texts.h"
 
@@ -33,11 +34,11 @@ QString step_status(transfer_step step)
 {
     switch (step) {
     case transfer_step::first_read:
-        return QStringLiteral("正在读取");
+        return site_window_tr::tr("正在读取");
     case transfer_step::write:
-        return QStringLiteral("正在写入");
+        return site_window_tr::tr("正在写入");
     case transfer_step::read_back:
-        return QStringLiteral("正在读回");
+        return site_window_tr::tr("正在读回");
     }
     return {};
 }
@@ -108,7 +109,7 @@ template <typename Pick> QString findings_words(const bus_result& bus, Pick whic
                 words << finding_words(f);
         }
     }
-    return words.join(QStringLiteral("；"));
+    return words.join(site_window_tr::tr("；"));
 }
 
 }  // namespace
@@ -116,12 +117,8 @@ template <typename Pick> QString findings_words(const bus_result& bus, Pick whic
 site_tree::site_tree(QWidget* parent) : QTreeWidget(parent)
 {
     setObjectName(QStringLiteral("site_tree"));
-    setAccessibleName(QStringLiteral("总线和模块"));
     setColumnCount(5);
-    setHeaderLabels({QStringLiteral("地址"), QStringLiteral("配置文件"), QStringLiteral("状态"),
-                     QStringLiteral("差异"), QStringLiteral("应答时间")});
-    headerItem()->setToolTip(REPLY_COLUMN, QStringLiteral("中位数（最短–最长），"
-                                                          "每条记录从请求发出到应答到达"));
+    show_texts();
     setUniformRowHeights(true);
     setAlternatingRowColors(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -133,6 +130,16 @@ site_tree::site_tree(QWidget* parent) : QTreeWidget(parent)
     setColumnWidth(ADDRESS_COLUMN, 130);
     setColumnWidth(STATUS_COLUMN, 90);
     setColumnWidth(REPLY_COLUMN, 140);
+}
+
+void site_tree::show_texts()
+{
+    setAccessibleName(site_window_tr::tr("总线和模块"));
+    setHeaderLabels({site_window_tr::tr("地址"), site_window_tr::tr("配置文件"),
+                     site_window_tr::tr("状态"), site_window_tr::tr("差异"),
+                     site_window_tr::tr("应答时间")});
+    headerItem()->setToolTip(REPLY_COLUMN, site_window_tr::tr("中位数（最短–最长），"
+                                                              "每条记录从请求发出到应答到达"));
 }
 
 void site_tree::fill(const site_result& result, const QString& site_path)
@@ -148,7 +155,7 @@ void site_tree::fill(const site_result& result, const QString& site_path)
         QFont bold = item->font(ADDRESS_COLUMN);
         bold.setBold(true);
         item->setFont(ADDRESS_COLUMN, bold);
-        item->setToolTip(PANEL_COLUMN, QStringLiteral("串口 ") + bus.port);
+        item->setToolTip(PANEL_COLUMN, site_window_tr::tr("串口 ") + bus.port);
         rows_.push_back({item, {}, nullptr, 0});
         for (const module_result& m : bus.modules) {
             QTreeWidgetItem* row = module_item(item, b, m.address, m.panel_path);
@@ -203,7 +210,7 @@ void site_tree::show_module(int bus, const bus_result& of, const module_result& 
     const QString findings =
         findings_words(of, [&](const health_finding& f) { return f.address == m.address; });
     if (!findings.isEmpty())
-        differences += (differences.isEmpty() ? QString() : QStringLiteral("；")) + findings;
+        differences += (differences.isEmpty() ? QString() : site_window_tr::tr("；")) + findings;
     row->setText(DIFFERENCE_COLUMN, differences);
     row->setToolTip(DIFFERENCE_COLUMN, differences);
     row->setText(REPLY_COLUMN, m.replies ? reply_time_words(*m.replies) : QString());
@@ -219,7 +226,7 @@ void site_tree::show_bus_progress(int bus, int value, int maximum, const QString
     if (!rows.progress) {
         rows.progress = new QProgressBar;
         rows.progress->setAccessibleName(
-            QStringLiteral("%1 的进度").arg(rows.bus->text(ADDRESS_COLUMN)));
+            site_window_tr::tr("%1 的进度").arg(rows.bus->text(ADDRESS_COLUMN)));
         rows.progress->setMaximumHeight(fontMetrics().height() + 2);  // the row's own
         setItemWidget(rows.bus, DIFFERENCE_COLUMN, rows.progress);
     }
@@ -248,26 +255,27 @@ void site_tree::show_bus_done(int bus, const site_result& run, const bus_result&
     QString words = bus_counts(result);
     if (!result.reachable()) {
         const bool lost = result.failure->kind == bus_failure_kind::port_lost;
-        status = lost ? PORT_LOST_WORD : UNREACHABLE_WORD;
+        status = lost ? translated("site_texts", PORT_LOST_WORD)
+                      : translated("site_texts", UNREACHABLE_WORD);
         words = bus_failure_words(run, result);
         // Nothing could be done on this bus: its modules say why.
         for (const module_result& m : result.modules) {
             if (!lost && m.status == module_status::not_reached) {
                 if (QTreeWidgetItem* row = module_row(bus, m.address)) {
-                    row->setText(STATUS_COLUMN, UNREACHABLE_WORD);
+                    row->setText(STATUS_COLUMN, translated("site_texts", UNREACHABLE_WORD));
                     row->setForeground(STATUS_COLUMN, FAILURE_COLOUR);
                 }
             }
         }
     }
     if (const QString doubt = scan_doubt_words(result); !doubt.isEmpty())
-        words += QStringLiteral("；") + doubt;  // the scan may have missed a module
+        words += site_window_tr::tr("；") + doubt;  // the scan may have missed a module
     // What the line showed that no module's row says.
     const QString findings = findings_words(result, [&](const health_finding& f) {
         return !f.address || !module_row(bus, *f.address);
     });
     if (!findings.isEmpty())
-        words += QStringLiteral("；") + findings;
+        words += site_window_tr::tr("；") + findings;
     rows.bus->setText(STATUS_COLUMN, status);
     rows.bus->setForeground(STATUS_COLUMN, !result.reachable() ? QBrush(FAILURE_COLOUR)
                                            : problems > 0      ? QBrush(PROBLEM_COLOUR)

@@ -25,6 +25,8 @@ public:
     // file's order), without statuses yet. `site_path`: the site file, which the panels' paths
     // are relative to.
     void fill(const site_result& result, const QString& site_path);
+    // The headers and the tree's name, in the window's language.
+    void show_texts();
 
     // While a run goes on: a bus's own status, a module's step and its records confirmed, a
     // bus's progress bar (in place of its 差异).

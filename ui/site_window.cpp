@@ -1,6 +1,7 @@
 #include "site_window.h"
 
 #include "file_access.h"
+#include "language.h"
 #include "main_form.h"
 #include "message_box.h"
 #include "port_holders.h"
@@ -124,9 +125,8 @@ void site_window::create_controls()
     tree_ = new site_tree(this);
     connect(tree_, &QTreeWidget::currentItemChanged, this, &site_window::update_buttons);
     // Above the tree, where a filter is looked for; the buttons below keep their places.
-    only_problems_ = new QCheckBox(ONLY_PROBLEMS_TEXT, this);
+    only_problems_ = new QCheckBox(this);  // its texts come from show_texts()
     only_problems_->setObjectName(QStringLiteral("site_only_problems"));
-    only_problems_->setToolTip(ONLY_PROBLEMS_TIP);
     connect(only_problems_, &QCheckBox::toggled, tree_, &site_tree::show_only_problems);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), this), &QShortcut::activated,
             only_problems_, &QCheckBox::toggle);
@@ -134,8 +134,8 @@ void site_window::create_controls()
             [this] { go_to_problem(true); });
     connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), this), &QShortcut::activated, this,
             [this] { go_to_problem(false); });
-    auto* keys = new QLabel(PROBLEM_KEYS_HINT, this);
-    keys->setEnabled(false);  // a hint, drawn dimmed
+    keys_hint_ = new QLabel(this);
+    keys_hint_->setEnabled(false);  // a hint, drawn dimmed
 
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("site_summary"));
@@ -149,12 +149,13 @@ void site_window::create_controls()
     log_head_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     log_head_->hide();
 
-    check_ = make_button(this, "site_check", QStringLiteral("核对(&C)"));
-    write_ = make_button(this, "site_write", QStringLiteral("写入有差异的模块(&W)"));
-    report_ = make_button(this, "site_report", QStringLiteral("保存报告…(&R)"));
-    load_ = make_button(this, "site_load", QStringLiteral("载入主窗口(&L)"));
-    stop_ = make_button(this, "site_stop", QStringLiteral("停止"));
-    close_ = make_button(this, "site_close", QStringLiteral("关闭"));
+    // Their texts come from show_texts().
+    check_ = make_button(this, "site_check", {});
+    write_ = make_button(this, "site_write", {});
+    report_ = make_button(this, "site_report", {});
+    load_ = make_button(this, "site_load", {});
+    stop_ = make_button(this, "site_stop", {});
+    close_ = make_button(this, "site_close", {});
     connect(check_, &QPushButton::clicked, this, &site_window::check);
     connect(write_, &QPushButton::clicked, this, &site_window::write);
     connect(report_, &QPushButton::clicked, this, &site_window::save_report);
@@ -171,7 +172,7 @@ void site_window::create_controls()
     auto* filter = new QHBoxLayout;
     filter->addWidget(only_problems_);
     filter->addSpacing(12);
-    filter->addWidget(keys);
+    filter->addWidget(keys_hint_);
     filter->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(filter);
@@ -179,8 +180,65 @@ void site_window::create_controls()
     layout->addWidget(summary_);
     layout->addWidget(log_head_);
     layout->addLayout(buttons);
-    summary_->setText(QStringLiteral("%1 条总线，%2。按“核对”读取每个模块，与配置文件比较。")
-                          .arg(QString::number(plan_.buses.size()), native(path_)));
+    show_texts();
+    summary_->setText(first_summary());
+}
+
+QString site_window::first_summary() const
+{
+    return site_window_tr::tr("%1 条总线，%2。按“核对”读取每个模块，与配置文件比较。")
+        .arg(QString::number(plan_.buses.size()), native(path_));
+}
+
+void site_window::show_texts()
+{
+    setWindowTitle(site_window_title(plan_.name));
+    tree_->show_texts();
+    only_problems_->setText(translated("site_texts", ONLY_PROBLEMS_TEXT));
+    only_problems_->setToolTip(translated("site_texts", ONLY_PROBLEMS_TIP));
+    keys_hint_->setText(translated("site_texts", PROBLEM_KEYS_HINT));
+    check_->setText(site_window_tr::tr("核对(&C)"));
+    write_->setText(site_window_tr::tr("写入有差异的模块(&W)"));
+    report_->setText(site_window_tr::tr("保存报告…(&R)"));
+    load_->setText(site_window_tr::tr("载入主窗口(&L)"));
+    stop_->setText(site_window_tr::tr("停止"));
+    close_->setText(site_window_tr::tr("关闭"));
+}
+
+// A change of language redraws the fixed texts at once, and the rows and the summary of a
+// finished run; a run under way words its rows anew as it reports them.
+void site_window::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange && tree_) {
+        show_texts();
+        // A run under way words its rows and its summary anew as it reports them.
+        if (!running())
+            show_rows_again();
+    }
+    QWidget::changeEvent(event);
+}
+
+// The rows and the summary as they stand between runs, in the window's language: the last
+// run's outcome while the files are as it read them, else the plan.
+void site_window::show_rows_again()
+{
+    if (!last_result_ || !run_ || !check_current_) {
+        tree_->fill(planned_result(plan_, site_action::check), path_);
+        if (!last_result_ && reread_note_.isEmpty())
+            summary_->setText(first_summary());
+        return;
+    }
+    tree_->fill(*last_result_, path_);
+    for (int b = 0; b < int(last_result_->buses.size()); ++b) {
+        const bus_result& bus = last_result_->buses[std::size_t(b)];
+        for (const module_result& m : bus.modules)
+            tree_->show_module(b, bus, m);
+        tree_->show_bus_done(b, *last_result_, bus);
+    }
+    summary_->setText(with_reread_note(site_summary(*last_result_)));
+    log_head_->setText(site_window_tr::tr("日志头 sha256:") +
+                       QString::fromLatin1(last_result_->log_head));
+    tree_->select_first_module();
 }
 
 void site_window::go_to_problem(bool forward)
@@ -254,9 +312,10 @@ bool site_window::open_log()
     log_ = std::make_unique<audit_log>();
     if (const auto failure = log_->open(log_path)) {
         log_.reset();
-        message_box::show(this, log_open_failed_message(
-                                    native(log_path),
-                                    file_failure_text(*failure, true, QStringLiteral("审计日志"))));
+        message_box::show(this,
+                          log_open_failed_message(
+                              native(log_path),
+                              file_failure_text(*failure, true, site_window_tr::tr("审计日志"))));
         return false;
     }
     return true;
@@ -276,7 +335,7 @@ void site_window::write()
             ? &*last_result_
             : nullptr;
     if (!confirm_box::ask(this, write_question(plan_, last_check, native(log_path)),
-                          QStringLiteral("写入")))
+                          site_window_tr::tr("写入")))
         return;
     // Opened before anything is sent: a log that cannot take the lines stops the write here.
     if (!open_log())
@@ -298,21 +357,21 @@ void site_window::start(site_action action)
     run_ = std::make_unique<site_run>(plan_, options);
     run_->set_audit_log(log_.get(), audit_identity::of_this_process(), digests_);
     tree_->fill(run_->result(), path_);
-    const QString working =
-        action == site_action::check ? QStringLiteral("正在核对") : QStringLiteral("正在写入");
+    const QString working = action == site_action::check ? site_window_tr::tr("正在核对")
+                                                         : site_window_tr::tr("正在写入");
     for (int bus = 0; bus < int(plan_.buses.size()); ++bus)
-        tree_->show_bus_status(bus, QStringLiteral("正在打开串口"));
+        tree_->show_bus_status(bus, site_window_tr::tr("正在打开串口"));
 
     site_run* run = run_.get();
     connect(run, &site_run::bus_opened, this,
             [this, working](int bus) { tree_->show_bus_status(bus, working); });
     connect(run, &site_run::scan_progress, this, [this](int bus, int probed, int total) {
-        tree_->show_bus_progress(bus, probed, total, QStringLiteral("扫描 %v/%m"));
+        tree_->show_bus_progress(bus, probed, total, site_window_tr::tr("扫描 %v/%m"));
     });
     connect(run, &site_run::module_started, this, [this](int bus, int address, transfer_step step) {
         tree_->show_bus_progress(bus, tree_->modules_done(bus),
                                  int(plan_.buses[std::size_t(bus)].panels.size()),
-                                 QStringLiteral("模块 %v/%m"));
+                                 site_window_tr::tr("模块 %v/%m"));
         tree_->show_step(bus, address, step);
     });
     connect(run, &site_run::module_progress, this, [this](int bus, int address, int confirmed) {
@@ -333,7 +392,7 @@ void site_window::start(site_action action)
     });
     connect(run, &site_run::finished, this, &site_window::finished);
 
-    summary_->setText(with_reread_note(working + QStringLiteral("……")));
+    summary_->setText(with_reread_note(working + site_window_tr::tr("……")));
     busy_ = true;
     run->start();
     update_buttons();
@@ -347,7 +406,7 @@ void site_window::ask_trust(int bus, const server_certificate& certificate)
         run_->answer_trust(bus, answer->second);
         return;
     }
-    tree_->show_bus_status(bus, QStringLiteral("等待确认证书"));
+    tree_->show_bus_status(bus, site_window_tr::tr("等待确认证书"));
     trust_waiting_.push_back({bus, certificate});
     ask_next_trust();
 }
@@ -401,7 +460,7 @@ void site_window::finished(const site_result& result)
     result_digests_ = digests_;
     check_current_ = true;
     summary_->setText(with_reread_note(site_summary(result)));
-    log_head_->setText(QStringLiteral("日志头 sha256:") + QString::fromLatin1(result.log_head));
+    log_head_->setText(site_window_tr::tr("日志头 sha256:") + QString::fromLatin1(result.log_head));
     log_head_->setVisible(!result.log_head.isEmpty());
     tree_->select_first_module();
     update_buttons();
@@ -427,12 +486,15 @@ void site_window::save_report()
     if (running() || !last_result_)
         return;
     const QString start = QFileInfo(path_).absoluteDir().filePath(report_file_name(*last_result_));
-    const QString path = file_dialog::save_name(this, SAVE_REPORT_TITLE, REPORT_FILE_FILTER, start,
+    const QString path = file_dialog::save_name(this, translated("site_texts", SAVE_REPORT_TITLE),
+                                                translated("site_texts", REPORT_FILE_FILTER), start,
                                                 QStringLiteral("html"));
     if (path.isEmpty())
         return;
     report_options shape;
-    if (message_box::ask(this, APPLICATION_TITLE, AS_BUILT_QUESTION, AS_BUILT_YES, AS_BUILT_NO))
+    if (message_box::ask(this, APPLICATION_TITLE, translated("site_texts", AS_BUILT_QUESTION),
+                         translated("site_texts", AS_BUILT_YES),
+                         translated("site_texts", AS_BUILT_NO)))
         shape.as_built = &result_plan_;
     const audit_identity who = audit_identity::of_this_process();
     const report_facts facts{last_result_->started,
@@ -446,12 +508,12 @@ void site_window::save_report()
     // file that cannot be saved.
     if (const auto failure =
             write_regular_file(path, site_report_html(*last_result_, facts, words, shape))) {
-        message_box::show(
-            this,
-            report_failed_message(path, file_failure_text(*failure, true, QStringLiteral("报告"))));
+        message_box::show(this,
+                          report_failed_message(
+                              path, file_failure_text(*failure, true, site_window_tr::tr("报告"))));
         return;
     }
-    summary_->setText(site_summary(*last_result_) + QStringLiteral("\n报告已保存：") +
+    summary_->setText(site_summary(*last_result_) + site_window_tr::tr("\n报告已保存：") +
                       native(path));
 }
 

@@ -60,6 +60,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -67,6 +68,10 @@ private:
     void create_controls();
     // F8 / Shift+F8: to the next / previous problem; nothing to go to is said with a beep.
     void go_to_problem(bool forward);
+    // The texts that do not depend on a run, in the window's language.
+    void show_texts();
+    QString first_summary() const;  // "N 条总线，PATH。按“核对”……"
+    void show_rows_again();
     // Reads the site file and its panels afresh before a run: false, after the box that says
     // why, when the site is refused now. What changed since the last reading goes on the
     // status line.
@@ -107,6 +112,7 @@ private:
     std::map<QString, bool> trust_answers_;  // this run's answers, by server
 
     site_tree* tree_ = nullptr;
+    QLabel* keys_hint_ = nullptr;         // F8 / Shift+F8
     QCheckBox* only_problems_ = nullptr;  // 只看问题 (Ctrl+P)
     QLabel* summary_ = nullptr;
     QLabel* log_head_ = nullptr;  // the audit log's head after the last check or write

@@ -6,7 +6,8 @@
 # Leaves BUILD_DIR/lorvane-VERSION-win64.zip and BUILD_DIR/lorvane-VERSION-setup.exe. The
 # folder holds the two programs, the Wireshark dissector, the Qt and C++ runtime DLLs they load (all stripped; Qt
 # Network for ports behind network serial servers), the windows platform plugin, the vista
-# style and the TLS plugin (Schannel, Windows' own TLS: nothing more to carry), a README,
+# style and the TLS plugin (Schannel, Windows' own TLS: nothing more to carry), Qt's Chinese
+# catalogue (translations/qtbase_zh_CN.qm), a README,
 # and the licence texts.
 set -euo pipefail
 
@@ -22,7 +23,7 @@ stage_root=$build/stage
 stage=$stage_root/$name
 
 rm -rf "$stage_root"
-mkdir -p "$stage"/{platforms,styles,tls,licenses/qt,licenses/mingw-w64}
+mkdir -p "$stage"/{platforms,styles,tls,translations,licenses/qt,licenses/mingw-w64}
 
 dll_of()
 {
@@ -36,6 +37,9 @@ install -m 644 "$qt"/bin/Qt6{Core,Gui,Widgets,Network}.dll "$stage/"
 install -m 644 "$qt/plugins/platforms/qwindows.dll" "$stage/platforms/"
 install -m 644 "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/styles/"
 install -m 644 "$qt/plugins/tls/qschannelbackend.dll" "$stage/tls/"
+# Qt's own Chinese texts (file dialogs, standard buttons) for the Chinese face, from Debian's
+# qt6-translations-l10n of the same Qt version; the window's English is built into lorvane.exe.
+install -m 644 /usr/share/qt6/translations/qtbase_zh_CN.qm "$stage/translations/"
 for dll in libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll; do
     install -m 644 "$(dll_of "$dll")" "$stage/"
 done

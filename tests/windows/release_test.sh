@@ -4,7 +4,8 @@
 #
 #   release_test.sh window      lorvane.exe from the unpacked zip on a virtual screen: its
 #                               caption and size, the Chinese texts drawn, and every key
-#                               row's address and line box showing its digits
+#                               row's address and line box showing its digits; Qt's own
+#                               button texts from the zip's qtbase_zh_CN.qm; --language en
 #   release_test.sh com         COM5 mapped to lorvane-sim: lorvane-cli.exe writes, reads and
 #                               verifies, then the window reads and writes a whole chain;
 #                               once unpaced and once at 9600 baud; a port that goes
@@ -167,6 +168,64 @@ check_window()
     cp "$work/shot.png" "$release/wine-window.png" 2>/dev/null
     [ -n "$drawn" ] || fail "$(cat "$work/boxes.log") (screenshot: $release/wine-window.png)"
     echo "windows_window: $CAPTION ${width}x${height}, Chinese captions and every key box's digits drawn"
+
+    # Qt's own texts come from the zip's translations/qtbase_zh_CN.qm: the same box (the
+    # write button with the port closed) drawn without that file differs only in its OK
+    # button, which Qt then words in English.
+    [ -f "$app/translations/qtbase_zh_CN.qm" ] || fail "the zip has no translations/qtbase_zh_CN.qm"
+    box_shot "$work/box_zh.png"
+    stop_window
+    mv "$app/translations" "$work/translations.away"
+    start_window
+    box_shot "$work/box_bare.png"
+    stop_window
+    mv "$work/translations.away" "$app/translations"
+    local differ
+    differ=$(compare -metric AE "$work/box_zh.png" "$work/box_bare.png" null: 2>&1)
+    [ "${differ%%.*}" -gt 20 ] 2>/dev/null ||
+        fail "the box looks the same without qtbase_zh_CN.qm ($differ pixels differ)"
+    echo "windows_window: the box's standard button is worded by the zip's qtbase_zh_CN.qm ($differ pixels)"
+
+    # The English face: same size, every key box's digits drawn, other captions.
+    start_window --language en
+    drawn=
+    for _ in $(seq 100); do
+        if import -window "$window" "$work/english.png" 2>/dev/null &&
+            key_boxes_show_text "$work/english.png" 2>/dev/null; then
+            drawn=yes
+            break
+        fi
+        sleep 0.2
+    done
+    cp "$work/english.png" "$release/wine-window-en.png" 2>/dev/null
+    [ -n "$drawn" ] || fail "the English window lacks its key boxes' digits (screenshot: $release/wine-window-en.png)"
+    [ "$(identify -format '%wx%h' "$work/english.png")" = "${WIDTH}x${HEIGHT}" ] ||
+        fail "the English window is not ${WIDTH}x${HEIGHT}"
+    differ=$(compare -metric AE "$work/shot.png" "$work/english.png" null: 2>&1)
+    [ "${differ%%.*}" -gt 50 ] 2>/dev/null ||
+        fail "lorvane.exe --language en looks like the Chinese window ($differ pixels differ)"
+    echo "windows_window: lorvane.exe --language en drawn in English ($differ pixels differ)"
+}
+
+# The box of a click on the write button while the port is closed, as a PNG at $1; the box is
+# confirmed afterwards.
+box_shot()
+{
+    local box
+    click "${WRITE_XY[@]}"
+    box=$(wait_for_window "$BOX_TITLE") || fail "no box after a click on the write button"
+    sleep 1  # its first paint
+    import -window "$box" "$1" 2>/dev/null || fail "cannot take a picture of the box"
+    xdotool key --window "$box" Return
+    wait_until_gone "$BOX_TITLE" || fail "the box did not close"
+}
+
+# Ends the window started last: every process of this check's own prefix.
+stop_window()
+{
+    /usr/lib/wine/wineserver -k 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+    app_pid=
 }
 
 # ---------------------------------------------------------------------------------------
