@@ -189,19 +189,20 @@ private:
             self->fail(avahi_client_errno(client));
     }
 
-    static void on_browse(AvahiServiceBrowser*, AvahiIfIndex interface, AvahiProtocol protocol,
-                          AvahiBrowserEvent event, const char* name, const char* type,
-                          const char* domain, AvahiLookupResultFlags, void* userdata)
+    static void on_browse(AvahiServiceBrowser*, AvahiIfIndex network_interface,
+                          AvahiProtocol protocol, AvahiBrowserEvent event, const char* name,
+                          const char* type, const char* domain, AvahiLookupResultFlags,
+                          void* userdata)
     {
         auto* self = static_cast<avahi_backend*>(userdata);
         switch (event) {
         case AVAHI_BROWSER_NEW: {
-            const dnssd_browser::key k{interface, protocol == AVAHI_PROTO_INET6,
+            const dnssd_browser::key k{network_interface, protocol == AVAHI_PROTO_INET6,
                                        QString::fromUtf8(name)};
             if (self->resolvers_.contains(k) || !self->browser_.add(k))
                 return;
             AvahiServiceResolver* resolver = avahi_service_resolver_new(
-                self->client_, interface, protocol, name, type, domain, AVAHI_PROTO_UNSPEC,
+                self->client_, network_interface, protocol, name, type, domain, AVAHI_PROTO_UNSPEC,
                 AvahiLookupFlags(0), on_resolve, self);
             if (resolver)
                 self->resolvers_[k] = resolver;
@@ -210,7 +211,7 @@ private:
             break;
         }
         case AVAHI_BROWSER_REMOVE: {
-            const dnssd_browser::key k{interface, protocol == AVAHI_PROTO_INET6,
+            const dnssd_browser::key k{network_interface, protocol == AVAHI_PROTO_INET6,
                                        QString::fromUtf8(name)};
             if (const auto it = self->resolvers_.find(k); it != self->resolvers_.end()) {
                 avahi_service_resolver_free(it->second);
@@ -230,14 +231,14 @@ private:
         }
     }
 
-    static void on_resolve(AvahiServiceResolver* resolver, AvahiIfIndex interface,
+    static void on_resolve(AvahiServiceResolver* resolver, AvahiIfIndex network_interface,
                            AvahiProtocol protocol, AvahiResolverEvent event, const char* name,
                            const char*, const char*, const char* host, const AvahiAddress* address,
                            uint16_t port, AvahiStringList* txt, AvahiLookupResultFlags,
                            void* userdata)
     {
         auto* self = static_cast<avahi_backend*>(userdata);
-        const dnssd_browser::key k{interface, protocol == AVAHI_PROTO_INET6,
+        const dnssd_browser::key k{network_interface, protocol == AVAHI_PROTO_INET6,
                                    QString::fromUtf8(name)};
         const auto it = self->resolvers_.find(k);
         if (it == self->resolvers_.end() || it->second != resolver)
@@ -254,7 +255,7 @@ private:
         char text[AVAHI_ADDRESS_STR_MAX];
         record.address = QString::fromUtf8(avahi_address_snprint(text, sizeof text, address));
         record.port = port;
-        record.interface = interface;
+        record.network_interface = network_interface;
         record.ipv6 = k.ipv6;
         read_txt(txt, record);
         avahi_service_resolver_free(resolver);

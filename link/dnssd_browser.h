@@ -58,13 +58,14 @@ public:
     // For the backends: what they learn.
     struct key
     {
-        int interface = -1;
+        int network_interface = -1;
         bool ipv6 = false;
         QString name;
         friend bool operator==(const key&, const key&) = default;
         friend bool operator<(const key& a, const key& b)
         {
-            return std::tie(a.interface, a.ipv6, a.name) < std::tie(b.interface, b.ipv6, b.name);
+            return std::tie(a.network_interface, a.ipv6, a.name) <
+                   std::tie(b.network_interface, b.ipv6, b.name);
         }
     };
     // A service was seen; false when MAX_DNSSD_SERVICES are kept already (it is ignored).

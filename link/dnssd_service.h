@@ -44,7 +44,7 @@ struct dnssd_service
     std::uint16_t port = 0;
     QString stack;               // TXT gensiostack as advertised (may be empty)
     QMap<QString, QString> usb;  // TXT attributes of the USB adapter, where published
-    int interface = -1;          // the network interface the advertisement came on
+    int network_interface = -1;  // the network interface the advertisement came on
     bool ipv6 = false;           // advertised over IPv6
 
     service_kind kind() const { return kind_of_stack(stack); }

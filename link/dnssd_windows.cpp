@@ -9,8 +9,9 @@
 #include <QTimer>
 #include <QtEndian>
 
-#include <windns.h>
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <windns.h>
 
 #include <map>
 #include <mutex>
@@ -20,6 +21,10 @@
 namespace lorvane {
 
 namespace {
+
+// DNS_REQUEST_PENDING (winerror.h), which mingw-w64 lacks: the request goes on, its answer
+// comes by the callback.
+constexpr DNS_STATUS REQUEST_PENDING = 9506;
 
 using browse_fn = DNS_STATUS(WINAPI*)(PDNS_SERVICE_BROWSE_REQUEST, PDNS_SERVICE_CANCEL);
 using resolve_fn = DNS_STATUS(WINAPI*)(PDNS_SERVICE_RESOLVE_REQUEST, PDNS_SERVICE_CANCEL);
@@ -128,7 +133,7 @@ public:
         request.pBrowseCallback = on_browse;
         request.pQueryContext = reinterpret_cast<void*>(id_);
         const DNS_STATUS status = api.browse(&request, &browse_cancel_);
-        if (status != DNS_REQUEST_PENDING) {
+        if (status != REQUEST_PENDING) {
             browser_.fail({discovery_fault::failed, QStringLiteral("DNS status %1").arg(status)});
             return false;
         }
@@ -192,7 +197,7 @@ private:
                         QHostAddress(reinterpret_cast<const quint8*>(instance->ip6Address->IP6Byte))
                             .toString();
                 s.port = instance->wPort;
-                s.interface = int(instance->dwInterfaceIndex);
+                s.network_interface = int(instance->dwInterfaceIndex);
                 for (DWORD i = 0; i < instance->dwPropertyCount; ++i) {
                     const QString key = QString::fromWCharArray(instance->keys[i]);
                     const QString value = instance->values[i]
@@ -240,7 +245,7 @@ private:
             request.QueryName = pending.query.data();
             request.pResolveCompletionCallback = on_resolve;
             request.pQueryContext = reinterpret_cast<void*>(id_);
-            if (the_dnsapi().resolve(&request, &pending.cancel) != DNS_REQUEST_PENDING) {
+            if (the_dnsapi().resolve(&request, &pending.cancel) != REQUEST_PENDING) {
                 resolving_.erase(full);
                 browser_.resolution_failed(k);
             }
