@@ -26,7 +26,8 @@ void dnssd_browser::start()
 std::vector<dnssd_service> dnssd_browser::services() const
 {
     std::vector<dnssd_service> all;
-    for (const auto& [k, e] : entries_) {
+    for (const auto& item : entries_) {
+        const entry& e = item.second;
         if (!e.record)
             continue;
         const auto same = std::find_if(all.begin(), all.end(), [&](const dnssd_service& s) {
