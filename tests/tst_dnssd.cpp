@@ -18,6 +18,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSslCertificate>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace lorvane;
@@ -69,8 +71,12 @@ private Q_SLOTS:
 private:
     sim_process sim_a_;  // module 1, behind server_a_ (raw, and a plain Telnet accepter)
     sim_process sim_b_;  // module 2, behind server_b_ (RFC 2217)
+    sim_process
+        sim_c_;  // module 5, behind server_c_ (RFC 2217 inside TLS, its fingerprint trusted)
     ser2net_process server_a_;
     ser2net_process server_b_;
+    ser2net_process server_c_;
+    QTemporaryDir config_;  // the configuration folder: the server's certificate, known_servers
 };
 
 void tst_dnssd::initTestCase()
@@ -87,6 +93,35 @@ void tst_dnssd::initTestCase()
     server_b_.extra_options = {mdns(QStringLiteral("bus-rfc"))};
     QVERIFY(server_b_.start(sim_b_.path, QStringLiteral("9600n81"),
                             {QStringLiteral("telnet(rfc2217),tcp,0.0.0.0,%1")}));
+
+    // Inside TLS, with a self-signed certificate whose fingerprint is stored as trust stores it.
+    QVERIFY(config_.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
+    const QString key = config_.filePath(QStringLiteral("server.key"));
+    const QString cert = config_.filePath(QStringLiteral("server.crt"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert,
+                   QStringLiteral("-days"), QStringLiteral("30"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=bus-tls")});
+    QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+    QVERIFY(sim_c_.start({QStringLiteral("--address"), QStringLiteral("5")}));
+    server_c_.extra_options = {mdns(QStringLiteral("bus-tls"))};
+    QVERIFY(
+        server_c_.start(sim_c_.path, QStringLiteral("9600n81"),
+                        {QStringLiteral("telnet(rfc2217),ssl(key=") + key +
+                         QStringLiteral(",cert=") + cert + QStringLiteral("),tcp,0.0.0.0,%1")}));
+    const QList<QSslCertificate> shown = QSslCertificate::fromPath(cert);
+    QVERIFY(!shown.isEmpty());
+    const cli_result trusted = run_cli(
+        {QStringLiteral("trust"),
+         QStringLiteral("%1:%2").arg(HOST_ADDRESS).arg(server_c_.extra_ports[0]),
+         QStringLiteral("sha256:") +
+             QString::fromLatin1(shown.first().digest(QCryptographicHash::Sha256).toHex())});
+    QVERIFY2(trusted.code == 0, qPrintable(trusted.err));
 }
 
 // Sorted by name; each supported kind with the URL of its address and port, the plain Telnet
@@ -94,12 +129,12 @@ void tst_dnssd::initTestCase()
 void tst_dnssd::servers_lists_kinds_and_urls()
 {
     QJsonArray servers;
-    QTRY_VERIFY_WITH_TIMEOUT((servers = listed_servers()).size() >= 3, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((servers = listed_servers()).size() >= 4, 15000);
     QStringList names;
     for (const QJsonValue& s : servers)
         names << s[QStringLiteral("name")].toString();
     QCOMPARE(names, (QStringList{QStringLiteral("bus-raw"), QStringLiteral("bus-rfc"),
-                                 QStringLiteral("plain-telnet")}));
+                                 QStringLiteral("bus-tls"), QStringLiteral("plain-telnet")}));
     const QJsonObject raw = server_named(servers, QStringLiteral("bus-raw"));
     QCOMPARE(raw[QStringLiteral("kind")].toString(), QStringLiteral("raw"));
     QCOMPARE(raw[QStringLiteral("url")].toString(),
@@ -113,6 +148,11 @@ void tst_dnssd::servers_lists_kinds_and_urls()
     QCOMPARE(rfc[QStringLiteral("kind")].toString(), QStringLiteral("rfc2217"));
     QCOMPARE(rfc[QStringLiteral("url")].toString(),
              QStringLiteral("rfc2217://%1:%2").arg(HOST_ADDRESS).arg(server_b_.extra_ports[0]));
+    const QJsonObject tls = server_named(servers, QStringLiteral("bus-tls"));
+    QCOMPARE(tls[QStringLiteral("kind")].toString(), QStringLiteral("rfc2217+tls"));
+    QCOMPARE(tls[QStringLiteral("url")].toString(),
+             QStringLiteral("rfc2217+tls://%1:%2").arg(HOST_ADDRESS).arg(server_c_.extra_ports[0]));
+    QCOMPARE(tls[QStringLiteral("stack")].toString(), QStringLiteral("telnet(rfc2217),ssl,tcp"));
     const QJsonObject telnet = server_named(servers, QStringLiteral("plain-telnet"));
     QCOMPARE(telnet[QStringLiteral("kind")].toString(), QStringLiteral("unsupported"));
     QVERIFY(telnet[QStringLiteral("url")].isNull());
@@ -121,9 +161,9 @@ void tst_dnssd::servers_lists_kinds_and_urls()
     const cli_result text = run_cli({QStringLiteral("servers"), QStringLiteral("--wait"), WAIT});
     QCOMPARE(text.code, 0);
     const QStringList lines = QString::fromUtf8(text.out).split(u'\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
-    QVERIFY2(lines[2].startsWith(QStringLiteral("plain-telnet  not supported")),
-             qPrintable(lines[2]));
+    QCOMPARE(lines.size(), 4);
+    QVERIFY2(lines[3].startsWith(QStringLiteral("plain-telnet  not supported")),
+             qPrintable(lines[3]));
 }
 
 // read through dnssd:NAME; an unknown name and an unsupported stack refused with exit 3; adopt
@@ -156,10 +196,11 @@ void tst_dnssd::dnssd_ports_in_read_and_adopted_site()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QJsonArray buses =
         QJsonDocument::fromJson(file.readAll())[QStringLiteral("buses")].toArray();
-    QCOMPARE(buses.size(), 2);  // not the plain Telnet one
+    QCOMPARE(buses.size(), 3);  // not the plain Telnet one
     QCOMPARE(buses[0][QStringLiteral("name")].toString(), QStringLiteral("bus-raw"));
     QCOMPARE(buses[0][QStringLiteral("port")].toString(), QStringLiteral("dnssd:bus-raw"));
     QCOMPARE(buses[1][QStringLiteral("port")].toString(), QStringLiteral("dnssd:bus-rfc"));
+    QCOMPARE(buses[2][QStringLiteral("port")].toString(), QStringLiteral("dnssd:bus-tls"));
     const cli_result checked = run_cli(
         {QStringLiteral("site"), QStringLiteral("check"), site + QStringLiteral("/site.json")});
     QVERIFY2(checked.code == 0, qPrintable(checked.err + QString::fromUtf8(checked.out)));
@@ -250,6 +291,7 @@ void tst_dnssd::window_lists_servers()
     QTRY_VERIFY_WITH_TIMEOUT(row_of(QStringLiteral("bus-rfc（RFC 2217）")) > 0, 10000);
     QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("ttyLorvaneA"));
     QVERIFY(row_of(QStringLiteral("bus-raw（原始 TCP）")) > 0);
+    QVERIFY(row_of(QStringLiteral("bus-tls（RFC 2217，TLS 加密）")) > 0);
     const int unsupported = row_of(QStringLiteral("plain-telnet（不支持）"));
     QVERIFY(unsupported > 0);
     QVERIFY(!(model->flags(model->index(unsupported, 0)) & Qt::ItemIsEnabled));
