@@ -16,6 +16,7 @@
 #include "port_name.h"
 #include "port_words.h"
 #include "serial_link.h"
+#include "servers_command.h"
 #include "site_commands.h"
 #include "tls_commands.h"
 
@@ -511,6 +512,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         "                                           file ('lorvane-cli site --help')\n"
         "  trust  HOST:PORT sha256:HEX              trust a TLS server's certificate from now\n"
         "                                           on (stored in known_servers)\n"
+        "  servers [--wait MS] [--json]             list the serial servers found on the\n"
+        "                                           network ('lorvane-cli servers --help')\n"
         "\n"
         "TLS servers are trusted when their certificate verifies for the host, or by its\n"
         "pinned fingerprint (--trust, or stored with trust); client.crt and client.key in\n"
@@ -537,7 +540,7 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         {QStringLiteral("port"),
          QStringLiteral("serial port: a number n (the n-th port), a device name, a path, or a "
                         "network serial server, tcp://HOST:PORT or rfc2217://HOST:PORT (inside "
-                        "TLS: tcp+tls://, rfc2217+tls://)"),
+                        "TLS: tcp+tls://, rfc2217+tls://), or dnssd:NAME as it advertises itself"),
          QStringLiteral("P")},
         {QStringLiteral("address"), QStringLiteral("module address 0..255"), QStringLiteral("N")},
         {QStringLiteral("output"),
@@ -603,7 +606,8 @@ command_line parse(QCommandLineParser& parser, const QStringList& arguments)
         if (!parser.isSet(QStringLiteral("port")))
             throw usage_error{QStringLiteral("'%1' needs --port").arg(args.command)};
         args.port = parser.value(QStringLiteral("port"));
-        const bool names_a_port = is_network_port_text(args.port)
+        const bool names_a_port = is_dnssd_port_text(args.port) ? bool(dnssd_port_name(args.port))
+                                  : is_network_port_text(args.port)
                                       ? parse_network_port(args.port).ok()
                                       : system_port_name(args.port).ok();
         if (!names_a_port)
@@ -648,6 +652,8 @@ int run(const QStringList& arguments)
 {
     if (arguments.size() > 1 && arguments[1] == QStringLiteral("site"))
         return run_site(arguments);  // its own commands and options
+    if (arguments.size() > 1 && arguments[1] == QStringLiteral("servers"))
+        return run_servers(arguments);
     QCommandLineParser parser;
     command_line args;
     try {

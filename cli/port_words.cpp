@@ -3,6 +3,7 @@
 #include "known_servers.h"
 #include "network_port.h"
 #include "network_serial_device.h"
+#include "servers_command.h"
 #include "tls_settings.h"
 
 #include <QDir>
@@ -194,7 +195,7 @@ QString lost_port_text(const QString& device, port_loss why, bool say_closed)
                               "speaks TLS on this port; use %2")
             .arg(device, url_with_tls(device, true));
     const QString closed = say_closed ? QStringLiteral("; it has been closed") : QString();
-    if (is_network_port_text(device))
+    if (is_network_port_text(device) || is_dnssd_port_text(device))
         return QStringLiteral("the connection to %1 went away (server stopped or network down)%2")
             .arg(device, closed);
     return QStringLiteral("the port %1 went away (adapter unplugged?)%2").arg(device, closed);
@@ -207,6 +208,8 @@ QString lost_port_text(const serial_link& link)
 
 QString failure_text(const port_failure& failure, bool trust_option)
 {
+    if (const auto text = dnssd_failure_text(failure))
+        return *text;
     const QString system =
         failure.reason.isEmpty() ? QString() : QStringLiteral(" (system: %1)").arg(failure.reason);
     if (failure.kind != port_failure_kind::bad_name && is_network_port_text(failure.device)) {
@@ -219,8 +222,9 @@ QString failure_text(const port_failure& failure, bool trust_option)
         if (is_network_port_text(failure.device))
             return url_refusal_text(failure.device);
         return QStringLiteral("--port '%1' names no port; give a number 1..256, a device name "
-                              "(COM3, ttyUSB0), a path (/dev/ttyUSB0) or tcp://HOST:PORT / "
-                              "rfc2217://HOST:PORT (tcp+tls://, rfc2217+tls:// inside TLS)")
+                              "(COM3, ttyUSB0), a path (/dev/ttyUSB0), tcp://HOST:PORT / "
+                              "rfc2217://HOST:PORT (tcp+tls://, rfc2217+tls:// inside TLS) or "
+                              "dnssd:NAME (a name of 1 to 63 bytes)")
             .arg(failure.device);
     case port_failure_kind::not_found:
         return QStringLiteral("cannot open %1: no such device; check the port name and that "

@@ -7,6 +7,7 @@
 #include "health_words.h"
 #include "interrupt_watch.h"
 #include "options.h"
+#include "servers_command.h"
 #include "site_json.h"
 #include "site_ports.h"
 #include "site_run.h"
@@ -44,6 +45,7 @@ struct site_command
     bool as_built = false;  // the report: with the as-built appendix
     std::vector<port_override> port_of;
     std::vector<port_override> buses;  // adopt: --bus NAME=PORT
+    std::optional<int> discover_ms;    // adopt --discover: how long to look for servers
     session_options session;
     network_options network;  // every bus inside TLS: as read opens its URL
     std::optional<capture_request> capture;
@@ -62,7 +64,9 @@ const std::map<QString, std::pair<site_action, std::set<QString>>>& actions()
           {QStringLiteral("all"), QStringLiteral("json"), QStringLiteral("report"),
            QStringLiteral("port-of"), QStringLiteral("problems-only"), QStringLiteral("all-rows"),
            QStringLiteral("as-built")}}},
-        {QStringLiteral("adopt"), {site_action::adopt, {QStringLiteral("bus")}}},
+        {QStringLiteral("adopt"),
+         {site_action::adopt,
+          {QStringLiteral("bus"), QStringLiteral("discover"), QStringLiteral("wait")}}},
     };
     return known;
 }
@@ -96,9 +100,11 @@ const QString HELP = QStringLiteral(
     "             [--as-built]] [--port-of BUS=PORT]...\n"
     "      write each module that does not hold its panel (--all: every module) and read it\n"
     "      back: unchanged, written, failed, missing; each write is logged in SITE.log\n"
-    "  site adopt DIR --bus NAME=PORT [--bus NAME=PORT]...\n"
+    "  site adopt DIR [--bus NAME=PORT]... [--discover [--wait MS]]\n"
     "      scan each bus, read every module found, write DIR/site.json and one panel file\n"
-    "      per module (DIR must not exist or be empty)\n"
+    "      per module (DIR must not exist or be empty); --discover adds one bus per serial\n"
+    "      server found on the network (as 'lorvane-cli servers' lists them) with a\n"
+    "      supported stack, named after its service, port dnssd:NAME\n"
     "  site log SITE [--json] [--verify] [--head sha256:HEX]\n"
     "      show SITE.log, or check that no line of it was edited, removed, inserted or\n"
     "      moved ('lorvane-cli site log --help')\n"
@@ -149,6 +155,13 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
          QStringLiteral("BUS=PORT")},
         {QStringLiteral("bus"), QStringLiteral("adopt: a bus and its port (repeatable)"),
          QStringLiteral("NAME=PORT")},
+        {QStringLiteral("discover"),
+         QStringLiteral("adopt: one bus more per serial server found on the network, named after "
+                        "it, port dnssd:NAME")},
+        {QStringLiteral("wait"),
+         QStringLiteral("adopt --discover: how long to look, in ms (default %1)")
+             .arg(DEFAULT_DISCOVERY_WAIT_MS),
+         QStringLiteral("MS")},
         {QStringLiteral("timeout"), QStringLiteral("reply time-out (default 1000)"),
          QStringLiteral("MS")},
         {QStringLiteral("retries"),
@@ -208,8 +221,16 @@ site_command parse(QCommandLineParser& parser, const QStringList& arguments)
     }
     command.port_of = pairs_of(parser, QStringLiteral("port-of"));
     command.buses = pairs_of(parser, QStringLiteral("bus"));
-    if (command.action == site_action::adopt && command.buses.empty())
-        throw usage_error{QStringLiteral("'site adopt' needs at least one --bus NAME=PORT")};
+    if (parser.isSet(QStringLiteral("discover")))
+        command.discover_ms =
+            parser.isSet(QStringLiteral("wait"))
+                ? number_option(parser, QStringLiteral("wait"), 1, MAX_DISCOVERY_WAIT_MS)
+                : DEFAULT_DISCOVERY_WAIT_MS;
+    else if (parser.isSet(QStringLiteral("wait")))
+        throw usage_error{QStringLiteral("--wait goes with --discover")};
+    if (command.action == site_action::adopt && command.buses.empty() && !command.discover_ms)
+        throw usage_error{
+            QStringLiteral("'site adopt' needs at least one --bus NAME=PORT, or --discover")};
     command.session.timeout = std::chrono::milliseconds(
         parser.isSet(QStringLiteral("timeout"))
             ? number_option(parser, QStringLiteral("timeout"), 1, MAX_TIMEOUT_MS)
@@ -511,6 +532,25 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
                                   .arg(bus.bus, bus.port)};
         plan.buses.push_back({bus.bus, bus.port, true, {}, {}});
     }
+    if (command.discover_ms) {
+        auto found = discover_servers(*command.discover_ms, interrupts);
+        if (const int* code = std::get_if<int>(&found))
+            return *code;
+        for (const dnssd_service& server : std::get<std::vector<dnssd_service>>(found)) {
+            if (!server.url() || !names.insert(server.name.toCaseFolded()).second)
+                continue;  // not supported, a --bus of that name, or a name advertised twice
+            plan.buses.push_back(
+                {server.name, QStringLiteral("dnssd:") + server.name, true, {}, {}});
+        }
+        if (plan.buses.empty()) {
+            out.error(QStringLiteral("no serial server with a supported stack was found within %1 "
+                                     "ms ('lorvane-cli servers' lists what answers); nothing was "
+                                     "written to %2")
+                          .arg(*command.discover_ms)
+                          .arg(dir));
+            return EXIT_PORT;
+        }
+    }
     if (int(plan.buses.size()) > SITE_MAX_BUSES)
         throw usage_error{QStringLiteral("at most %1 buses").arg(SITE_MAX_BUSES)};
     if (const auto error = check_site_ports(plan)) {
@@ -521,8 +561,8 @@ int command_adopt(const site_command& command, interrupt_watch& interrupts)
                      error->kind == site_problem::port_twice
                          ? QStringLiteral("the port of another --bus too")
                          : QStringLiteral("names no port; give a number 1..256, a device name, a "
-                                          "path, tcp://HOST:PORT, rfc2217://HOST:PORT or "
-                                          "usb:SERIAL"))};
+                                          "path, tcp://HOST:PORT, rfc2217://HOST:PORT, "
+                                          "usb:SERIAL or dnssd:NAME"))};
     }
 
     auto capture = open_capture(command.capture);

@@ -47,7 +47,8 @@ QString port_refusal(const QString& port)
         }
     }
     return QStringLiteral("give a number 1..256, a device name (COM3, ttyUSB0), a path "
-                          "(/dev/ttyUSB0), tcp://HOST:PORT, rfc2217://HOST:PORT or usb:SERIAL");
+                          "(/dev/ttyUSB0), tcp://HOST:PORT, rfc2217://HOST:PORT, usb:SERIAL or "
+                          "dnssd:NAME");
 }
 
 QString step_name(transfer_step step)

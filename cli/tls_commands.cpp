@@ -1,6 +1,7 @@
 #include "tls_commands.h"
 
 #include "cli.h"
+#include "dnssd_service.h"
 #include "known_servers.h"
 #include "network_port.h"
 
@@ -69,7 +70,8 @@ std::variant<network_options, QString> network_options_of(const QCommandLinePars
     const bool any = parser.isSet(TRUST) || parser.isSet(CA) || parser.isSet(CLIENT_CERT) ||
                      parser.isSet(CLIENT_KEY);
     const network_port_result url = parse_network_port(port);
-    if (any && (!url.ok() || !url.port->tls))
+    // A dnssd:NAME port may turn out to be a server inside TLS.
+    if (any && !is_dnssd_port_text(port) && (!url.ok() || !url.port->tls))
         return QStringLiteral("--trust, --ca, --client-cert and --client-key are for ports inside "
                               "TLS (tcp+tls://, rfc2217+tls://), not '%1'")
             .arg(port);

@@ -117,13 +117,71 @@ std::optional<port_failure> network_serial_device::open(const QString& device)
 {
     if (stage_ != stage::closed)
         return port_failure{port_failure_kind::already_open, device, {}};
+    if (const auto name = dnssd_port_name(device)) {
+        // The server advertised under that name, wherever it is now: looked up first.
+        device_ = device.trimmed();
+        ++attempt_;
+        stage_ = stage::discovering;
+        lookup_ = new dnssd_lookup(*name, DNSSD_LOOKUP_MS, this);
+        connect(lookup_, &dnssd_lookup::found, this, &network_serial_device::on_service_found);
+        connect(lookup_, &dnssd_lookup::lookup_failed, this,
+                &network_serial_device::on_lookup_failed);
+        return std::nullopt;
+    }
     const network_port_result parsed = parse_network_port(device);
     if (!parsed.ok())
         return port_failure{port_failure_kind::bad_name, device, {}};
-
     device_ = device;
-    port_ = *parsed.port;
     ++attempt_;
+    return connect_to(*parsed.port);
+}
+
+void network_serial_device::on_service_found(const dnssd_service& service)
+{
+    lookup_->disconnect(this);
+    lookup_->deleteLater();
+    lookup_ = nullptr;
+    // From here on the port is the server's URL: messages, trust and pins name it.
+    device_ = service.url().value_or(QString());
+    const network_port_result parsed = parse_network_port(device_);
+    if (!parsed.ok()) {
+        fail_open(failure(port_failure_kind::bad_name));
+        return;
+    }
+    if (auto refused = connect_to(*parsed.port))
+        fail_open(*refused);
+}
+
+void network_serial_device::on_lookup_failed(const lookup_failure& looked)
+{
+    port_failure_kind kind = port_failure_kind::service_not_found;
+    switch (looked.fault) {
+    case lookup_fault::not_found:
+        break;
+    case lookup_fault::ambiguous:
+        kind = port_failure_kind::service_ambiguous;
+        break;
+    case lookup_fault::unsupported:
+        kind = port_failure_kind::service_unsupported;
+        break;
+    case lookup_fault::discovery:
+        kind = looked.problem.fault == discovery_fault::unavailable
+                   ? port_failure_kind::discovery_unavailable
+               : looked.problem.fault == discovery_fault::no_daemon
+                   ? port_failure_kind::discovery_no_daemon
+                   : port_failure_kind::discovery_failed;
+        break;
+    }
+    port_failure refused = failure(kind, looked.problem.reason);
+    refused.hosts = looked.hosts;
+    refused.stack = looked.stack;
+    fail_open(refused);
+}
+
+std::optional<port_failure> network_serial_device::connect_to(const network_port& port)
+{
+    const QString& device = device_;
+    port_ = port;
     input_.clear();
     telnet_.reset();
     certificate_.reset();
@@ -162,6 +220,11 @@ std::optional<port_failure> network_serial_device::open(const QString& device)
 
 void network_serial_device::close()
 {
+    if (lookup_) {
+        lookup_->disconnect(this);
+        lookup_->deleteLater();
+        lookup_ = nullptr;
+    }
     deadline_.stop();
     settle_.stop();
     stage_ = stage::closed;
@@ -436,6 +499,7 @@ void network_serial_device::closed_while_opening()
     case stage::connecting:
         fail_open(failure(port_failure_kind::other, socket_ ? socket_->errorString() : QString()));
         break;
+    case stage::discovering:
     case stage::probing:
     case stage::closed:
     case stage::open:
@@ -539,6 +603,7 @@ void network_serial_device::on_deadline()
     case stage::probing:
         fail_open(failure(port_failure_kind::closed_during_setup));
         break;
+    case stage::discovering:  // the lookup has a deadline of its own
     case stage::settling:
     case stage::closed:
     case stage::open:

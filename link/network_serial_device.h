@@ -7,6 +7,7 @@
 // a pin stored for the server outranks the authorities.
 #pragma once
 
+#include "dnssd_browser.h"
 #include "network_port.h"
 #include "serial_device.h"
 #include "telnet_codec.h"
@@ -88,8 +89,21 @@ public:
     std::optional<server_certificate> peer_certificate() const;
 
 private:
-    enum class stage { closed, connecting, handshaking, negotiating, settling, probing, open };
+    enum class stage {
+        closed,
+        discovering,
+        connecting,
+        handshaking,
+        negotiating,
+        settling,
+        probing,
+        open
+    };
 
+    // Connects to `port`, the server `device_` names, and waits for it.
+    std::optional<port_failure> connect_to(const network_port& port);
+    void on_service_found(const dnssd_service& service);
+    void on_lookup_failed(const lookup_failure& failure);
     void on_connected();
     void on_encrypted();
     void on_ssl_errors(const QList<QSslError>& errors);
@@ -122,9 +136,10 @@ private:
 
     network_options options_;
     network_port port_;
-    QTcpSocket* socket_ = nullptr;  // one per open; deleted later, never inside its signals
-    QSslSocket* tls_ = nullptr;     // the same socket, when the connection is inside TLS
-    QObject* probe_ = nullptr;      // a tls_probe under way
+    QTcpSocket* socket_ = nullptr;    // one per open; deleted later, never inside its signals
+    QSslSocket* tls_ = nullptr;       // the same socket, when the connection is inside TLS
+    QObject* probe_ = nullptr;        // a tls_probe under way
+    dnssd_lookup* lookup_ = nullptr;  // a dnssd:NAME port's service being looked for
     QTimer deadline_;
     QTimer settle_;
     received_bytes input_;

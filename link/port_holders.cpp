@@ -1,5 +1,6 @@
 #include "port_holders.h"
 
+#include "dnssd_service.h"
 #include "network_port.h"
 
 #include <QDir>
@@ -73,6 +74,14 @@ QString local_identity(QString device)
 
 std::optional<QString> device_identity(const QString& port, port_platform platform)
 {
+    // A discovered server by its service name, as DNS compares names (ASCII case ignored);
+    // where it is now is not looked up here, for that could keep the caller waiting.
+    if (is_dnssd_port_text(port)) {
+        const auto name = dnssd_port_name(port);
+        if (!name)
+            return std::nullopt;
+        return QStringLiteral("dnssd:") + name->toLower();
+    }
     if (is_network_port_text(port)) {
         const network_port_result url = parse_network_port(port);
         if (!url.ok())

@@ -14,7 +14,8 @@ namespace lorvane {
 
 // The text for which two port texts that name one device are equal ("ttyUSB0" and
 // "/dev/ttyUSB0"; "COM3" and "com3" on Windows; "tcp://GW:4001" and "rfc2217://gw:4001",
-// for a network server's port serves one client whatever the scheme), or nothing when
+// for a network server's port serves one client whatever the scheme; "dnssd:Line-3" and
+// "dnssd:line-3", by the service name alone), or nothing when
 // `port` names no device.
 std::optional<QString> device_identity(const QString& port, port_platform platform = HOST_PLATFORM);
 

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -48,6 +49,12 @@ enum class port_failure_kind {
     certificate_changed,   // TLS: not the certificate stored for this server; `certificate`
     client_certificate_refused,  // TLS: the server closed right after the handshake: it wants
                                  // a (different) client certificate; `file` is the one offered
+    service_not_found,           // dnssd:NAME: no server advertised that name within the wait
+    service_ambiguous,           // dnssd:NAME: several servers advertise that name; `hosts`
+    service_unsupported,         // dnssd:NAME: its stack names no kind of server we speak; `stack`
+    discovery_unavailable,       // dnssd:NAME: this build or system has no DNS-SD service
+    discovery_no_daemon,         // dnssd:NAME: the Avahi daemon is not running
+    discovery_failed,            // dnssd:NAME: the DNS-SD service reported an error; `reason`
     other,
 };
 
@@ -79,6 +86,8 @@ struct port_failure
                                              // with `file` (not_regular: a FIFO, a device)
     QString server_text;  // in_use, closed_during_setup: what the server said before it closed
     std::optional<server_certificate> certificate;  // certificate_unknown, certificate_changed
+    QStringList hosts;  // service_ambiguous: the hosts advertising the name
+    QString stack;      // service_unsupported: the gensio stack advertised
 
     friend bool operator==(const port_failure&, const port_failure&) = default;
 };

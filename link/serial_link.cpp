@@ -1,5 +1,6 @@
 #include "serial_link.h"
 
+#include "dnssd_service.h"
 #include "network_port.h"
 #include "network_serial_device.h"
 #include "port_holders.h"
@@ -66,7 +67,12 @@ void serial_link::use_device(bool network)
 std::optional<port_failure> serial_link::open(const QString& port_text)
 {
     const QString text = port_text.trimmed();
-    if (is_network_port_text(text)) {
+    if (is_dnssd_port_text(text)) {
+        if (!dnssd_port_name(text))
+            return port_failure{port_failure_kind::bad_name, text, {}};
+        use_device(true);
+        device_ = text;
+    } else if (is_network_port_text(text)) {
         if (!parse_network_port(text).ok())
             return port_failure{port_failure_kind::bad_name, text, {}};
         use_device(true);

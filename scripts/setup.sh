@@ -11,7 +11,8 @@ extras=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
-    --with-tests) extras+=(xvfb xauth xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils lintian ser2net openssl strace tshark chromium); shift ;;
+    --with-tests) extras+=(xvfb xauth xdotool x11-utils imagemagick dpkg-dev file desktop-file-utils lintian ser2net openssl strace tshark chromium
+                          avahi-daemon avahi-utils iproute2 dbus-daemon); shift ;;
     --with-fuzz) extras+=(clang libclang-rt-14-dev); shift ;;
     *) echo "setup.sh: unknown option $1" >&2; exit 2 ;;
   esac
@@ -22,7 +23,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # English catalogue; qt6-translations-l10n: Qt's own Chinese texts (qtbase_zh_CN.qm).
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
-          fonts-noto-cjk "${extras[@]}")
+          libavahi-client-dev fonts-noto-cjk "${extras[@]}")
 
 # shellcheck source=packages.sh
 source "$root/scripts/packages.sh"

@@ -52,8 +52,12 @@ public:
             yaml += QStringLiteral("connection: &extra%1\n  accepter: %2\n  connector: %3\n")
                         .arg(QString::number(extra_ports.size()), accepter.arg(extra_ports.back()),
                              connector);
+            QStringList options = extra_options.value(qsizetype(extra_ports.size() - 1));
             if (!authdir.isEmpty())
-                yaml += QStringLiteral("  options:\n    authdir: %1\n").arg(authdir);
+                options << QStringLiteral("authdir: %1").arg(authdir);
+            if (!options.isEmpty())
+                yaml += QStringLiteral("  options:\n    ") +
+                        options.join(QStringLiteral("\n    ")) + u'\n';
         }
         const QByteArray text = yaml.toUtf8();
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
@@ -93,13 +97,16 @@ public:
         return probe.serverPort();
     }
 
+    // The options of each accepter of `extra`, one "name: value" each ("mdns: true"), set
+    // before start().
+    QList<QStringList> extra_options;
     QProcess process;
     quint16 raw_port = 0;
     quint16 telnet_port = 0;
     std::vector<quint16> extra_ports;
 
 private:
-    // Whether a socket listens on 127.0.0.1:`port`, from the kernel's table.
+    // Whether a socket listens on 127.0.0.1:`port` or on every address, from the kernel's table.
     static bool listening(quint16 port)
     {
         QFile table(QStringLiteral("/proc/net/tcp"));
@@ -107,9 +114,10 @@ private:
             return false;
         const QByteArray local =
             QStringLiteral("0100007F:%1").arg(port, 4, 16, QLatin1Char('0')).toUpper().toLatin1();
+        const QByteArray any = "00000000" + local.mid(8);
         for (const QByteArray& line : table.readAll().split('\n')) {
             const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() > 3 && fields[1] == local && fields[3] == "0A")
+            if (fields.size() > 3 && (fields[1] == local || fields[1] == any) && fields[3] == "0A")
                 return true;
         }
         return false;

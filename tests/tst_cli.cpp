@@ -7,7 +7,9 @@
 #include "panel_file.h"
 #include "sim_process.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -79,6 +81,7 @@ class tst_cli : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void discovery_without_its_daemon();
     void random_configurations_round_trip();
     void batch_of_modules_on_one_line();
     void verify_lists_each_difference();
@@ -528,6 +531,28 @@ void tst_cli::one_line_messages()
     QVERIFY2(shown.contains("reading record 17/17\x1b[K\r\x1b[K{\n"), shown.constData());
     QVERIFY2(shown.endsWith("}\nlorvane-cli: module 1: 17 records read\n"),
              shown.right(80).constData());
+}
+
+// No Avahi daemon (CTest gives every test a system bus that is not there): servers, a
+// dnssd: port and adopt --discover say so at once, naming Avahi and avahi-daemon, exit 3.
+void tst_cli::discovery_without_its_daemon()
+{
+    QTemporaryDir dir;
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("servers")},
+          QStringList{QStringLiteral("read"), QStringLiteral("--port"), QStringLiteral("dnssd:x")},
+          QStringList{QStringLiteral("site"), QStringLiteral("adopt"),
+                      dir.filePath(QStringLiteral("s")), QStringLiteral("--discover")}}) {
+        QElapsedTimer clock;
+        clock.start();
+        const cli_result r = run_cli(arguments);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(arguments.join(u' ')));
+        QCOMPARE(r.code, 3);
+        QVERIFY2(
+            r.err.contains(QStringLiteral("the Avahi daemon is not running; start avahi-daemon")),
+            qPrintable(r.err));
+    }
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("s"))));
 }
 
 QTEST_GUILESS_MAIN(tst_cli)

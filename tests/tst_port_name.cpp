@@ -1,6 +1,8 @@
 // Which device the text of the port-number box names, on both kinds of system, and which
 // network serial server a URL in it names.
+#include "dnssd_browser.h"
 #include "network_port.h"
+#include "port_holders.h"
 #include "port_name.h"
 #include "port_texts.h"
 
@@ -17,6 +19,9 @@ private Q_SLOTS:
     void mapping();
     void network_ports_data();
     void network_ports();
+    void advertised_stacks_data();
+    void advertised_stacks();
+    void dnssd_ports();
 };
 
 void tst_port_name::mapping_data()
@@ -126,6 +131,90 @@ void tst_port_name::network_ports()
         QVERIFY2(message.contains(QStringLiteral("1 到 65535")), qPrintable(message));
     // A system port name never takes the URL shape.
     QVERIFY(!is_network_port_text(QStringLiteral("/dev/ttyUSB0")));
+}
+
+void tst_port_name::advertised_stacks_data()
+{
+    QTest::addColumn<QString>("stack");
+    QTest::addColumn<QString>("url");  // at 192.0.2.1:4001, empty for none
+    const auto row = [](const char* stack, const char* url) {
+        QTest::newRow(stack) << QString::fromUtf8(stack) << QString::fromUtf8(url);
+    };
+    row("telnet(rfc2217),tcp", "rfc2217://192.0.2.1:4001");
+    row("tcp", "tcp://192.0.2.1:4001");
+    row("telnet(rfc2217),ssl(key=/etc/k.pem,cert=/etc/c.pem),tcp", "rfc2217+tls://192.0.2.1:4001");
+    row("ssl(key=/etc/k.pem,cert=/etc/c.pem),tcp", "tcp+tls://192.0.2.1:4001");
+    row("ssl,tcp", "tcp+tls://192.0.2.1:4001");
+    row("telnet(rfc2217=true,winsize),tcp", "rfc2217://192.0.2.1:4001");
+    row("telnet,tcp", "");                 // plain Telnet
+    row("telnet(rfc2217=false),tcp", "");  // COM-PORT-OPTION off
+    row("udp", "");
+    row("sctp", "");
+    row("telnet(rfc2217),udp", "");
+    row("tcp,telnet(rfc2217)", "");                    // upside down
+    row("ssl(key=a,cert=b),telnet(rfc2217),tcp", "");  // Telnet under TLS: not what we speak
+    row("certauth(),ssl(key=a),tcp", "");
+    row("telnet(rfc2217,tcp", "");  // cut off
+    row("telnet(rfc2217)),tcp", "");
+    row("", "");
+    row(",tcp", "");
+    row("tcp(1234)", "");
+}
+
+// The advertised gensio stack names the kind, and so the URL; anything odd is unsupported.
+void tst_port_name::advertised_stacks()
+{
+    QFETCH(QString, stack);
+    QFETCH(QString, url);
+    dnssd_service s;
+    s.name = QStringLiteral("line-1");
+    s.address = QStringLiteral("192.0.2.1");
+    s.port = 4001;
+    s.stack = stack;
+    QCOMPARE(s.url().value_or(QString()), url);
+    QCOMPARE(s.kind() == service_kind::unsupported, url.isEmpty());
+    if (!url.isEmpty())  // every URL given is one the port box takes
+        QVERIFY(parse_network_port(url).ok());
+}
+
+void tst_port_name::dnssd_ports()
+{
+    // IPv6 addresses are bracketed.
+    QCOMPARE(service_url(service_kind::raw, QStringLiteral("fe80::1"), 7).value_or(QString()),
+             QStringLiteral("tcp://[fe80::1]:7"));
+    QCOMPARE(dnssd_port_name(QStringLiteral("  dnssd:Line 3 ")).value_or(QString()),
+             QStringLiteral("Line 3"));
+    QCOMPARE(dnssd_port_name(QStringLiteral("DNSSD:x")).value_or(QString()), QStringLiteral("x"));
+    QVERIFY(!dnssd_port_name(QStringLiteral("dnssd:")));
+    QVERIFY(!dnssd_port_name(QStringLiteral("dnssd:") + QString(64, u'a')));  // > 63 bytes
+    QVERIFY(!dnssd_port_name(QStringLiteral("ttyUSB0")));
+    // One service, one device, however its name is cased; never the same as a URL's.
+    QCOMPARE(device_identity(QStringLiteral("dnssd:Line-3")),
+             device_identity(QStringLiteral("dnssd:line-3")));
+    QVERIFY(device_identity(QStringLiteral("dnssd:line-3")) !=
+            device_identity(QStringLiteral("dnssd:line-4")));
+    QVERIFY(!device_identity(QStringLiteral("dnssd:")));
+
+    // One record per name: two hosts advertising it are named, an unsupported one refused.
+    dnssd_service a;
+    a.name = QStringLiteral("Twin");
+    a.host = QStringLiteral("a.local");
+    a.address = QStringLiteral("192.0.2.1");
+    a.port = 1;
+    a.stack = QStringLiteral("tcp");
+    dnssd_service b = a;
+    b.host = QStringLiteral("b.local");
+    b.name = QStringLiteral("twin");
+    const auto twice = pick_service({a, b}, QStringLiteral("TWIN"));
+    QCOMPARE(std::get<lookup_failure>(twice).fault, lookup_fault::ambiguous);
+    QCOMPARE(std::get<lookup_failure>(twice).hosts, (QStringList{a.host, b.host}));
+    QCOMPARE(std::get<dnssd_service>(pick_service({a}, QStringLiteral("twin"))).host, a.host);
+    QCOMPARE(std::get<lookup_failure>(pick_service({a}, QStringLiteral("other"))).fault,
+             lookup_fault::not_found);
+    a.stack = QStringLiteral("udp");
+    const auto odd = pick_service({a}, QStringLiteral("twin"));
+    QCOMPARE(std::get<lookup_failure>(odd).fault, lookup_fault::unsupported);
+    QCOMPARE(std::get<lookup_failure>(odd).stack, QStringLiteral("udp"));
 }
 
 QTEST_APPLESS_MAIN(tst_port_name)

@@ -7,6 +7,7 @@
 #include "language.h"
 #include "message_box.h"
 #include "panel_file.h"
+#include "port_list.h"
 #include "port_listing.h"
 #include "port_texts.h"
 #include "scan_dialog.h"
@@ -215,16 +216,9 @@ void main_form::create_controls()
     chuankou_num = make_text_box(this, QStringLiteral("chuankou_num"), QStringLiteral("1"), 1200,
                                  120, 855, 375, {});
     chuankou_num->setFont(big);
-    // The ports the system lists are offered in a list that opens only on demand (Down
-    // arrow, Alt+Down or F4). A list that opened while typing would swallow the next click
-    // outside it, so typing a name and clicking 打开 would do nothing the first time.
-    // Any number, name or path can still be typed (pseudo-terminals are never listed).
-    port_list_ = new QStandardItemModel(this);
-    port_picker_ = new QCompleter(port_list_, this);
-    port_picker_->setWidget(chuankou_num);
-    port_picker_->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
-    connect(port_picker_, qOverload<const QString&>(&QCompleter::activated), chuankou_num,
-            &QLineEdit::setText);
+    // The ports and the servers found are offered in a list that opens only on demand (Down
+    // arrow, Alt+Down or F4); any number, name or path can still be typed.
+    ports_ = new port_list(chuankou_num);
     chuankou_num->installEventFilter(this);
     open_comm = make_button(this, QStringLiteral("open_comm"), {}, 2160, 120, 615, 375);
     Label1 = make_label(this, QStringLiteral("Label1"), {}, 2880, 240, 1335, 255);
@@ -287,41 +281,16 @@ bool main_form::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-// Opens the list of the system's ports below the box; picking one puts its name in.
+// Opens the list of the ports and servers below the box; picking one puts its name in.
 void main_form::show_port_list()
 {
-    refresh_port_list();
-    if (port_list_->rowCount() == 0)
-        return;
-    port_picker_->setCompletionPrefix(QString());
-    port_picker_->complete();
+    ports_->show();
 }
 
 // Re-reads the system's ports, so an adapter plugged in while the window is open shows up.
 void main_form::refresh_port_list()
 {
-    port_list_->clear();
-    for (const port_entry& port : available_ports()) {
-        auto* item = new QStandardItem(port.name);
-        item->setToolTip(port_description(port));
-        port_list_->appendRow(item);
-    }
-    show_port_tip();
-}
-
-// The box's tooltip: the ports last listed, or how to name one.
-void main_form::show_port_tip()
-{
-    QStringList tips;
-    for (int row = 0; row < port_list_->rowCount(); ++row) {
-        const QStandardItem* item = port_list_->item(row);
-        const QString description = item->toolTip();
-        tips << (description.isEmpty() ? item->text()
-                                       : item->text() + main_form_tr::tr("：") + description);
-    }
-    chuankou_num->setToolTip(
-        tips.isEmpty() ? main_form_tr::tr("串口号：输入 1 表示第一个串口，或输入设备名/路径")
-                       : main_form_tr::tr("可用串口（按 ↓ 键选择）：\n") + tips.join(u'\n'));
+    ports_->refresh();
 }
 
 void main_form::Form_Load()

@@ -26,6 +26,7 @@ class QPushButton;
 namespace lorvane {
 
 class capture_action;
+class port_list;
 
 inline const QString WINDOW_CAPTION = QStringLiteral("LorvaneV1.1");
 inline const QString OPEN_CAPTION = QStringLiteral(QT_TRANSLATE_NOOP("main_form", "打开"));
@@ -122,7 +123,6 @@ private:
     void create_controls();
     void set_focus_order();
     void refresh_port_list();
-    void show_port_tip();
     void show_port_list();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -149,10 +149,9 @@ private:
                         operation_code operation) override;
     void forget_kept_operations_on_edit();
 
-    serial_link link_;                         // MSComm1
-    QStandardItemModel* port_list_ = nullptr;  // the ports offered in chuankou_num
-    QCompleter* port_picker_ = nullptr;        // their list, shown on demand
-    handler_gate handlers_;                    // clicks, replies, time-outs: one at a time
+    serial_link link_;            // MSComm1
+    port_list* ports_ = nullptr;  // the ports offered in chuankou_num
+    handler_gate handlers_;       // clicks, replies, time-outs: one at a time
     transfer_sequences transfer_;
     module_session check_;                     // 与模块核对 reads through the engine
     panel_config check_expected_;              // what the window showed when it began

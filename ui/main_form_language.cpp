@@ -2,6 +2,7 @@
 // menu's choice of the other one.
 #include "language.h"
 #include "main_form.h"
+#include "port_list.h"
 #include "window_texts.h"
 
 #include <QAction>
@@ -42,7 +43,7 @@ void main_form::retranslate()
                                          : translated("window_texts", READ_PROGRESS) +
                                                QString::number(read_progress_));
     if (!chuankou_num->toolTip().isEmpty())  // none until the box is first entered
-        show_port_tip();
+        ports_->refresh();
     show_operation_texts();
     for (QAction* action : actions_) {
         const QByteArray source = action->property(SOURCE_TEXT).toByteArray();

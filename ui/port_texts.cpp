@@ -181,8 +181,88 @@ QString network_failure_what(const port_failure& failure, QString& hint)
 
 }  // namespace
 
+namespace {
+
+QString kind_words(service_kind kind)
+{
+    switch (kind) {
+    case service_kind::raw:
+        return port_texts_tr::tr("原始 TCP");
+    case service_kind::rfc2217:
+        return QStringLiteral("RFC 2217");
+    case service_kind::tcp_tls:
+        return port_texts_tr::tr("TCP，TLS 加密");
+    case service_kind::rfc2217_tls:
+        return port_texts_tr::tr("RFC 2217，TLS 加密");
+    case service_kind::unsupported:
+        break;
+    }
+    return port_texts_tr::tr("不支持");
+}
+
+QString discovery_words(const discovery_problem& problem)
+{
+    switch (problem.fault) {
+    case discovery_fault::unavailable:
+        return port_texts_tr::tr("本系统不支持服务发现（DNS-SD）");
+    case discovery_fault::no_daemon:
+        return port_texts_tr::tr("Avahi 服务（avahi-daemon）没有运行");
+    case discovery_fault::failed:
+        break;
+    }
+    return problem.reason.isEmpty() ? port_texts_tr::tr("服务发现出错")
+                                    : port_texts_tr::tr("服务发现出错：") + problem.reason;
+}
+
+}  // namespace
+
+QString server_entry_text(const dnssd_service& server)
+{
+    return port_texts_tr::tr("%1（%2）").arg(server.name, kind_words(server.kind()));
+}
+
+QString discovery_missing_text(const discovery_problem& problem)
+{
+    return port_texts_tr::tr("（没有网络串口服务器：%1）").arg(discovery_words(problem));
+}
+
+std::optional<QString> dnssd_failure_message(const port_failure& failure)
+{
+    const QString& port = failure.device;
+    switch (failure.kind) {
+    case port_failure_kind::service_not_found:
+        return port_texts_tr::tr("无法打开 %1：%2 秒内没有找到以这个名字发布的网络串口服务器。\n"
+                                 "请检查名字，以及服务器是否已开启、是否在同一网络中；串口号的"
+                                 "列表（按 ↓ 键）列出找到的服务器。")
+            .arg(port, QString::number(DNSSD_LOOKUP_MS / 1000));
+    case port_failure_kind::service_ambiguous:
+        return port_texts_tr::tr("无法打开 %1：有 %2 台服务器以这个名字发布（主机 %3）。\n"
+                                 "请给其中一台改名，或直接输入它的地址。")
+            .arg(port, QString::number(failure.hosts.size()),
+                 failure.hosts.join(port_texts_tr::tr("、")));
+    case port_failure_kind::service_unsupported:
+        return port_texts_tr::tr("无法打开 %1：服务器发布的协议栈“%2”本程序不支持（支持 tcp、"
+                                 "telnet(rfc2217),tcp，以及在 ssl 之内的这两种）。")
+            .arg(port, failure.stack);
+    case port_failure_kind::discovery_unavailable:
+        return port_texts_tr::tr("无法打开 %1：%2。")
+            .arg(port, discovery_words({discovery_fault::unavailable, {}}));
+    case port_failure_kind::discovery_no_daemon:
+        return port_texts_tr::tr("无法打开 %1：%2，无法查找网络串口服务器。\n请启动 avahi-daemon"
+                                 "（sudo systemctl start avahi-daemon）。")
+            .arg(port, discovery_words({discovery_fault::no_daemon, {}}));
+    case port_failure_kind::discovery_failed:
+        return port_texts_tr::tr("无法打开 %1：%2。")
+            .arg(port, discovery_words({discovery_fault::failed, failure.reason}));
+    default:
+        return std::nullopt;
+    }
+}
+
 QString port_failure_message(const port_failure& failure)
 {
+    if (const auto text = dnssd_failure_message(failure))
+        return *text;
     if (failure.kind == port_failure_kind::in_use_here)
         return port_texts_tr::tr("%1 %2 正由工程窗口使用：核对或写入结束后，工程窗口会释放它。\n"
                                  "请等核对或写入结束，或在工程窗口中点“停止”，然后重试。")
@@ -254,7 +334,7 @@ QString port_lost_message(const QString& device, port_loss why)
         return port_texts_tr::tr("网络串口 %1 的服务器在收到第一个请求时关闭了连接：它在该端口上"
                                  "使用 TLS，请改用 %2。串口已关闭。")
             .arg(device, url_with_tls(device, true));
-    if (is_network_port_text(device))
+    if (is_network_port_text(device) || is_dnssd_port_text(device))
         return port_texts_tr::tr(
                    "网络串口 %1 的连接已断开（服务器关闭了连接或网络中断），串口已关闭。")
             .arg(device);

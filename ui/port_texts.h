@@ -2,6 +2,7 @@
 // opened, and a port that went away. The link reports kinds and values; they are worded here.
 #pragma once
 
+#include "dnssd_browser.h"
 #include "network_port.h"
 #include "port_listing.h"
 #include "serial_device.h"
@@ -23,6 +24,18 @@ QString network_port_refusal_message(const network_port_result& refused, const Q
 // A port that could not be opened (a text that names no port included), naming the device,
 // the system's reason and what the user can do about it.
 QString port_failure_message(const port_failure& failure);
+
+// A dnssd:NAME port that could not be opened (not found, advertised twice, a stack we do not
+// speak, no discovery), naming the service; nothing for the other kinds.
+std::optional<QString> dnssd_failure_message(const port_failure& failure);
+
+// A discovered server in the port box's list: its name and kind, "line-3（RFC 2217）".
+QString server_entry_text(const dnssd_service& server);
+// The list's last entry when discovery cannot run: why there are no servers in it.
+QString discovery_missing_text(const discovery_problem& problem);
+// The list's only entry while it has nothing else and the servers are being looked for.
+inline const QString DISCOVERY_SEARCHING_TEXT =
+    QStringLiteral(QT_TRANSLATE_NOOP("port_texts", "（正在查找网络串口服务器…）"));
 
 // A port that went away while open, and why.
 QString port_lost_message(const QString& device, port_loss why);

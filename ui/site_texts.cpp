@@ -101,6 +101,8 @@ namespace {
 // The few words for a port that could not be opened; the box of the main window says more.
 QString port_failure_words(const port_failure& failure)
 {
+    if (const auto text = dnssd_failure_message(failure))
+        return text->section(u'\n', 0, 0);
     QString what;
     switch (failure.kind) {
     case port_failure_kind::bad_name:
@@ -171,6 +173,12 @@ QString port_failure_words(const port_failure& failure)
     case port_failure_kind::client_certificate_refused:
         what = site_texts_tr::tr("服务器要求（另一个）客户端证书");
         break;
+    case port_failure_kind::service_not_found:  // worded above
+    case port_failure_kind::service_ambiguous:
+    case port_failure_kind::service_unsupported:
+    case port_failure_kind::discovery_unavailable:
+    case port_failure_kind::discovery_no_daemon:
+    case port_failure_kind::discovery_failed:
     case port_failure_kind::other:
         what = site_texts_tr::tr("无法打开");
         break;

@@ -710,6 +710,24 @@ check_network()
             fail "$mode: lorvane-cli verify through $url failed: $(cat "$work/cli.err")"
         echo "windows_network: $mode: lorvane-cli.exe wrote, read and verified through $url"
     done
+
+    # Discovery: where dnsapi lacks DnsServiceBrowse and DnsServiceResolve (Wine 8 has
+    # neither), the program still starts and says so, exit 3, for servers and a dnssd: port.
+    local said
+    if ! /usr/lib/wine/wine64 --version >/dev/null 2>&1; then fail "wine64 does not run"; fi
+    for args in "servers" "read --port dnssd:line-1"; do
+        # shellcheck disable=SC2086  # the words of each command on purpose
+        cli $args >/dev/null 2>"$work/cli.err"
+        status=$?
+        said=$(tr -d '\r' <"$work/cli.err")
+        if [ "$status" = 3 ] && grep -qF "discovery is not available on this system" <<<"$said"; then
+            echo "windows_network: '$args': $said"
+        elif [ "$status" = 0 ] && [ "$args" = servers ]; then
+            echo "windows_network: this Wine has DnsServiceBrowse: servers ran: $said"
+        else
+            fail "'$args' gave exit status $status: $said"
+        fi
+    done
 }
 
 # ---------------------------------------------------------------------------------------

@@ -764,6 +764,80 @@ Check the fingerprint on the server (openssl x509 -noout -fingerprint -sha256 -i
         <source>拒绝</source>
         <translation>Refuse</translation>
     </message>
+    <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>原始 TCP</source>
+        <translation>raw TCP</translation>
+    </message>
+    <message>
+        <source>TCP，TLS 加密</source>
+        <translation>TCP in TLS</translation>
+    </message>
+    <message>
+        <source>RFC 2217，TLS 加密</source>
+        <translation>RFC 2217 in TLS</translation>
+    </message>
+    <message>
+        <source>不支持</source>
+        <translation>not supported</translation>
+    </message>
+    <message>
+        <source>本系统不支持服务发现（DNS-SD）</source>
+        <translation>discovery (DNS-SD) is not available on this system</translation>
+    </message>
+    <message>
+        <source>Avahi 服务（avahi-daemon）没有运行</source>
+        <translation>the Avahi daemon (avahi-daemon) is not running</translation>
+    </message>
+    <message>
+        <source>服务发现出错</source>
+        <translation>discovery (DNS-SD) failed</translation>
+    </message>
+    <message>
+        <source>服务发现出错：</source>
+        <translation>discovery (DNS-SD) failed: </translation>
+    </message>
+    <message>
+        <source>（没有网络串口服务器：%1）</source>
+        <translation>(no serial servers: %1)</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2 秒内没有找到以这个名字发布的网络串口服务器。
+请检查名字，以及服务器是否已开启、是否在同一网络中；串口号的列表（按 ↓ 键）列出找到的服务器。</source>
+        <translation>Cannot open %1: no serial server advertised under this name was found within %2 s.
+Check the name, and that the server is on and on the same network; the port list (press ↓) lists the servers found.</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：有 %2 台服务器以这个名字发布（主机 %3）。
+请给其中一台改名，或直接输入它的地址。</source>
+        <translation>Cannot open %1: %2 servers advertise this name (hosts %3).
+Rename one of them, or type its address instead.</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>无法打开 %1：服务器发布的协议栈“%2”本程序不支持（支持 tcp、telnet(rfc2217),tcp，以及在 ssl 之内的这两种）。</source>
+        <translation>Cannot open %1: the server advertises the stack &quot;%2&quot;, which is not supported (supported: tcp, telnet(rfc2217),tcp, and either inside ssl).</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2。</source>
+        <translation>Cannot open %1: %2.</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2，无法查找网络串口服务器。
+请启动 avahi-daemon（sudo systemctl start avahi-daemon）。</source>
+        <translation>Cannot open %1: %2, so no serial servers can be looked for.
+Start avahi-daemon (sudo systemctl start avahi-daemon).</translation>
+    </message>
+    <message>
+        <source>（正在查找网络串口服务器…）</source>
+        <translation>(looking for serial servers on the network…)</translation>
+    </message>
 </context>
 <context>
     <name>scan_dialog</name>
