@@ -136,7 +136,7 @@ std::optional<QString> dnssd_port_name(const QString& text)
     if (!is_dnssd_port_text(text))
         return std::nullopt;
     const QString name = text.trimmed().mid(DNSSD_PREFIX.size());
-    if (name.isEmpty() || name.toUtf8().size() > 63)  // a DNS label: at most 63 bytes
+    if (name.isEmpty() || name.toUtf8().size() > DNSSD_NAME_MAX_BYTES)
         return std::nullopt;
     return name;
 }

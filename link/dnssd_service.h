@@ -54,6 +54,9 @@ struct dnssd_service
 // Whether TXT key `key` is one of the USB adapter's attributes a server may publish.
 bool is_usb_attribute(const QString& key);
 
+// A service name is one DNS label: at most 63 bytes.
+constexpr int DNSSD_NAME_MAX_BYTES = 63;
+
 // The service name of a `dnssd:NAME` port text (spaces around the whole ignored), or nothing
 // when the text is not one. An empty name is not one.
 std::optional<QString> dnssd_port_name(const QString& text);

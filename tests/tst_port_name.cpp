@@ -188,6 +188,11 @@ void tst_port_name::dnssd_ports()
     QVERIFY(!dnssd_port_name(QStringLiteral("dnssd:")));
     QVERIFY(!dnssd_port_name(QStringLiteral("dnssd:") + QString(64, u'a')));  // > 63 bytes
     QVERIFY(!dnssd_port_name(QStringLiteral("ttyUSB0")));
+    // The window's refusal of a bad one names the form and its range, not a serial port's.
+    const QString refused =
+        port_failure_message({port_failure_kind::bad_name, QStringLiteral("dnssd:"), {}});
+    QVERIFY2(refused.contains(QStringLiteral("dnssd:名字")) && refused.contains(u"63"),
+             qPrintable(refused));
     // One service, one device, however its name is cased; never the same as a URL's.
     QCOMPARE(device_identity(QStringLiteral("dnssd:Line-3")),
              device_identity(QStringLiteral("dnssd:line-3")));

@@ -309,9 +309,12 @@ void tst_tls::flooding_server_fails_the_port()
         QVERIFY2(flooder.sent < telnet_flooder::LIMIT / 4,
                  qPrintable(QString::number(flooder.sent)));
     }
+    // The largest child so far (any lorvane-cli or server of this program): far below the
+    // 256 MiB flood a client without a cap would hold, with room for the sanitizer build's
+    // shadow memory and libraries (about 101 MiB there since the discovery library came in).
     rusage usage{};
     QCOMPARE(::getrusage(RUSAGE_CHILDREN, &usage), 0);
-    QVERIFY2(usage.ru_maxrss < 96 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
+    QVERIFY2(usage.ru_maxrss < 160 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
 
     // The window: one box naming the server, the port closed.
     telnet_flooder flooder(true);

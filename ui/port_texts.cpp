@@ -269,6 +269,10 @@ QString port_failure_message(const port_failure& failure)
             .arg(is_network_port_text(failure.device) ? port_texts_tr::tr("网络串口")
                                                       : port_texts_tr::tr("串口"),
                  failure.device);
+    if (failure.kind == port_failure_kind::bad_name && is_dnssd_port_text(failure.device))
+        return port_texts_tr::tr("串口号 %1 无效：网络串口服务器应写成 dnssd:名字，名字为 1 到 %2 "
+                                 "个字节（例如 dnssd:line-1）")
+            .arg(failure.device.trimmed(), QString::number(DNSSD_NAME_MAX_BYTES));
     if (failure.kind == port_failure_kind::bad_name)
         return is_network_port_text(failure.device)
                    ? network_port_refusal_message(parse_network_port(failure.device),

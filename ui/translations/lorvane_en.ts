@@ -838,6 +838,10 @@ Start avahi-daemon (sudo systemctl start avahi-daemon).</translation>
         <source>（正在查找网络串口服务器…）</source>
         <translation>(looking for serial servers on the network…)</translation>
     </message>
+    <message>
+        <source>串口号 %1 无效：网络串口服务器应写成 dnssd:名字，名字为 1 到 %2 个字节（例如 dnssd:line-1）</source>
+        <translation>Port %1 is not valid: a network serial server is written dnssd:NAME, the name 1 to %2 bytes long (e.g. dnssd:line-1)</translation>
+    </message>
 </context>
 <context>
     <name>scan_dialog</name>
