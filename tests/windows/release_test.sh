@@ -610,13 +610,17 @@ JSON
         fail "cannot type the report's path"
     import -window "$dialog" "$release/wine-site-report.png" 2>/dev/null
     xdotool windowfocus --sync "$dialog" key Return || fail "cannot press Return in the dialog"
+    # Then the as-built question; Return takes its default, the report with the as-built pages.
+    box=$(wait_for_window "$BOX_TITLE") || fail "no as-built question after the report's name"
+    xdotool key --window "$box" Return || fail "cannot answer the as-built question"
     for _ in $(seq 100); do
         [ -s "$work/report.html" ] && break
         sleep 0.1
     done
-    grep -q '<html lang="zh-CN">' "$work/report.html" && grep -q '已写入' "$work/report.html" ||
-        fail "no Chinese report of the write was saved (screenshot: $release/wine-site-report.png)"
-    echo "windows_site: Alt+R saved the report"
+    grep -q '<html lang="zh-CN">' "$work/report.html" && grep -q '已写入' "$work/report.html" &&
+        grep -q '竣工资料' "$work/report.html" ||
+        fail "no Chinese report of the write with its as-built pages was saved (screenshot: $release/wine-site-report.png)"
+    echo "windows_site: Alt+R saved the report, with its as-built pages"
 }
 
 # ---------------------------------------------------------------------------------------
