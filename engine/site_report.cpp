@@ -59,15 +59,8 @@ constexpr const char* EMPTY_CELL_COLOUR = "#e8ecf0";      // scanned, no module 
 constexpr const char* UNSCANNED_CELL_COLOUR = "#ffffff";  // no scan went over it
 constexpr const char* UNSCANNED_CELL_STROKE = "#b8c0c8";
 
-QString esc(const QString& text)
-{
-    return report_escape(text);
-}
-
-QString num(int n)
-{
-    return QString::number(n);
-}
+using report_html::esc;
+using report_html::num;
 
 const char* STYLE = R"css(
 :root { --ink: #1d2733; --muted: #5b6875; --line: #d9dee4; --band: #12324a; }

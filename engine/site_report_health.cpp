@@ -11,15 +11,8 @@ namespace lorvane {
 
 namespace {
 
-QString esc(const QString& text)
-{
-    return report_escape(text);
-}
-
-QString num(int n)
-{
-    return QString::number(n);
-}
+using report_html::esc;
+using report_html::num;
 
 // A length in the SVG, in px, to 0.1 px.
 QString px(double value)

@@ -14,6 +14,18 @@ namespace lorvane {
 // `text` for HTML and XML alike (control characters shown as U+FFFD).
 QString report_escape(const QString& text);
 
+// The short forms the report's parts write their HTML with.
+namespace report_html {
+inline QString esc(const QString& text)
+{
+    return report_escape(text);
+}
+inline QString num(int n)
+{
+    return QString::number(n);
+}
+}  // namespace report_html
+
 // The bins of a histogram of reply times: `counts[i]` replies took from start_ms + i × width_ms
 // up to (not including) the next bin's start; the last bin holds the greatest reply too.
 struct reply_histogram

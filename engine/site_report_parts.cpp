@@ -8,15 +8,8 @@ namespace lorvane {
 
 namespace {
 
-QString esc(const QString& text)
-{
-    return report_escape(text);
-}
-
-QString num(int n)
-{
-    return QString::number(n);
-}
+using report_html::esc;
+using report_html::num;
 
 // One file and its SHA-256 (64 hex digits), on one line; `label` before the site file's.
 QString digest_item(const QString& label, const QString& file, const QByteArray& sha256)

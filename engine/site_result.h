@@ -207,12 +207,13 @@ inline bool module_open(const module_result& module)
 }
 
 // Whether `module` of `bus` is a problem: an open item, or a finding of the bus's line names
-// its address. The one rule for what the front ends count and go to as a problem (the window's
-// "N 个问题" and F8).
+// its address. The one rule for what the front ends count and go to as a problem (the site
+// window's count of a bus's problems and its next-problem key).
 bool module_has_problem(const bus_result& bus, const module_result& module);
 
 // Whether `module` of `bus` has something to say: a problem, or a write whose changes are
-// news. What --problems-only prints, the window's 只看问题 shows and the report lists.
+// news. What --problems-only prints, the site window's problem filter shows and the report
+// lists.
 inline bool module_worth_a_line(const bus_result& bus, const module_result& module)
 {
     return module_has_problem(bus, module) || module.status == module_status::written;
