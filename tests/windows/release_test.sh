@@ -314,6 +314,14 @@ stop_sim()
     sim_pid=
 }
 
+# win_path PATH: PATH as the programs under Wine name it (drive Z: is /). Computed here rather
+# than asked of winepath, which now and then prints nothing while the prefix is busy.
+win_path()
+{
+    local path=$1
+    printf 'Z:%s\n' "${path//\//\\}"
+}
+
 cli()
 {
     (cd "$app" && /usr/lib/wine/wine64 lorvane-cli.exe "$@")
@@ -326,7 +334,7 @@ com_round()
     start_sim "$@"
     random_config "$work/config.json"
     local config_path
-    config_path=$(/usr/lib/wine/wine64 winepath -w "$work/config.json" 2>/dev/null)
+    config_path=$(win_path "$work/config.json")
 
     # The command line: write, read back, verify.
     mark=$(wc -l <"$work/sim.log")
@@ -340,8 +348,7 @@ com_round()
     local long_name
     long_name=$work/$(printf 'q%.0s' $(seq 245)).json
     printf 'old\n' >"$long_name"
-    # (Wine's drive Z: is /; winepath cuts names at MAX_PATH.)
-    cli read --port COM5 --quiet --output "Z:${long_name//\//\\}" ||
+    cli read --port COM5 --quiet --output "$(win_path "$long_name")" ||
         fail "$pacing: lorvane-cli read --output to a long name failed"
     cmp -s "$long_name" "$work/back.json" || fail "$pacing: read --output wrote other bytes"
     ! ls -A "$work" | grep -q '^\.lv' || fail "$pacing: read --output left a temporary file"
@@ -477,7 +484,7 @@ check_search()
     start_sim --pace-baud 9600 --address 1,77,200
     random_config "$work/config.json"
     local config_path mark box scan
-    config_path=$(/usr/lib/wine/wine64 winepath -w "$work/config.json" 2>/dev/null)
+    config_path=$(win_path "$work/config.json")
 
     # Started with a file: its values are what the window writes.
     start_window "$config_path"
@@ -578,7 +585,7 @@ check_site()
  {"name": "west riser", "port": "COM6", "panels": ["west\\5.json", "west\\6.json"]}]}
 JSON
     local site_path site box dialog
-    site_path=$(/usr/lib/wine/wine64 winepath -w "$work/site/site.json" 2>/dev/null)
+    site_path=$(win_path "$work/site/site.json")
 
     start_window "$site_path"
     site=$(wait_for_window '工程：Riverside Tower') || fail "no site window for lorvane.exe SITE.json"
@@ -606,7 +613,7 @@ JSON
     dialog=$(wait_for_window '保存报告') || fail "no 保存报告 dialog"
     # The name box offers a name of its own; Wine's box takes no Ctrl+A, so select it by hand.
     xdotool windowfocus --sync "$dialog" key End shift+Home Delete \
-        type "$(/usr/lib/wine/wine64 winepath -w "$work/report.html" 2>/dev/null)" ||
+        type "$(win_path "$work/report.html")" ||
         fail "cannot type the report's path"
     import -window "$dialog" "$release/wine-site-report.png" 2>/dev/null
     xdotool windowfocus --sync "$dialog" key Return || fail "cannot press Return in the dialog"
@@ -697,7 +704,7 @@ check_network()
         [ "$mode" = rfc2217 ] && url=rfc2217://127.0.0.1:$telnet_port
         [ "$mode" = rfc2217+tls ] && url=rfc2217+tls://127.0.0.1:$tls_port trust=(--trust "$fingerprint")
         random_config "$work/config.json"
-        config_path=$(/usr/lib/wine/wine64 winepath -w "$work/config.json" 2>/dev/null)
+        config_path=$(win_path "$work/config.json")
         # Each command waits a moment: ser2net frees the device shortly after a client left.
         sleep 0.5
         mark=$(wc -l <"$work/sim.log")
