@@ -296,10 +296,19 @@ void tst_dnssd::window_lists_servers()
     QVERIFY(unsupported > 0);
     QVERIFY(!(model->flags(model->index(unsupported, 0)) & Qt::ItemIsEnabled));
 
+    // A server that appears while one is highlighted leaves that one highlighted: Return
+    // picks what the user was looking at.
     QAbstractItemView* popup = picker->popup();
-    const QModelIndex pick =
-        popup->model()->index(row_of(QStringLiteral("bus-rfc（RFC 2217）")), 0);
-    QTest::mouseClick(popup->viewport(), Qt::LeftButton, {}, popup->visualRect(pick).center());
+    popup->setCurrentIndex(popup->model()->index(row_of(QStringLiteral("bus-rfc（RFC 2217）")), 0));
+    sim_process sim;
+    QVERIFY(sim.start({QStringLiteral("--address"), QStringLiteral("4")}));
+    ser2net_process newcomer;
+    newcomer.extra_options = {mdns(QStringLiteral("bus-arrived"))};
+    QVERIFY(
+        newcomer.start(sim.path, QStringLiteral("9600n81"), {QStringLiteral("tcp,0.0.0.0,%1")}));
+    QTRY_VERIFY_WITH_TIMEOUT(row_of(QStringLiteral("bus-arrived（原始 TCP）")) > 0, 10000);
+    QCOMPARE(popup->currentIndex().data().toString(), QStringLiteral("bus-rfc（RFC 2217）"));
+    QTest::keyClick(popup, Qt::Key_Return);
     QTRY_COMPARE(box->text(), QStringLiteral("dnssd:bus-rfc"));
     QTRY_VERIFY(!popup->isVisible());
     w.click(QStringLiteral("open_comm"));

@@ -81,6 +81,25 @@ void port_list::show()
 
 void port_list::show_servers()
 {
+    // The rows are rebuilt whenever the network changes; the entry the user has highlighted
+    // stays highlighted, so that Return picks what they were looking at.
+    QAbstractItemView* view = picker_->popup();
+    const QString highlighted = view->currentIndex().data(PORT_TEXT_ROLE).toString();
+    add_servers();
+    if (highlighted.isEmpty())
+        return;
+    const QAbstractItemModel* shown = view->model();
+    for (int row = 0; row < shown->rowCount(); ++row) {
+        const QModelIndex index = shown->index(row, 0);
+        if (index.data(PORT_TEXT_ROLE).toString() == highlighted) {
+            view->setCurrentIndex(index);
+            return;
+        }
+    }
+}
+
+void port_list::add_servers()
+{
     model_->removeRows(local_rows_, model_->rowCount() - local_rows_);
     if (!browser_)
         return;

@@ -33,8 +33,10 @@ public:
 
 private:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // The entries after the system's ports: the servers found, or why there are none.
+    // Rebuilds the entries after the system's ports, keeping the highlighted one highlighted.
     void show_servers();
+    // Those entries: the servers found, or why there are none.
+    void add_servers();
     void stop_browsing();
 
     QLineEdit* box_;
