@@ -93,7 +93,8 @@ void capture_action::start()
                         ? capture_action_tr::tr("录制文件 %1 已达 %2 MiB 上限，此后的线路未录制。")
                               .arg(shown_file_name(path))
                               .arg(WINDOW_CAPTURE_LIMIT / (1024 * 1024))
-                        : capture_action_tr::tr("无法继续写入录制文件 %1：%2，此后的线路未录制。")
+                        // The reason ends its own sentence.
+                        : capture_action_tr::tr("无法继续写入录制文件 %1：%2此后的线路未录制。")
                               .arg(shown_file_name(path),
                                    file_failure_text(self->failure().value_or(file_failure{}), true,
                                                      capture_action_tr::tr("录制文件")));

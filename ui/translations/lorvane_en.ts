@@ -28,7 +28,7 @@
         <translation>The capture file %1 reached its limit of %2 MiB; the line after that was not captured.</translation>
     </message>
     <message>
-        <source>无法继续写入录制文件 %1：%2，此后的线路未录制。</source>
+        <source>无法继续写入录制文件 %1：%2此后的线路未录制。</source>
         <translation>Cannot go on writing the capture file %1: %2 The line after that was not captured.</translation>
     </message>
     <message>
