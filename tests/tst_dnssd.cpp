@@ -11,7 +11,6 @@
 #include "port_listing.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QCompleter>
 #include <QDir>
 #include <QJsonArray>
@@ -271,9 +270,7 @@ void tst_dnssd::window_lists_servers()
     const std::vector<port_entry> listed{{QStringLiteral("ttyLorvaneA"), QStringLiteral("A"), {}}};
     set_port_source([&] { return listed; });
     window_fixture w;
-    w.form->show();
-    QApplication::setActiveWindow(w.form.get());
-    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    QVERIFY(w.show_active());
     QLineEdit* box = w.edit(QStringLiteral("chuankou_num"));
     box->setFocus();
     QTest::keyClick(box, Qt::Key_Down);

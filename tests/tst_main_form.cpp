@@ -139,9 +139,7 @@ void tst_main_form::accessible_names()
 void tst_main_form::focus_order()
 {
     window_fixture w;
-    w.form->show();
-    QApplication::setActiveWindow(w.form.get());
-    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    QVERIFY(w.show_active());
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Command1"));
 
     QStringList expected{QStringLiteral("add"), QStringLiteral("Text2_0"),
@@ -168,9 +166,7 @@ void tst_main_form::enter_and_space_activate_the_focused_button()
 {
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
         window_fixture w;
-        w.form->show();
-        QApplication::setActiveWindow(w.form.get());
-        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QVERIFY(w.show_active());
         QTest::keyClick(QApplication::focusWidget(), key);
         QCOMPARE(w.messages, QStringList{QStringLiteral("先打开串口，然后写入")});
         // No button is the window's default: Enter in a text box clicks nothing.
@@ -251,9 +247,7 @@ void tst_main_form::port_box_offers_the_listed_ports()
                                          {peer.path(), QStringLiteral("测试串口"), {}}};
     set_port_source([&] { return listed; });
     window_fixture w;
-    w.form->show();
-    QApplication::setActiveWindow(w.form.get());
-    QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+    QVERIFY(w.show_active());
     QLineEdit* box = w.edit(QStringLiteral("chuankou_num"));
     auto* picker = w.form->findChild<QCompleter*>();
     QVERIFY(picker);

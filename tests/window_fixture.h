@@ -5,6 +5,7 @@
 #include "main_form.h"
 #include "message_box.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -47,6 +48,15 @@ struct window_fixture
         return find<QComboBox>(QStringLiteral("Combo1_%1").arg(row));
     }
     QPushButton* button(const QString& name) const { return find<QPushButton>(name); }
+
+    // Shows the window as the active one, for tests that type into it; false when it never
+    // became active.
+    bool show_active()
+    {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        return QTest::qWaitForWindowActive(form.get());
+    }
 
     // Types `path` into the port box and clicks "打开"; true when the port opened.
     bool open_port(const QString& path)
